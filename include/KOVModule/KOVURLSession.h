@@ -1,0 +1,76 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+/// The URL loading layer's error domain: time-outs, refused or lost connections, TLS
+/// failures, cancellations, oversize bodies. The engine counts these as poll failures.
+inline constexpr const char* NSURLErrorDomain = "NSURLErrorDomain";
+
+/// Codes of NSURLErrorDomain that the transports report.
+enum KOVURLErrorCode : int32_t {
+  NSURLErrorUnknown = -1,
+  NSURLErrorCancelled = -999,
+  NSURLErrorBadURL = -1000,
+  NSURLErrorTimedOut = -1001,
+  NSURLErrorUnsupportedURL = -1002,
+  NSURLErrorCannotFindHost = -1003,
+  NSURLErrorCannotConnectToHost = -1004,
+  NSURLErrorNetworkConnectionLost = -1005,
+  NSURLErrorBadServerResponse = -1011,
+  NSURLErrorDataLengthExceedsMaximum = -1103,
+  NSURLErrorSecureConnectionFailed = -1200,
+  NSURLErrorServerCertificateUntrusted = -1202,
+};
+
+/// A transport error. Its description never holds the request body.
+struct KOVError {
+  std::string domain;
+  int32_t code = 0;
+  std::string description;
+};
+
+/// The HTTP answer's head: the status is not judged by the transport.
+struct KOVURLResponse {
+  int32_t statusCode = 0;
+  std::string url;
+};
+
+/// Completion of one request: (body, response head, error); any may be absent.
+using ResponseHandler = std::function<void(const std::optional<std::string>& data,
+                                           const std::optional<KOVURLResponse>& response,
+                                           const std::optional<KOVError>& error)>;
+
+/// Identifies a request posted through a session, for cancel().
+using KOVRequestId = uint64_t;
+
+/// Largest answer body a transport accepts; a larger one is NSURLErrorDataLengthExceedsMaximum.
+inline constexpr std::size_t kKOVMaxResponseBytes = 1024 * 1024;
+
+/// The HTTP client the engine posts through. Every completion runs exactly once, on the
+/// main thread (the host's event loop), never from inside post(); also for cancelled
+/// requests (with NSURLErrorCancelled). The transport retries nothing and judges nothing.
+class KOVURLSession {
+ public:
+  virtual ~KOVURLSession() = default;
+  /// POSTs body (UTF-8) to url with "Content-Type: text/xml" and the time-out in seconds.
+  virtual KOVRequestId post(const std::string& url, const std::string& body,
+                            double timeoutSeconds, ResponseHandler completion) = 0;
+  /// Cancels one request; its completion still runs once, with NSURLErrorCancelled.
+  virtual void cancel(KOVRequestId request) = 0;
+  /// Cancels every outstanding request and drops pooled connections; the session is not
+  /// used again afterwards.
+  virtual void invalidateAndCancel() = 0;
+};
+
+/// Makes a fresh session; the engine calls it whenever it needs one.
+using KOVURLSessionFactory = std::function<std::unique_ptr<KOVURLSession>()>;
+
+/// Runs closures later on the host's main thread, in the order posted.
+class KOVMainQueue {
+ public:
+  virtual ~KOVMainQueue() = default;
+  virtual void post(std::function<void()> work) = 0;
+};

@@ -1,0 +1,23 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <KOVModule/NSStringDictionary.h>
+
+/// Escaping for the request writer and the answer parser.
+class KOVXmlUtils {
+ public:
+  /// Escapes < > & ' " as &lt; &gt; &amp; &#39; &quot;; everything else unchanged.
+  static std::string HtmlEncode(const std::optional<std::string>& inputStr);
+  /// Appends the escaped text to out (the same text as HtmlEncode).
+  static void HtmlEncodeInto(std::string_view input, std::string& out);
+
+  /// Empties result, then fills it with the answer's path dictionary. True when the whole
+  /// body was well-formed; false otherwise, keeping the entries stored before the fault.
+  /// External entities are never loaded; nesting deeper than kMaxDepth stops with false.
+  static bool ParseXML(std::string_view data, NSStringDictionary& result);
+
+  /// Deepest element nesting an answer may have.
+  static constexpr int kMaxDepth = 64;
+};

@@ -1,0 +1,186 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <KOVModule/KOVDecimal.h>
+#include <KOVModule/KOVState.h>
+#include <KOVModule/KOVTransactionDetails.h>
+#include <KOVModule/KOVTransactionHandlers.h>
+#include <KOVModule/KOVTransactionRecoveryDetails.h>
+#include <KOVModule/KOVTransactionType.h>
+#include <KOVModule/KOVURLSession.h>
+#include <KOVModule/NSStringDictionary.h>
+#include <KOVModule/WqXMLDocument.h>
+
+/// Receives every screen update: state, receipt, the two lines, the two buttons
+/// (nullopt when a button is not to be shown).
+using StatusChangeHandler = std::function<void(KOVState state, const std::optional<std::string>& receipt,
+                                               const std::string& firstLine, const std::string& secondLine,
+                                               const std::optional<std::string>& button1,
+                                               const std::optional<std::string>& button2)>;
+
+/// The test endpoint used when useUAT is true (unless the host configured another).
+extern const char* const kWqKOVUATUrl;
+/// The production endpoint used when useUAT is false (unless the host configured another).
+extern const char* const kWqKOVSecUrl;
+
+/// The text with the value of its first key="..." attribute replaced by "......".
+std::string sanitizeXml(const std::string& xml);
+
+/// The transaction engine: holds the one running transaction, posts its documents,
+/// polls the service, reports the terminal's screen and delivers one result.
+/// Everything runs on the host's main thread.
+class WqKOV {
+ public:
+  /// The process-wide engine, created on first use.
+  static WqKOV& get();
+
+  WqKOV();
+  ~WqKOV();
+  WqKOV(const WqKOV&) = delete;
+  WqKOV& operator=(const WqKOV&) = delete;
+
+  // ---- Wiring to the platform ----
+
+  /// Sets how sessions are made (the Qt layer installs its transport here).
+  void setSessionFactory(KOVURLSessionFactory factory);
+  /// Sets the queue that runs deferred deliveries on the main thread. Without one,
+  /// deferred deliveries run at once.
+  void setMainQueue(std::shared_ptr<KOVMainQueue> mainQueue);
+  /// Points the engine at other endpoints (certification, a proxy, the simulator).
+  /// Accepts https URLs, and http URLs only for a loopback host. Returns false, changes
+  /// nothing and logs the reason (when debug logging is on) for anything else.
+  bool setEndpointUrls(const std::string& uatUrl, const std::string& secUrl);
+  /// Back to kWqKOVUATUrl and kWqKOVSecUrl.
+  void resetEndpointUrls();
+  /// The URL every request goes to for the given endpoint choice.
+  const std::string& endpointUrl(bool useUAT) const;
+  /// Whether url may carry the merchant key; why says what is wrong when it may not.
+  static bool isAcceptableEndpointUrl(const std::string& url, std::string* why = nullptr);
+
+  // ---- Transactions ----
+
+  /// Starts a new transaction with the host's record (kept by reference).
+  void startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, KOVTransactionType txnType,
+                        bool useUAT, bool debugMode, KOVTransactionDebugLogHandler debugLogHandler,
+                        StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
+                        KOVTransactionSignatureReceiptHandler signatureReceiptHandler);
+  /// Follows an earlier transaction, named by its reference, to its result.
+  void recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryDetails, bool useUAT,
+                          bool debugMode, KOVTransactionDebugLogHandler debugLogHandler,
+                          StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
+                          KOVTransactionSignatureReceiptHandler signatureReceiptHandler);
+  /// True from a start or recover until its result has been delivered.
+  bool isTransactionInProgress() const { return _inProgress; }
+
+  // ---- Transport ----
+
+  /// Posts a document to the current endpoint; the answer goes to responseHandler once.
+  /// Returns the request's identifier (0 when nothing could be posted).
+  KOVRequestId sendRequest(const std::string& postDataStr, ResponseHandler responseHandler, float timeoutInterval);
+  /// Cancels everything outstanding and drops the session; the next request makes a new one.
+  void releaseSession();
+  /// Hands an entry to the debug log handler, if there is one.
+  void doDebugLog(KOVTransactionLogEntryType entryType, const std::string& logEntry);
+
+  // ---- Answers ----
+
+  /// Handles one answer of the running transaction (URL-layer failure, auto-answer,
+  /// completion, or screen update followed by the next poll).
+  void processStatusResponse(const std::optional<std::string>& responseData, const std::optional<KOVError>& error);
+  /// The integer under path read by the platform's intValue rules, or defaultValue if absent.
+  static int32_t getIntValue(const NSStringDictionary& dictionary, const std::string& path, int32_t defaultValue);
+  /// The text under path, or defaultValue if absent (a present empty text stays empty).
+  static std::optional<std::string> getStrValue(const NSStringDictionary& dictionary, const std::string& path,
+                                                const std::optional<std::string>& defaultValue);
+  /// The screen state of a first display line.
+  static KOVState stateLineToState(const std::string& stateLine, bool isCompleted);
+  /// Reports an unfinished answer's screen to the status change handler.
+  void triggerStatusUpdate(const NSStringDictionary& response);
+  /// Cuts text into lines of segmentWidth UTF-16 units, each ended by CR LF; nullopt for
+  /// none or empty text. A width of 0 or below gives the whole text as one line; a
+  /// surrogate pair is never split (such a line takes one unit more).
+  static std::optional<std::string> segmentString(const std::optional<std::string>& string, int32_t segmentWidth);
+  /// Presses a terminal button ("B1" or "B2") with its label, then polls once.
+  void sendButtonRequest(const std::string& buttonId, const std::optional<std::string>& buttonValue);
+  /// Presses the yes button of a signature step on the operator's behalf; true if it did.
+  bool skipSignatureVerification(const NSStringDictionary& result);
+  /// Builds the result record of a complete answer and hands it to the result handler.
+  void processTransactionEnd(std::shared_ptr<NSStringDictionary> response);
+  /// The result code of an unapproved answer's response code (case-insensitive).
+  static KOVTransactionResult reCoToResultType(const std::string& reco);
+
+  // ---- Request documents ----
+
+  /// Wire name of a type ("Purchase" ...); "" outside 0..4.
+  static std::string txnTypeToStr(KOVTransactionType txnType);
+  /// Name of the current type; "Error" outside 0..4.
+  std::string transactionTypeToStr() const;
+  /// The skeleton shared by every request: Scr with action, user, key and TxnRef.
+  std::shared_ptr<WqXMLDocument> createTxnDocument() const;
+  /// The amount with two decimals, cut (never rounded) toward zero; "0.00" for none;
+  /// negative amounts as "-3.50". nullopt when the amount does not fit in 64 bits of cents.
+  static std::optional<std::string> decimalToString(const std::optional<KOVDecimal>& decimalValue);
+  /// The transaction request; nullopt when its amount cannot be written.
+  std::optional<std::string> generateRequest() const;
+  /// The status request.
+  std::string generateStatusRequest() const;
+  /// The button request.
+  std::string generateButtonRequest(const std::string& buttonName, const std::optional<std::string>& buttonValue) const;
+
+  // ---- Read-only view of the engine's fields ----
+
+  const std::shared_ptr<KOVTransactionDetails>& currentTxnDetails() const { return _currentTxnDetails; }
+  KOVTransactionType currentTxnType() const { return _currentTxnType; }
+  const std::optional<std::string>& currentTxnTypeStr() const { return _currentTxnTypeStr; }
+  bool isUAT() const { return _isUAT; }
+  KOVState currentState() const { return _currentState; }
+  int32_t numberOfConsecutiveTimeouts() const { return _numberOfConsecutiveTimeouts; }
+  int32_t maxNumberOfOfConsecutiveTimeouts() const { return _maxNumberOfOfConsecutiveTimeouts; }
+  int32_t currentTimeoutInSeconds() const { return _currentTimeoutInSeconds; }
+  bool debugMode() const { return _debugMode; }
+  bool hasSession() const { return _currentSession != nullptr; }
+  bool hasResultHandler() const { return static_cast<bool>(_resultHandler); }
+
+ private:
+  friend struct WqKOVTestPeer;
+
+  void beginTransaction(bool useUAT, bool debugMode, KOVTransactionDebugLogHandler debugLogHandler,
+                        StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
+                        KOVTransactionSignatureReceiptHandler signatureReceiptHandler);
+  void refuseStart(KOVTransactionResultHandler resultHandler, KOVTransactionResult result,
+                   std::optional<std::string> responseText);
+  void sendStatusPoll(float timeoutInterval);
+  void cancelPollInFlight();
+  void deliverLater(std::function<void()> work);
+  void finishTransaction();
+  static float pollTimeout(int32_t seconds);
+
+  std::shared_ptr<KOVTransactionDetails> _currentTxnDetails;
+  KOVTransactionType _currentTxnType = KOVTransactionTypePurchase;
+  std::optional<std::string> _currentTxnTypeStr;
+  bool _isUAT = false;
+  StatusChangeHandler _statusChangeHandler;
+  KOVTransactionResultHandler _resultHandler;
+  KOVTransactionSignatureReceiptHandler _signatureReceiptHandler;
+  KOVTransactionDebugLogHandler _debugLogHandler;
+  std::unique_ptr<KOVURLSession> _currentSession;
+  KOVState _currentState = KOVStateInit;
+  int32_t _numberOfConsecutiveTimeouts = 0;
+  int32_t _maxNumberOfOfConsecutiveTimeouts = 0;
+  int32_t _currentTimeoutInSeconds = 0;
+  bool _debugMode = false;
+
+  // Wiring and the guards that keep one transaction, one loop, one result.
+  KOVURLSessionFactory _sessionFactory;
+  std::shared_ptr<KOVMainQueue> _mainQueue;
+  std::string _uatUrl;
+  std::string _secUrl;
+  bool _inProgress = false;
+  uint64_t _generation = 0;   // bumped by every start, recover and end
+  uint64_t _pollSeq = 0;      // the only poll whose answer is still wanted
+  std::optional<KOVRequestId> _pollInFlight;
+};

@@ -1,0 +1,2 @@
+// Anchors the Qt layer's library: every public header of the layer must compile on its own.
+#include <KOVModule/KOVModuleQt.h>

@@ -153,11 +153,14 @@ class WqKOV {
                         KOVTransactionSignatureReceiptHandler signatureReceiptHandler);
   void refuseStart(KOVTransactionResultHandler resultHandler, KOVTransactionResult result,
                    std::optional<std::string> responseText);
-  void sendStatusPoll(float timeoutInterval);
-  void cancelPollInFlight();
+  // Posts the request that carries the polling loop on (the first request, each poll);
+  // it supersedes the loop's request still in flight.
+  void sendLoopRequest(const std::string& body, float timeoutInterval);
+  void sendStatusPoll();
   void deliverLater(std::function<void()> work);
   void finishTransaction();
-  static float pollTimeout(int32_t seconds);
+  void deliverTimeoutResult();
+  std::string textForLog(const std::string& document) const;
 
   std::shared_ptr<KOVTransactionDetails> _currentTxnDetails;
   KOVTransactionType _currentTxnType = KOVTransactionTypePurchase;

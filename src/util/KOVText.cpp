@@ -1,0 +1,104 @@
+#include "KOVText.h"
+
+#include <algorithm>
+#include <climits>
+
+#include <unicode/locid.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/ustring.h>
+#include <unicode/utf8.h>
+
+namespace kov::text {
+namespace {
+
+bool isAscii(std::string_view s) {
+  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+icu::UnicodeString toUnicode(std::string_view utf8) {
+  return icu::UnicodeString::fromUTF8(icu::StringPiece(utf8.data(), static_cast<int32_t>(utf8.size())));
+}
+
+}  // namespace
+
+std::string lowercase(std::string_view utf8) {
+  if (isAscii(utf8)) {
+    std::string out(utf8);
+    std::transform(out.begin(), out.end(), out.begin(), asciiLower);
+    return out;
+  }
+  // The root locale gives the language-neutral full case mapping (no Turkish dotless i).
+  icu::UnicodeString u = toUnicode(utf8);
+  u.toLower(icu::Locale::getRoot());
+  std::string out;
+  u.toUTF8String(out);
+  return out;
+}
+
+bool equalsIgnoreCase(std::string_view utf8, std::string_view other) {
+  if (isAscii(utf8) && isAscii(other)) {
+    return utf8.size() == other.size() &&
+           std::equal(utf8.begin(), utf8.end(), other.begin(),
+                      [](char a, char b) { return asciiLower(a) == asciiLower(b); });
+  }
+  return toUnicode(utf8).caseCompare(toUnicode(other), U_FOLD_CASE_DEFAULT) == 0;
+}
+
+int32_t intValue(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t' || text[i] == '\n' || text[i] == '\r' ||
+                             text[i] == '\v' || text[i] == '\f')) {
+    ++i;
+  }
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  int64_t value = 0;
+  const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > limit) {
+      return negative ? INT32_MIN : INT32_MAX;
+    }
+  }
+  return static_cast<int32_t>(negative ? -value : value);
+}
+
+CodePointSpan nextCodePoint(std::string_view bytes, std::size_t pos) {
+  const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+  const auto length = static_cast<int32_t>(bytes.size());
+  auto i = static_cast<int32_t>(pos);
+  UChar32 c = 0;
+  U8_NEXT(s, i, length, c);
+  const std::size_t used = static_cast<std::size_t>(i) - pos;
+  if (c < 0) {
+    return {used, 1};
+  }
+  return {used, U16_LENGTH(c)};
+}
+
+std::string validUtf8(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+  const auto length = static_cast<int32_t>(bytes.size());
+  int32_t i = 0;
+  while (i < length) {
+    const int32_t start = i;
+    UChar32 c = 0;
+    U8_NEXT(s, i, length, c);
+    if (c < 0) {
+      out += "\xEF\xBF\xBD";
+    } else {
+      out.append(bytes.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(i - start)));
+    }
+  }
+  return out;
+}
+
+}  // namespace kov::text

@@ -1,0 +1,23 @@
+#pragma once
+// The engine's fixed numbers and its own texts.
+#include <cstdint>
+#include <string_view>
+
+namespace kov::limits {
+
+/// URL-layer failures in a row that are each followed by another poll.
+inline constexpr int32_t kMaxConsecutiveTimeouts = 8;
+/// Time-out of the first request and of polls until the service names another.
+inline constexpr int32_t kDefaultTimeoutSeconds = 30;
+/// Longest poll time-out taken from the service; a larger one is cut to this.
+inline constexpr int32_t kMaxTimeoutSeconds = 3600;
+/// Time-out of a button request.
+inline constexpr float kButtonTimeoutSeconds = 10.0f;
+/// Receipt width when the answer names none.
+inline constexpr int32_t kDefaultReceiptWidth = 20;
+
+inline constexpr std::string_view kAmountOutOfRangeText =
+    "The amount cannot be sent: in cents it does not fit in a signed 64-bit number.";
+inline constexpr std::string_view kNoDetailsText = "No transaction details were given.";
+
+}  // namespace kov::limits

@@ -1,0 +1,33 @@
+#pragma once
+// Text semantics the engine relies on, on UTF-8 strings: full Unicode lower-casing,
+// case-insensitive equality, integer reading with clamping, UTF-16 lengths.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kov::text {
+
+/// Full Unicode lower-casing without locale rules (ASCII text takes a fast path).
+std::string lowercase(std::string_view utf8);
+
+/// Whole-text equality under Unicode case folding ("YES" equals "yes").
+bool equalsIgnoreCase(std::string_view utf8, std::string_view other);
+
+/// Reads an integer the way the platform's intValue does: leading blanks skipped, an
+/// optional sign, decimal digits up to the first other character; 0 when there is no
+/// number; values beyond 32 bits clamp to INT32_MIN / INT32_MAX.
+int32_t intValue(std::string_view text);
+
+/// The text with every invalid UTF-8 sequence replaced by U+FFFD.
+std::string validUtf8(std::string_view bytes);
+
+/// Length of the next code point starting at bytes[pos] in UTF-8 bytes (1 for an invalid
+/// byte) and in UTF-16 code units (2 for characters outside the basic plane).
+struct CodePointSpan {
+  std::size_t bytes;
+  int utf16Units;
+};
+CodePointSpan nextCodePoint(std::string_view bytes, std::size_t pos);
+
+}  // namespace kov::text

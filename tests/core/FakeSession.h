@@ -1,0 +1,128 @@
+#pragma once
+// A scripted session and main queue: every post is recorded, and the test decides when
+// and how each request completes. Completions always run from the fake main queue,
+// never inside post() or cancel(), as the real transports promise.
+#include <KOVModule/KOVURLSession.h>
+#include <KOVModule/WqKOV.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kovtest {
+
+class FakeMainQueue : public KOVMainQueue {
+ public:
+  void post(std::function<void()> work) override { pending.push_back(std::move(work)); }
+  /// Runs queued work (and work queued by it) until none is left.
+  void drain() {
+    while (!pending.empty()) {
+      auto work = std::move(pending.front());
+      pending.pop_front();
+      work();
+    }
+  }
+  std::deque<std::function<void()>> pending;
+};
+
+struct PostedRequest {
+  KOVRequestId id = 0;
+  std::string url;
+  std::string body;
+  double timeout = 0;
+  ResponseHandler completion;
+  bool completed = false;
+  bool cancelled = false;
+  int sessionNumber = 0;
+};
+
+/// Shared by all sessions one factory makes, so a test sees every post of a transaction
+/// even across releaseSession.
+struct FakeNetwork {
+  std::vector<std::shared_ptr<PostedRequest>> posts;
+  std::shared_ptr<FakeMainQueue> queue = std::make_shared<FakeMainQueue>();
+  int sessionsMade = 0;
+  int sessionsInvalidated = 0;
+  KOVRequestId nextId = 1;
+
+  std::vector<std::shared_ptr<PostedRequest>> outstanding() const {
+    std::vector<std::shared_ptr<PostedRequest>> out;
+    for (const auto& p : posts) {
+      if (!p->completed) out.push_back(p);
+    }
+    return out;
+  }
+  /// Completes a request through the main queue and runs the queue.
+  void complete(const std::shared_ptr<PostedRequest>& request, std::optional<std::string> data,
+                std::optional<KOVError> error = std::nullopt, int status = 200) {
+    finish(request, std::move(data), std::move(error), status);
+    queue->drain();
+  }
+  void finish(const std::shared_ptr<PostedRequest>& request, std::optional<std::string> data,
+              std::optional<KOVError> error, int status) {
+    if (request->completed) return;
+    request->completed = true;
+    std::optional<KOVURLResponse> response;
+    if (!error) response = KOVURLResponse{status, request->url};
+    queue->post([completion = request->completion, data = std::move(data), response, error = std::move(error)] {
+      completion(data, response, error);
+    });
+  }
+  void answer(const std::shared_ptr<PostedRequest>& request, const std::string& body, int status = 200) {
+    complete(request, body, std::nullopt, status);
+  }
+  void fail(const std::shared_ptr<PostedRequest>& request, int32_t code = NSURLErrorTimedOut) {
+    complete(request, std::nullopt, KOVError{NSURLErrorDomain, code, "The request timed out."});
+  }
+  std::shared_ptr<PostedRequest> last() const { return posts.empty() ? nullptr : posts.back(); }
+};
+
+class FakeSession : public KOVURLSession {
+ public:
+  FakeSession(std::shared_ptr<FakeNetwork> network, int number) : network_(std::move(network)), number_(number) {}
+  KOVRequestId post(const std::string& url, const std::string& body, double timeoutSeconds,
+                    ResponseHandler completion) override {
+    auto request = std::make_shared<PostedRequest>();
+    request->id = network_->nextId++;
+    request->url = url;
+    request->body = body;
+    request->timeout = timeoutSeconds;
+    request->completion = std::move(completion);
+    request->sessionNumber = number_;
+    network_->posts.push_back(request);
+    mine_.push_back(request);
+    return request->id;
+  }
+  void cancel(KOVRequestId id) override {
+    for (const auto& request : mine_) {
+      if (request->id == id && !request->completed) {
+        request->cancelled = true;
+        network_->finish(request, std::nullopt, KOVError{NSURLErrorDomain, NSURLErrorCancelled, "cancelled"}, 0);
+      }
+    }
+  }
+  void invalidateAndCancel() override {
+    ++network_->sessionsInvalidated;
+    for (const auto& request : mine_) cancel(request->id);
+  }
+
+ private:
+  std::shared_ptr<FakeNetwork> network_;
+  int number_;
+  std::vector<std::shared_ptr<PostedRequest>> mine_;
+};
+
+/// Wires an engine to a fake network.
+inline std::shared_ptr<FakeNetwork> wireFakeNetwork(WqKOV& engine) {
+  auto network = std::make_shared<FakeNetwork>();
+  engine.setMainQueue(network->queue);
+  engine.setSessionFactory([network]() -> std::unique_ptr<KOVURLSession> {
+    return std::make_unique<FakeSession>(network, ++network->sessionsMade);
+  });
+  return network;
+}
+
+}  // namespace kovtest

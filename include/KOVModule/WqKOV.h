@@ -144,6 +144,8 @@ class WqKOV {
   bool debugMode() const { return _debugMode; }
   bool hasSession() const { return _currentSession != nullptr; }
   bool hasResultHandler() const { return static_cast<bool>(_resultHandler); }
+  /// Whether a session factory has been set (the Qt layer installs its own only when none is).
+  bool hasSessionFactory() const { return static_cast<bool>(_sessionFactory); }
 
  private:
   friend struct WqKOVTestPeer;

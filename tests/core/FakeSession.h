@@ -93,6 +93,7 @@ class FakeSession : public KOVURLSession {
     request->completion = std::move(completion);
     request->sessionNumber = number_;
     network_->posts.push_back(request);
+    std::erase_if(mine_, [](const auto& r) { return r->completed; });
     mine_.push_back(request);
     return request->id;
   }

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with warnings as errors and runs the tests.
+#   KOV_SANITIZE=ON   build and run with AddressSanitizer and UndefinedBehaviorSanitizer
+#   BUILD_DIR=dir     build directory (default: build, or build-asan when sanitizing)
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+sanitize="${KOV_SANITIZE:-OFF}"
+if [ "$sanitize" = "ON" ]; then build="${BUILD_DIR:-$root/build-asan}"; else build="${BUILD_DIR:-$root/build}"; fi
+
+bash "$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKOV_WERROR=ON -DKOV_SANITIZE="$sanitize"
+cmake --build "$build" -j"$(nproc)"
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600

@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+
+#include <KOVModule/KOVModule.h>
+
+#include "EnginePeer.h"
+
+namespace {
+
+std::shared_ptr<KOVTransactionDetails> fullRecord() {
+  auto d = std::make_shared<KOVTransactionDetails>();
+  d->userName = "merchant";
+  d->key = "s3cret";
+  d->stationId = "ST01";
+  d->amount = KOVDecimal::parse("12.5");
+  d->currencyCode = "AUD";
+  d->txnRef = "T-1";
+  d->deviceId = "dev";
+  d->posName = "Till";
+  d->posVersion = "2.1";
+  d->vendorId = "V9";
+  d->merchantRef = "M7";
+  return d;
+}
+
+class Documents : public ::testing::Test {
+ protected:
+  WqKOV engine;
+  std::shared_ptr<KOVTransactionDetails> details = fullRecord();
+  void use(KOVTransactionType type = KOVTransactionTypePurchase) { WqKOVTestPeer::setCurrent(engine, details, type); }
+};
+
+}  // namespace
+
+TEST_F(Documents, TransactionRequestHasEveryElementInOrder) {
+  use();
+  EXPECT_EQ(engine.generateRequest(),
+            "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"s3cret\"><TxnRef>T-1</TxnRef><Station>ST01</Station>"
+            "<Amount>12.50</Amount><Cur>AUD</Cur><TxnType>Purchase</TxnType><DeviceId>dev</DeviceId>"
+            "<PosName>Till</PosName><PosVersion>2.1</PosVersion><VendorId>V9</VendorId><MRef>M7</MRef></Scr>");
+}
+
+TEST_F(Documents, NullAndEmptyFieldsAreWrittenDifferently) {
+  details->posName.reset();
+  details->deviceId = "";
+  details->qelTxnRef = "";
+  details->urlSuccess = "";
+  details->urlFail = "https://fail.example/x?a=1&b=2";
+  use();
+  EXPECT_EQ(engine.generateRequest(),
+            "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"s3cret\"><TxnRef>T-1</TxnRef><Station>ST01</Station>"
+            "<Amount>12.50</Amount><Cur>AUD</Cur><TxnType>Purchase</TxnType><DeviceId></DeviceId>"
+            "<PosName /><PosVersion>2.1</PosVersion><VendorId>V9</VendorId><MRef>M7</MRef>"
+            "<UrlSuccess></UrlSuccess><UrlFail>https://fail.example/x?a=1&amp;b=2</UrlFail></Scr>");
+  details->qelTxnRef = "Q42";
+  details->urlSuccess.reset();
+  std::string request = *engine.generateRequest();
+  EXPECT_NE(request.find("<TxnRef>T-1</TxnRef><QelTxnRef>Q42</QelTxnRef><Station>"), std::string::npos);
+  EXPECT_EQ(request.find("UrlSuccess"), std::string::npos);
+}
+
+TEST_F(Documents, HalfFilledRecordWritesEmptyCredentials) {
+  details = std::make_shared<KOVTransactionDetails>();
+  use(static_cast<KOVTransactionType>(7));
+  EXPECT_EQ(engine.generateRequest(),
+            "<Scr action=\"doScrKOV\" user=\"\" key=\"\"><TxnRef /><Station /><Amount>0.00</Amount><Cur />"
+            "<TxnType></TxnType><DeviceId /><PosName /><PosVersion /><VendorId /><MRef /></Scr>");
+  EXPECT_EQ(engine.transactionTypeToStr(), "Error");
+  EXPECT_EQ(engine.generateStatusRequest(),
+            "<Scr action=\"doScrKOV\" user=\"\" key=\"\"><TxnRef /><Station /><TxnType>Status</TxnType></Scr>");
+}
+
+TEST_F(Documents, StatusAndButtonRequests) {
+  use();
+  EXPECT_EQ(engine.generateStatusRequest(),
+            "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"s3cret\"><TxnRef>T-1</TxnRef><Station>ST01</Station>"
+            "<TxnType>Status</TxnType></Scr>");
+  EXPECT_EQ(engine.generateButtonRequest("B1", std::string("OK")),
+            "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"s3cret\"><TxnRef>T-1</TxnRef><Station>ST01</Station>"
+            "<TxnType>UI</TxnType><UiType>Bn</UiType><Name>B1</Name><Val>OK</Val></Scr>");
+}
+
+TEST_F(Documents, TextIsEscapedAndNonAsciiKept) {
+  details->userName = "a\"b";
+  details->key = "<&'>";
+  details->merchantRef = "Café € 😀\nline";
+  use();
+  const std::string request = *engine.generateRequest();
+  EXPECT_NE(request.find("user=\"a&quot;b\" key=\"&lt;&amp;&#39;&gt;\""), std::string::npos);
+  EXPECT_NE(request.find("<MRef>Café € 😀\nline</MRef>"), std::string::npos);
+}
+
+TEST(TypeNames, WireNamesAndErrorName) {
+  const char* names[] = {"Purchase", "Auth", "Complete", "Refund", "Void"};
+  for (uint32_t t = 0; t < 5; ++t) {
+    EXPECT_EQ(WqKOV::txnTypeToStr(static_cast<KOVTransactionType>(t)), names[t]);
+  }
+  EXPECT_EQ(WqKOV::txnTypeToStr(static_cast<KOVTransactionType>(5)), "");
+  EXPECT_EQ(WqKOV::txnTypeToStr(static_cast<KOVTransactionType>(0xFFFFFFFFu)), "");
+}
+
+struct AmountCase {
+  const char* amount;  // nullptr: no amount
+  const char* text;    // nullptr: refused
+};
+
+class AmountText : public ::testing::TestWithParam<AmountCase> {};
+
+TEST_P(AmountText, CutsToCentsAndRefusesWhatDoesNotFit) {
+  std::optional<KOVDecimal> amount;
+  if (GetParam().amount) {
+    amount = KOVDecimal::parse(GetParam().amount);
+    ASSERT_TRUE(amount) << GetParam().amount;
+  }
+  const std::optional<std::string> text = WqKOV::decimalToString(amount);
+  if (GetParam().text) {
+    EXPECT_EQ(text, GetParam().text);
+  } else {
+    EXPECT_EQ(text, std::nullopt);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AmountText,
+    ::testing::Values(AmountCase{"12.5", "12.50"}, AmountCase{"0.07", "0.07"}, AmountCase{"100", "100.00"},
+                      AmountCase{"12.345", "12.34"}, AmountCase{"12.349", "12.34"}, AmountCase{nullptr, "0.00"},
+                      AmountCase{"-3.5", "-3.50"}, AmountCase{"-0.07", "-0.07"}, AmountCase{"-0.001", "0.00"},
+                      AmountCase{"92233720368547758.07", "92233720368547758.07"},
+                      AmountCase{"-92233720368547758.08", "-92233720368547758.08"},
+                      AmountCase{"92233720368547758.08", nullptr}, AmountCase{"1000000000000000000000", nullptr}));
+
+TEST_F(Documents, EveryRequestReadsBackToItsKeys) {
+  details->qelTxnRef = "Q&1";
+  details->urlSuccess = "";
+  use();
+  NSStringDictionary keys;
+  ASSERT_TRUE(KOVXmlUtils::ParseXML(*engine.generateRequest(), keys));
+  EXPECT_EQ(keys, (NSStringDictionary{{"Scr/__action", "doScrKOV"}, {"Scr/__user", "merchant"},
+                                      {"Scr/__key", "s3cret"}, {"Scr/TxnRef", "T-1"}, {"Scr/QelTxnRef", "Q&1"},
+                                      {"Scr/Station", "ST01"}, {"Scr/Amount", "12.50"}, {"Scr/Cur", "AUD"},
+                                      {"Scr/TxnType", "Purchase"}, {"Scr/DeviceId", "dev"}, {"Scr/PosName", "Till"},
+                                      {"Scr/PosVersion", "2.1"}, {"Scr/VendorId", "V9"}, {"Scr/MRef", "M7"}}));
+  ASSERT_TRUE(KOVXmlUtils::ParseXML(engine.generateButtonRequest("B2", std::string("Yes")), keys));
+  EXPECT_EQ(keys.at("Scr/TxnType"), "UI");
+  EXPECT_EQ(keys.at("Scr/UiType"), "Bn");
+  EXPECT_EQ(keys.at("Scr/Name"), "B2");
+  EXPECT_EQ(keys.at("Scr/Val"), "Yes");
+}
+
+TEST(SanitizeXml, MasksOnlyTheFirstKeyValue) {
+  EXPECT_EQ(sanitizeXml("<Scr user=\"u\" key=\"abc\" />"), "<Scr user=\"u\" key=\"......\" />");
+  EXPECT_EQ(sanitizeXml("<Scr key=\"\" />"), "<Scr key=\"......\" />");
+  EXPECT_EQ(sanitizeXml("<Scr user=\"u\" />"), "<Scr user=\"u\" />");
+  EXPECT_EQ(sanitizeXml("key=\"abc"), "key=\"abc");
+  EXPECT_EQ(sanitizeXml("<a key=\"1\"><b key=\"2\" /></a>"), "<a key=\"......\"><b key=\"2\" /></a>");
+}

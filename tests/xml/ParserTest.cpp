@@ -33,6 +33,11 @@ TEST(Parser, PrettyPrintingOnlyAddsTheRootsWhitespace) {
   EXPECT_EQ(pretty, flat);
 }
 
+TEST(Parser, LineEndsAreNormalisedAsXmlRequires) {
+  EXPECT_EQ(parse("<Scr><R>a\r\nb\rc</R></Scr>"), (NSStringDictionary{{"Scr/R", "a\nb\nc"}}));
+  EXPECT_EQ(parse("<Scr><R>a&#13;&#10;b</R></Scr>"), (NSStringDictionary{{"Scr/R", "a\r\nb"}}));
+}
+
 TEST(Parser, CdataIsNotStored) {
   EXPECT_EQ(parse("<Scr><R>a<![CDATA[<hidden>]]>b</R></Scr>"), (NSStringDictionary{{"Scr/R", "ab"}}));
 }

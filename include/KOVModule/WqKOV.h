@@ -188,4 +188,7 @@ class WqKOV {
   uint64_t _generation = 0;   // bumped by every start, recover and end
   uint64_t _pollSeq = 0;      // the only poll whose answer is still wanted
   std::optional<KOVRequestId> _pollInFlight;
+  // Completions may arrive after the engine is gone (a cancelled request still completes
+  // once, later); they hold this weakly and do nothing once it has expired.
+  std::shared_ptr<const bool> _alive = std::make_shared<const bool>(true);
 };

@@ -108,10 +108,10 @@ void WqKOV::sendButtonRequest(const std::string& buttonId, const std::optional<s
   const uint64_t generation = _generation;
   sendRequest(
       generateButtonRequest(buttonId, buttonValue),
-      [this, generation](const std::optional<std::string>&, const std::optional<KOVURLResponse>&,
-                         const std::optional<KOVError>&) {
+      [this, generation, alive = std::weak_ptr<const bool>(_alive)](
+          const std::optional<std::string>&, const std::optional<KOVURLResponse>&, const std::optional<KOVError>&) {
         // Whatever the outcome, one status poll follows; it supersedes the poll in flight.
-        if (generation == _generation && _inProgress) {
+        if (!alive.expired() && generation == _generation && _inProgress) {
           sendStatusPoll();
         }
       },

@@ -93,9 +93,10 @@ void WqKOV::sendLoopRequest(const std::string& body, float timeoutInterval) {
   const uint64_t sequence = ++_pollSeq;
   const KOVRequestId id = sendRequest(
       body,
-      [this, generation, sequence](const std::optional<std::string>& data, const std::optional<KOVURLResponse>&,
-                                   const std::optional<KOVError>& error) {
-        if (generation != _generation || sequence != _pollSeq) {
+      [this, generation, sequence, alive = std::weak_ptr<const bool>(_alive)](
+          const std::optional<std::string>& data, const std::optional<KOVURLResponse>&,
+          const std::optional<KOVError>& error) {
+        if (alive.expired() || generation != _generation || sequence != _pollSeq) {
           return;  // an ended transaction's answer, or a superseded poll's
         }
         _pollInFlight.reset();

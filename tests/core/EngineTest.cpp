@@ -203,3 +203,18 @@ TEST_F(EngineTest, RefusedEndpointChangesNothingAndSaysWhy) {
   engine.resetEndpointUrls();
   EXPECT_EQ(engine.endpointUrl(false), kWqKOVSecUrl);
 }
+
+TEST(EngineLifetime, CompletionsAfterTheEngineIsGoneDoNothing) {
+  auto engine = std::make_unique<WqKOV>();
+  auto net = wireFakeNetwork(*engine);
+  int results = 0;
+  engine->startTransaction(sampleDetails(), KOVTransactionTypePurchase, false, false, nullptr, nullptr,
+                           [&](KOVTransactionResultDetails) { ++results; }, nullptr);
+  net->answer(net->last(), kCardScreen);
+  engine->sendButtonRequest("B1", "CANCEL");
+  ASSERT_EQ(net->outstanding().size(), 2u);
+  engine.reset();      // cancels both; their completions are still queued
+  net->queue->drain();  // and run against an engine that no longer exists
+  EXPECT_EQ(results, 0);
+  EXPECT_TRUE(net->outstanding().empty());
+}

@@ -1,0 +1,28 @@
+#pragma once
+#include <QRectF>
+
+/// What the status screen asks of the device it runs on. A desktop has no status bar and is
+/// no tablet; a mobile host (or a test) supplies its own answers.
+class KOVDeviceInfo {
+ public:
+  virtual ~KOVDeviceInfo() = default;
+  /// Whether the device is a tablet (its header band does not reach under a status bar).
+  virtual bool isTablet() const = 0;
+  /// The status bar's rectangle in device-independent pixels; empty when there is none.
+  virtual QRectF statusBarFrame() const = 0;
+};
+
+/// The desktop: no status bar, not a tablet.
+class KOVDesktopDeviceInfo : public KOVDeviceInfo {
+ public:
+  /// Always false.
+  bool isTablet() const override { return false; }
+  /// Always the empty rectangle.
+  QRectF statusBarFrame() const override { return {}; }
+};
+
+/// The status bar's thickness on that device: the smaller of its frame's width and height
+/// (the height unless the width is smaller), so it holds in portrait and landscape.
+double statusBarHeight(const KOVDeviceInfo& device);
+/// The status bar's thickness on this desktop: 0.
+double statusBarHeight();

@@ -1,0 +1,142 @@
+#pragma once
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <QDialog>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+
+#include <KOVModule/KOVDeviceInfo.h>
+#include <KOVModule/KOVHorzActivityIndicator.h>
+#include <KOVModule/KOVLayoutConstraint.h>
+#include <KOVModule/KOVState.h>
+#include <KOVModule/KOVWindowStyle.h>
+
+class WqKOV;
+
+/// The modal status screen shown while a transaction runs: the terminal's two display
+/// lines, up to two buttons that mirror the terminal's, a logo band and an activity
+/// indicator while the library waits. Built from the layout "StatusView" of the resource
+/// bundle; its ten parts are found by object name and held weakly, and every operation
+/// skips a part that is missing. The user cannot close it; only dismiss() does.
+class StatusView : public QDialog {
+  Q_OBJECT
+
+ public:
+  /// Header band height without a status bar, in device-independent pixels.
+  static constexpr int cHeaderHeight = 50;
+
+  /// Builds the screen from its layout and loads the logo (once per process).
+  explicit StatusView(QWidget* parent = nullptr);
+  ~StatusView() override;
+
+  /// Applies a style (nullptr: the shared default), hides the indicator, then shows the
+  /// initializing state. The style is kept by reference.
+  void applyStyle(std::shared_ptr<KOVWindowStyle> style);
+  /// "Initializing...", an empty second line, no buttons; the indicator runs if the style
+  /// asks for it.
+  void showInitializing();
+  /// Shows one screen of the terminal: the two lines, and each button with its title or
+  /// hidden when the title is nullopt. Stops and hides the indicator. The state and the
+  /// receipt do not change what is shown.
+  void updateStatus(KOVState state, const std::optional<std::string>& receipt, const std::string& firstLine,
+                    const std::string& secondLine, const std::optional<std::string>& button1,
+                    const std::optional<std::string>& button2);
+  /// Hides the button for nullopt; otherwise shows it with that title ("" gives an empty title).
+  void updateButtonState(QAbstractButton* button, const std::optional<std::string>& title);
+  /// The left button's press: waits, and sends "B1" with its last title to the engine.
+  void leftButtonClicked();
+  /// The right button's press: waits, and sends "B2" with its last title to the engine.
+  void rightButtonClicked();
+  /// Sets the layout constants before a layout pass: the header height (50, plus the status
+  /// bar on a phone) and the details container's centre offset (the header height when the
+  /// logo is shown, else 0).
+  void viewWillLayoutSubviews();
+  /// Whether the device is a tablet.
+  bool isTablet() const;
+  /// Closes the screen from the program: stops the indicator at once and fades out without
+  /// blocking; dismissed() follows from the event loop once the screen is hidden.
+  void dismiss();
+
+  /// Replaces the device the screen asks about status bar and tablet (default: a desktop).
+  void setDeviceInfo(std::unique_ptr<KOVDeviceInfo> device);
+  /// Sends button presses to this engine instead of WqKOV::get(); it must outlive the screen.
+  void setEngine(WqKOV& engine);
+
+  /// The style applied last; nullptr before applyStyle.
+  const std::shared_ptr<KOVWindowStyle>& currentStyle() const { return _currentStyle; }
+  /// The title last given for the left button.
+  const std::optional<std::string>& leftButtonTitle() const { return _leftButtonTitle; }
+  /// The title last given for the right button.
+  const std::optional<std::string>& rightButtonTitle() const { return _rightButtonTitle; }
+
+  // The ten parts of the layout, found by object name; each is nullptr when the layout
+  // lacks it or it has been deleted.
+
+  /// The first display line.
+  QLabel* firstLineLabel() const { return _firstLineLabel; }
+  /// The second display line.
+  QLabel* secondLineLabel() const { return _secondLineLabel; }
+  /// The left button (sends "B1").
+  QPushButton* leftButton() const { return _leftButton; }
+  /// The right button (sends "B2").
+  QPushButton* rightButton() const { return _rightButton; }
+  /// The logo band at the top.
+  QWidget* headerView() const { return _headerView; }
+  /// The logo band's height.
+  KOVLayoutConstraint* headerHeightConstraint() const { return _headerHeightConstraint; }
+  /// The activity indicator under the logo band.
+  KOVHorzActivityIndicator* activityIndicator() const { return _activityIndicator; }
+  /// The indicator's offset from the band's bottom (0, or -50 without the logo).
+  KOVLayoutConstraint* activityIndicatorTopConstraint() const { return _activityIndicatorTopConstraint; }
+  /// How far down the details are centred from (the band's height with the logo, else 0).
+  KOVLayoutConstraint* detailsContainerCenterYConstraint() const { return _detailsContainerCenterYConstraint; }
+  /// The logo image.
+  QLabel* wqLogoImage() const { return _wqLogoImage; }
+
+  /// The logo shared by every screen of the process (null until it has been loaded).
+  static const QImage& cachedLogo();
+
+ signals:
+  /// The screen has been dismissed and is hidden.
+  void dismissed();
+
+ public slots:
+  /// Does nothing: the user cannot cancel the screen.
+  void reject() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void bindOutlets();
+  void loadLogo();
+  void layoutPass();
+  void placeChildren();
+  void buttonClicked();
+  void pressButton(const char* buttonId, const std::optional<std::string>& title);
+  void finishDismiss();
+
+  QPointer<QLabel> _firstLineLabel;
+  QPointer<QLabel> _secondLineLabel;
+  QPointer<QPushButton> _leftButton;
+  QPointer<QPushButton> _rightButton;
+  QPointer<QWidget> _headerView;
+  QPointer<KOVLayoutConstraint> _headerHeightConstraint;
+  QPointer<KOVHorzActivityIndicator> _activityIndicator;
+  QPointer<KOVLayoutConstraint> _activityIndicatorTopConstraint;
+  QPointer<KOVLayoutConstraint> _detailsContainerCenterYConstraint;
+  QPointer<QLabel> _wqLogoImage;
+  QPointer<QWidget> _detailsContainer;
+  std::optional<std::string> _leftButtonTitle;
+  std::optional<std::string> _rightButtonTitle;
+  std::shared_ptr<KOVWindowStyle> _currentStyle;
+  std::unique_ptr<KOVDeviceInfo> _device;
+  WqKOV* _engine = nullptr;  // not owned; nullptr means WqKOV::get()
+  bool _dismissing = false;
+};

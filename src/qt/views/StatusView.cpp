@@ -1,0 +1,319 @@
+#include <KOVModule/StatusView.h>
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGraphicsOpacityEffect>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QTimer>
+
+#include <KOVModule/KOVDataUtils.h>
+#include <KOVModule/KOVHorzActivityIndicator.h>
+#include <KOVModule/KOVLayoutConstraint.h>
+#include <KOVModule/WqKOV.h>
+
+#include "KOVStatusButton.h"
+#include "StatusViewLayout.h"
+
+namespace {
+
+constexpr int kFadeMilliseconds = 150;
+constexpr int kSideMargin = 24;
+constexpr int kMaxDetailsWidth = 520;
+constexpr double kIndicatorTopWithoutLogo = -50.0;
+constexpr float kIndicatorLineWidth = 2.0f;
+constexpr qreal kLogoPixelRatio = 2.0;  // the logo is drawn at twice its display size
+
+// Sets one palette role, or gives it back to the toolkit's default when unset.
+void setRoleColor(QWidget& widget, QPalette::ColorRole role, const std::optional<QColor>& color) {
+  QPalette palette = widget.palette();
+  palette.setColor(role, color ? *color : QApplication::palette(&widget).color(role));
+  widget.setPalette(palette);
+}
+
+// An unset font hands the widget back to the font it would inherit.
+void setOptionalFont(QWidget& widget, const std::optional<QFont>& font) {
+  widget.setFont(font ? *font : QFont());
+}
+
+QString toQString(const std::string& text) {
+  return QString::fromStdString(text);
+}
+
+QImage& logoCache() {
+  static QImage image;  // shared by every screen of the process
+  return image;
+}
+
+}  // namespace
+
+StatusView::StatusView(QWidget* parent) : QDialog(parent), _device(std::make_unique<KOVDesktopDeviceInfo>()) {
+  buildStatusViewLayout(*this);
+  // The screen goes away only when the program says so: no close button, no Escape.
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  setModal(true);
+  setAutoFillBackground(true);
+  bindOutlets();
+  loadLogo();
+}
+
+StatusView::~StatusView() {
+  if (_activityIndicator) _activityIndicator->stopAnimation();
+}
+
+void StatusView::bindOutlets() {
+  _firstLineLabel = findChild<QLabel*>(QStringLiteral("firstLineLabel"));
+  _secondLineLabel = findChild<QLabel*>(QStringLiteral("secondLineLabel"));
+  _leftButton = findChild<QPushButton*>(QStringLiteral("leftButton"));
+  _rightButton = findChild<QPushButton*>(QStringLiteral("rightButton"));
+  _headerView = findChild<QWidget*>(QStringLiteral("headerView"));
+  _headerHeightConstraint = findChild<KOVLayoutConstraint*>(QStringLiteral("headerHeightConstraint"));
+  _activityIndicator = findChild<KOVHorzActivityIndicator*>(QStringLiteral("activityIndicator"));
+  _activityIndicatorTopConstraint = findChild<KOVLayoutConstraint*>(QStringLiteral("activityIndicatorTopConstraint"));
+  _detailsContainerCenterYConstraint =
+      findChild<KOVLayoutConstraint*>(QStringLiteral("detailsContainerCenterYConstraint"));
+  _wqLogoImage = findChild<QLabel*>(QStringLiteral("wqLogoImage"));
+  _detailsContainer = findChild<QWidget*>(QStringLiteral("detailsContainer"));
+
+  if (_leftButton) connect(_leftButton, &QAbstractButton::clicked, this, &StatusView::leftButtonClicked);
+  if (_rightButton) connect(_rightButton, &QAbstractButton::clicked, this, &StatusView::rightButtonClicked);
+  for (KOVLayoutConstraint* constraint :
+       {_headerHeightConstraint.data(), _activityIndicatorTopConstraint.data(),
+        _detailsContainerCenterYConstraint.data()}) {
+    if (constraint) connect(constraint, &KOVLayoutConstraint::constantChanged, this, &StatusView::placeChildren);
+  }
+}
+
+void StatusView::loadLogo() {
+  QImage& image = logoCache();
+  // A failed load is tried again by the next screen.
+  if (image.isNull()) image = KOVDataUtils::ImageFromBundle(QStringLiteral("tarnfeld"));
+  if (!_wqLogoImage) return;
+  QPixmap pixmap = QPixmap::fromImage(image);
+  pixmap.setDevicePixelRatio(kLogoPixelRatio);
+  _wqLogoImage->setPixmap(pixmap);
+}
+
+const QImage& StatusView::cachedLogo() {
+  return logoCache();
+}
+
+void StatusView::applyStyle(std::shared_ptr<KOVWindowStyle> style) {
+  _currentStyle = style ? std::move(style) : KOVWindowStyle::getDefault();
+  const KOVWindowStyle& s = *_currentStyle;
+
+  if (_headerView) _headerView->setHidden(!s.showLogo);
+  for (QLabel* label : {_firstLineLabel.data(), _secondLineLabel.data()}) {
+    if (!label) continue;
+    setRoleColor(*label, QPalette::WindowText, s.informationTextColor);
+    setOptionalFont(*label, s.informationFont);
+  }
+  setRoleColor(*this, QPalette::Window, s.backgroundColor);
+  for (QPushButton* button : {_leftButton.data(), _rightButton.data()}) {
+    if (!button) continue;
+    if (auto* statusButton = qobject_cast<KOVStatusButton*>(button)) {
+      statusButton->setFillColor(s.buttonsColor);
+    } else {
+      setRoleColor(*button, QPalette::Button, s.buttonsColor);
+    }
+    setRoleColor(*button, QPalette::ButtonText, s.buttonsTextColor);
+    setOptionalFont(*button, s.buttonsFont);
+    button->setProperty("cornerRadius", static_cast<double>(s.buttonsCornerRadius));
+  }
+  if (_activityIndicator) {
+    _activityIndicator->setLineColor(s.activityIndicatorColor.value_or(QColor::fromRgbF(1.0f, 0.0f, 0.0f, 1.0f)),
+                                     kIndicatorLineWidth, true);
+    _activityIndicator->setHidden(true);
+  }
+  showInitializing();
+}
+
+void StatusView::showInitializing() {
+  if (_firstLineLabel) _firstLineLabel->setText(QStringLiteral("Initializing..."));
+  if (_secondLineLabel) _secondLineLabel->setText(QString());
+  updateButtonState(_leftButton, std::nullopt);
+  updateButtonState(_rightButton, std::nullopt);
+  if (_currentStyle && _currentStyle->showActivityIndicator) {
+    if (_activityIndicatorTopConstraint) {
+      _activityIndicatorTopConstraint->setConstant(_currentStyle->showLogo ? 0.0 : kIndicatorTopWithoutLogo);
+    }
+    if (_activityIndicator) {
+      _activityIndicator->setHidden(false);
+      _activityIndicator->startAnimation();
+    }
+  }
+  placeChildren();
+}
+
+void StatusView::updateStatus(KOVState /*state*/, const std::optional<std::string>& /*receipt*/,
+                              const std::string& firstLine, const std::string& secondLine,
+                              const std::optional<std::string>& button1, const std::optional<std::string>& button2) {
+  if (_currentStyle && _currentStyle->showActivityIndicator && _activityIndicator) {
+    _activityIndicator->stopAnimation();
+    _activityIndicator->setHidden(true);
+  }
+  _leftButtonTitle = button1;
+  _rightButtonTitle = button2;
+  if (_firstLineLabel) _firstLineLabel->setText(toQString(firstLine));
+  if (_secondLineLabel) _secondLineLabel->setText(toQString(secondLine));
+  updateButtonState(_leftButton, button1);
+  updateButtonState(_rightButton, button2);
+  placeChildren();
+}
+
+void StatusView::updateButtonState(QAbstractButton* button, const std::optional<std::string>& title) {
+  if (!button) return;
+  if (!title) {
+    button->setHidden(true);
+    return;
+  }
+  button->setText(toQString(*title));
+  button->setHidden(false);
+}
+
+void StatusView::leftButtonClicked() {
+  pressButton("B1", _leftButtonTitle);
+}
+
+void StatusView::rightButtonClicked() {
+  pressButton("B2", _rightButtonTitle);
+}
+
+void StatusView::pressButton(const char* buttonId, const std::optional<std::string>& title) {
+  if (_dismissing) return;  // the transaction is over; nothing to press any more
+  buttonClicked();
+  WqKOV& engine = _engine ? *_engine : WqKOV::get();
+  engine.sendButtonRequest(buttonId, title);
+}
+
+void StatusView::buttonClicked() {
+  updateButtonState(_leftButton, std::nullopt);
+  updateButtonState(_rightButton, std::nullopt);
+  if (_currentStyle && _currentStyle->showActivityIndicator && _activityIndicator) {
+    _activityIndicator->setHidden(false);
+    _activityIndicator->startAnimation();
+  }
+}
+
+bool StatusView::isTablet() const {
+  return _device->isTablet();
+}
+
+void StatusView::viewWillLayoutSubviews() {
+  const double headerHeight = isTablet() ? cHeaderHeight : statusBarHeight(*_device) + cHeaderHeight;
+  if (_headerHeightConstraint) _headerHeightConstraint->setConstant(headerHeight);
+  if (_detailsContainerCenterYConstraint) {
+    const bool showLogo = _currentStyle && _currentStyle->showLogo;
+    _detailsContainerCenterYConstraint->setConstant(showLogo ? static_cast<float>(headerHeight) : 0.0);
+  }
+}
+
+void StatusView::layoutPass() {
+  viewWillLayoutSubviews();
+  placeChildren();
+}
+
+// The layout's three constraints, read the way the screen uses them: the header band is
+// headerHeight tall from the top; the indicator's top is the band's bottom plus its
+// constant (so -50 lifts it into a hidden band's place); the details container is centred
+// in what lies below the top centreY pixels.
+void StatusView::placeChildren() {
+  const int w = width();
+  const int h = height();
+  const double headerHeight = _headerHeightConstraint ? _headerHeightConstraint->constant() : cHeaderHeight;
+  const int headerPixels = std::max(0, static_cast<int>(headerHeight));
+  if (_headerView) {
+    _headerView->setGeometry(0, 0, w, headerPixels);
+    // On a phone the band reaches under the status bar; the logo stays below it.
+    if (QLayout* layout = _headerView->layout()) {
+      const QMargins m = layout->contentsMargins();
+      layout->setContentsMargins(m.left(), 8 + std::max(0, headerPixels - cHeaderHeight), m.right(), m.bottom());
+    }
+  }
+  if (_activityIndicator) {
+    const double top = headerHeight + (_activityIndicatorTopConstraint ? _activityIndicatorTopConstraint->constant() : 0.0);
+    _activityIndicator->setGeometry(0, static_cast<int>(top), w, _activityIndicator->sizeHint().height());
+  }
+  if (_detailsContainer) {
+    const int centreTop = _detailsContainerCenterYConstraint
+                              ? static_cast<int>(_detailsContainerCenterYConstraint->constant())
+                              : 0;
+    const int containerWidth = std::max(0, std::min(w - 2 * kSideMargin, kMaxDetailsWidth));
+    int containerHeight = _detailsContainer->sizeHint().height();
+    if (QLayout* layout = _detailsContainer->layout(); layout && layout->hasHeightForWidth()) {
+      containerHeight = layout->totalHeightForWidth(containerWidth);
+    }
+    const int y = std::max(0, centreTop + (h - centreTop - containerHeight) / 2);
+    _detailsContainer->setGeometry((w - containerWidth) / 2, y, containerWidth, containerHeight);
+  }
+}
+
+void StatusView::dismiss() {
+  if (_dismissing) return;
+  _dismissing = true;
+  if (_activityIndicator) _activityIndicator->stopAnimation();
+  if (!isVisible()) {
+    // Nothing to fade; dismissed() still comes from the event loop, as after a fade.
+    QTimer::singleShot(0, this, &StatusView::finishDismiss);
+    return;
+  }
+  // A short fade, run by the event loop: the caller goes on at once. An effect rather
+  // than the window's opacity, which not every platform supports.
+  auto* effect = new QGraphicsOpacityEffect(this);
+  setGraphicsEffect(effect);  // the screen owns it from here
+  auto* fade = new QPropertyAnimation(effect, "opacity", this);
+  fade->setDuration(kFadeMilliseconds);
+  fade->setStartValue(1.0);
+  fade->setEndValue(0.0);
+  connect(fade, &QAbstractAnimation::finished, this, &StatusView::finishDismiss);
+  fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void StatusView::finishDismiss() {
+  done(QDialog::Accepted);
+  setGraphicsEffect(nullptr);  // deletes the fade's effect
+  emit dismissed();
+}
+
+void StatusView::reject() {
+  // Cancelling is the terminal's business (its own buttons), never the window's.
+}
+
+void StatusView::closeEvent(QCloseEvent* event) {
+  if (_dismissing) {
+    QDialog::closeEvent(event);
+  } else {
+    event->ignore();
+  }
+}
+
+void StatusView::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+void StatusView::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  layoutPass();
+}
+
+void StatusView::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  layoutPass();
+}
+
+void StatusView::setDeviceInfo(std::unique_ptr<KOVDeviceInfo> device) {
+  _device = device ? std::move(device) : std::make_unique<KOVDesktopDeviceInfo>();
+}
+
+void StatusView::setEngine(WqKOV& engine) {
+  _engine = &engine;
+}

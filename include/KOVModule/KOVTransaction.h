@@ -1,0 +1,46 @@
+#pragma once
+#include <memory>
+#include <string>
+
+#include <KOVModule/KOVTransactionDetails.h>
+#include <KOVModule/KOVTransactionHandlers.h>
+#include <KOVModule/KOVTransactionRecoveryDetails.h>
+#include <KOVModule/KOVTransactionType.h>
+
+class QWidget;
+class WqKOV;
+struct KOVWindowStyle;
+
+/// The library's entry point for hosts: process-wide preferences, and one call each to
+/// start a transaction or recover an interrupted one with the modal status screen.
+/// Every operation runs on the main thread (the one running the QApplication).
+class KOVTransaction {
+ public:
+  KOVTransaction() = delete;
+
+  /// The look of later status screens; nullptr restores the default style. Kept by reference.
+  static void setWindowStyle(std::shared_ptr<KOVWindowStyle> windowStyle);
+  /// Debug mode for later transactions: request and answer texts (key masked) and retry
+  /// messages go to the debug log handler.
+  static void setDebugMode(bool enableDebugMode);
+  /// Receives the debug log of later transactions while debug mode is on.
+  static void setDebugLogHandler(KOVTransactionDebugLogHandler handler);
+  /// "iOS 0.3.0-kov".
+  static std::string getModuleVersion();
+
+  /// Presents the status screen over parentVC and starts the transaction; returns once the
+  /// first request is under way. The result handler is called once, on the main thread, as
+  /// the screen starts to go away. A null resultHandler is refused: nothing is shown or
+  /// sent. A null parentVC runs the transaction without a screen.
+  static void startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, KOVTransactionType txnType,
+                               QWidget* parentVC, bool useUAT, KOVTransactionResultHandler resultHandler,
+                               KOVTransactionSignatureReceiptHandler signatureReceiptHandler);
+  /// As startTransaction, following the earlier transaction named by its reference.
+  static void recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryDetails, QWidget* parentVC,
+                                 bool useUAT, KOVTransactionResultHandler resultHandler,
+                                 KOVTransactionSignatureReceiptHandler signatureReceiptHandler);
+
+  /// Runs transactions on this engine instead of WqKOV::get() (nullptr: back to it). When
+  /// the engine has no session factory yet, the Qt transport is installed into it.
+  static void setEngine(WqKOV* engine);
+};

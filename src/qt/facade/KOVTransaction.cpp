@@ -1,0 +1,132 @@
+// The facade: ties the status screen to the engine for each transaction.
+#include <KOVModule/KOVTransaction.h>
+
+#include <KOVModule/KOVQtTransport.h>
+#include <KOVModule/KOVWindowStyle.h>
+#include <KOVModule/StatusView.h>
+#include <KOVModule/WqKOV.h>
+
+#include <QLayout>
+#include <QPointer>
+
+#include <functional>
+#include <utility>
+
+namespace {
+
+// The process-wide preferences, read when a transaction begins.
+struct FacadeSettings {
+  std::shared_ptr<KOVWindowStyle> windowStyle;
+  bool debugMode = false;
+  KOVTransactionDebugLogHandler debugLogHandler;
+  WqKOV* engine = nullptr;
+};
+
+FacadeSettings& settings() {
+  static FacadeSettings instance;
+  return instance;
+}
+
+WqKOV& engine() {
+  WqKOV& e = settings().engine ? *settings().engine : WqKOV::get();
+  if (!e.hasSessionFactory()) {
+    KOVQtTransport::install(e);
+  }
+  return e;
+}
+
+struct Wiring {
+  StatusChangeHandler status;
+  KOVTransactionResultHandler result;
+};
+
+// Builds, styles and presents the screen (when there is a parent), and the two closures
+// that connect it to the engine.
+Wiring present(QWidget* parentVC, KOVTransactionResultHandler resultHandler) {
+  if (!parentVC) {
+    // Headless: a status closure is still given, so the signature receipt handler runs.
+    return {[](KOVState, const std::optional<std::string>&, const std::string&, const std::string&,
+               const std::optional<std::string>&, const std::optional<std::string>&) {},
+            std::move(resultHandler)};
+  }
+  // Owned by its parent until it has been dismissed, then deleted; the closures hold it
+  // weakly, so a screen destroyed with its parent is simply not updated any more.
+  QPointer<StatusView> vc = new StatusView(parentVC);
+  if (QLayout* layout = vc->layout()) {
+    layout->activate();
+  }
+  vc->setWindowModality(Qt::WindowModal);
+  vc->applyStyle(settings().windowStyle);
+  if (settings().engine) {
+    vc->setEngine(*settings().engine);
+  }
+  QObject::connect(vc.data(), &StatusView::dismissed, vc.data(), &QObject::deleteLater);
+  vc->open();
+
+  StatusChangeHandler status = [vc](KOVState state, const std::optional<std::string>& receipt,
+                                    const std::string& firstLine, const std::string& secondLine,
+                                    const std::optional<std::string>& button1,
+                                    const std::optional<std::string>& button2) {
+    if (vc) {
+      vc->updateStatus(state, receipt, firstLine, secondLine, button1, button2);
+    }
+  };
+  KOVTransactionResultHandler result = [vc, resultHandler = std::move(resultHandler)](KOVTransactionResultDetails r) {
+    if (vc) {
+      vc->dismiss();  // starts the fade; the host hears the result at once
+    }
+    resultHandler(std::move(r));
+  };
+  return {std::move(status), std::move(result)};
+}
+
+bool refuse(const KOVTransactionResultHandler& resultHandler) {
+  if (resultHandler) {
+    return false;
+  }
+  if (settings().debugMode && settings().debugLogHandler) {
+    settings().debugLogHandler(KOVTransactionLogEntryInfo, "KOV transaction refused: no result handler was given.");
+  }
+  return true;
+}
+
+}  // namespace
+
+void KOVTransaction::setWindowStyle(std::shared_ptr<KOVWindowStyle> windowStyle) {
+  settings().windowStyle = std::move(windowStyle);
+}
+
+void KOVTransaction::setDebugMode(bool enableDebugMode) { settings().debugMode = enableDebugMode; }
+
+void KOVTransaction::setDebugLogHandler(KOVTransactionDebugLogHandler handler) {
+  settings().debugLogHandler = std::move(handler);
+}
+
+std::string KOVTransaction::getModuleVersion() { return "iOS 0.3.0-kov"; }
+
+void KOVTransaction::setEngine(WqKOV* engine) { settings().engine = engine; }
+
+void KOVTransaction::startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, KOVTransactionType txnType,
+                                      QWidget* parentVC, bool useUAT, KOVTransactionResultHandler resultHandler,
+                                      KOVTransactionSignatureReceiptHandler signatureReceiptHandler) {
+  if (refuse(resultHandler)) {
+    return;
+  }
+  WqKOV& e = engine();
+  // A second start while one runs is answered by the engine; no second screen covers the first.
+  Wiring wiring = present(e.isTransactionInProgress() ? nullptr : parentVC, std::move(resultHandler));
+  e.startTransaction(std::move(txnDetails), txnType, useUAT, settings().debugMode, settings().debugLogHandler,
+                     std::move(wiring.status), std::move(wiring.result), std::move(signatureReceiptHandler));
+}
+
+void KOVTransaction::recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryDetails, QWidget* parentVC,
+                                        bool useUAT, KOVTransactionResultHandler resultHandler,
+                                        KOVTransactionSignatureReceiptHandler signatureReceiptHandler) {
+  if (refuse(resultHandler)) {
+    return;
+  }
+  WqKOV& e = engine();
+  Wiring wiring = present(e.isTransactionInProgress() ? nullptr : parentVC, std::move(resultHandler));
+  e.recoverTransaction(txnRecoveryDetails, useUAT, settings().debugMode, settings().debugLogHandler,
+                       std::move(wiring.status), std::move(wiring.result), std::move(signatureReceiptHandler));
+}

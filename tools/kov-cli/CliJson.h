@@ -1,0 +1,23 @@
+#pragma once
+// The JSON lines kov-cli writes: one object per line, texts as strings or null.
+#include <KOVModule/KOVState.h>
+#include <KOVModule/KOVTransactionLogEntryType.h>
+#include <KOVModule/KOVTransactionResultDetails.h>
+
+#include <optional>
+#include <string>
+
+namespace kovcli {
+
+/// The result record with every field under its own name.
+std::string resultJson(const KOVTransactionResultDetails& result);
+/// One screen update.
+std::string statusJson(KOVState state, const std::optional<std::string>& receipt, const std::string& firstLine,
+                       const std::string& secondLine, const std::optional<std::string>& button1,
+                       const std::optional<std::string>& button2);
+/// One call of the signature receipt handler.
+std::string signatureReceiptJson(const std::optional<std::string>& receipt);
+/// One debug log entry.
+std::string logJson(KOVTransactionLogEntryType type, const std::string& entry);
+
+}  // namespace kovcli

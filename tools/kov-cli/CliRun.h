@@ -1,0 +1,10 @@
+#pragma once
+#include "CliOptions.h"
+
+namespace kovcli {
+
+/// Runs the transaction of the options on the running QCoreApplication and returns the
+/// exit status: 0 approved, 1 any other result, 2 for a refused endpoint or CA file.
+int runTransaction(const CliOptions& options);
+
+}  // namespace kovcli

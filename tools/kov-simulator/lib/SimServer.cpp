@@ -1,0 +1,180 @@
+#include "SimServer.h"
+
+#include <csignal>
+#include <utility>
+
+#include <httplib.h>
+
+#include "SimLog.h"
+#include "SimSockets.h"
+
+namespace kovsim {
+namespace {
+
+// Counts every accepted connection: the server hands each one to its task queue once.
+class CountingThreadPool : public httplib::TaskQueue {
+ public:
+  CountingThreadPool(std::size_t threads, SimStats& stats) : _pool(threads), _stats(stats) {}
+  void enqueue(std::function<void()> fn) override {
+    _stats.countConnection();
+    _pool.enqueue(std::move(fn));
+  }
+  void shutdown() override { _pool.shutdown(); }
+
+ private:
+  httplib::ThreadPool _pool;
+  SimStats& _stats;
+};
+
+constexpr std::size_t kKeepAliveMaxCount = 100000;
+constexpr time_t kKeepAliveSeconds = 30;
+constexpr std::size_t kMaxRequestBytes = 64 * 1024;
+
+}  // namespace
+
+bool isLoopbackHost(const std::string& host) {
+  if (host == "localhost" || host == "::1" || host == "[::1]") {
+    return true;
+  }
+  in_addr address{};
+  return inet_pton(AF_INET, host.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
+}
+
+SimServer::SimServer(SimConfig config, SimLogSink log)
+    : _config(config), _log(std::move(log)), _service(std::move(config)) {}
+
+SimServer::~SimServer() { stop(); }
+
+std::string SimServer::url() const {
+  const bool ipv6 = _config.host.find(':') != std::string::npos && _config.host.front() != '[';
+  const std::string host = ipv6 ? "[" + _config.host + "]" : _config.host;
+  return std::string(_config.tls ? "https" : "http") + "://" + host + ":" + std::to_string(_port) + kEndpointPath;
+}
+
+void SimServer::log(const std::string& line) {
+  if (!_log) {
+    return;
+  }
+  const std::string safe = maskKey(oneLine(line), _config.key);
+  const std::lock_guard<std::mutex> guard(_logLock);
+  _log(safe);
+}
+
+bool SimServer::start(std::string& error) {
+  if (_http) {
+    error = "already started";
+    return false;
+  }
+  if (!_config.allowRemote && !isLoopbackHost(_config.host)) {
+    error = "refusing to listen on " + _config.host + ", which is not a loopback address (use --allow-remote)";
+    return false;
+  }
+  // A peer that goes away while an answer is written must not end the process.
+  std::signal(SIGPIPE, SIG_IGN);
+
+  if (_config.tls) {
+    _certificates = writeTestCertificates(_config.certDir, error);
+    if (!_certificates) {
+      return false;
+    }
+    _http = std::make_unique<httplib::SSLServer>(_certificates->serverCertificate.c_str(),
+                                                 _certificates->serverKey.c_str());
+  } else {
+    _http = std::make_unique<httplib::Server>();
+  }
+  if (!_http->is_valid()) {
+    error = "cannot set up the server (certificate or key not usable)";
+    _http.reset();
+    return false;
+  }
+  _http->new_task_queue = [this] {
+    // The server takes ownership of the queue it is handed and deletes it when it stops.
+    return std::make_unique<CountingThreadPool>(kWorkerThreads, _service.stats()).release();
+  };
+  _http->set_tcp_nodelay(true);
+  _http->set_keep_alive_max_count(kKeepAliveMaxCount);
+  _http->set_keep_alive_timeout(kKeepAliveSeconds);
+  _http->set_payload_max_length(kMaxRequestBytes);
+  installRoutes();
+
+  _port = _config.port == 0 ? _http->bind_to_any_port(_config.host)
+                            : (_http->bind_to_port(_config.host, _config.port) ? _config.port : -1);
+  if (_port <= 0) {
+    error = "cannot listen on " + _config.host + ":" + std::to_string(_config.port);
+    _http.reset();
+    _port = 0;
+    return false;
+  }
+  _listenerDone = false;
+  _listener = std::thread([this] {
+    _http->listen_after_bind();
+    {
+      const std::lock_guard<std::mutex> guard(_doneLock);
+      _listenerDone = true;
+    }
+    _doneChanged.notify_all();
+  });
+  return true;
+}
+
+void SimServer::stop() {
+  if (!_listener.joinable()) {
+    return;
+  }
+  _service.shutdown();
+  _http->stop();
+  // Idle keep-alive connections would keep their worker threads until their time-out;
+  // ending them lets the thread pool finish now. A connection whose answer is still being
+  // written is spared for a while, so a held poll woken by the stop gets its answer.
+  // Repeated, since a connection accepted just before the stop may show up late.
+  const auto spareUntil = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  std::unique_lock<std::mutex> lock(_doneLock);
+  while (!_listenerDone) {
+    std::set<std::pair<std::string, int>> busy;
+    if (std::chrono::steady_clock::now() < spareUntil) {
+      const std::lock_guard<std::mutex> guard(_busyLock);
+      busy = _busy;
+    }
+    shutdownConnections(_port, busy);
+    _doneChanged.wait_for(lock, std::chrono::milliseconds(20));
+  }
+  lock.unlock();
+  _listener.join();
+}
+
+void SimServer::installRoutes() {
+  _http->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
+    const std::lock_guard<std::mutex> guard(_busyLock);
+    _busy.insert({request.remote_addr, request.remote_port});
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  // Called once the answer is written.
+  _http->set_logger([this](const httplib::Request& request, const httplib::Response&) {
+    const std::lock_guard<std::mutex> guard(_busyLock);
+    _busy.erase({request.remote_addr, request.remote_port});
+  });
+  _http->Post(kEndpointPath, [this](const httplib::Request& request, httplib::Response& response) {
+    SimReply reply = _service.handle(request.body);
+    log("POST " + (reply.txnType.empty() ? std::string("-") : reply.txnType) + " TxnRef=" +
+        (reply.txnRef.empty() ? std::string("-") : reply.txnRef) + " -> " +
+        (reply.drop ? std::string("closed") : std::to_string(reply.status)) + " " + reply.summary + " | " +
+        request.body);
+    if (reply.drop) {
+      shutdownConnection(request.local_port, request.remote_addr, request.remote_port);
+      {
+        const std::lock_guard<std::mutex> guard(_busyLock);
+        _busy.erase({request.remote_addr, request.remote_port});
+      }
+      response.status = 500;
+      return;
+    }
+    response.status = reply.status;
+    response.set_content(reply.body, "text/xml; charset=utf-8");
+  });
+  _http->Get("/_sim/stats", [this](const httplib::Request&, httplib::Response& response) {
+    response.set_content(_service.stats().toJson(), "application/json");
+    log("GET /_sim/stats -> 200");
+  });
+}
+
+}  // namespace kovsim

@@ -66,6 +66,11 @@ std::optional<std::string> WqKOV::segmentString(const std::optional<std::string>
     const std::size_t start = pos;
     int32_t units = 0;
     while (pos < text.size() && units < segmentWidth) {
+      if (static_cast<unsigned char>(text[pos]) < 0x80) {
+        ++pos;  // ASCII, nearly every receipt character: one byte, one unit
+        ++units;
+        continue;
+      }
       const kov::text::CodePointSpan span = kov::text::nextCodePoint(text, pos);
       pos += span.bytes;
       units += span.utf16Units;

@@ -36,12 +36,11 @@ void KOVXmlParserDelegate::foundCharacters(std::string_view string) {
   if (!outputDictionary) {
     return;
   }
-  // Pieces append in place: a split text run and text after a child end up joined.
-  auto found = outputDictionary->find(currentPath_);
-  if (found == outputDictionary->end()) {
-    outputDictionary->emplace(currentPath_, std::string(string));
-  } else {
-    found->second.append(string);
+  // Pieces append in place: a split text run and text after a child end up joined. One
+  // look-up serves both cases (the key is copied only when it is new).
+  const auto [entry, inserted] = outputDictionary->try_emplace(currentPath_, string);
+  if (!inserted) {
+    entry->second.append(string);
   }
 }
 

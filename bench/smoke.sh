@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs every benchmark once in a short mode, so CI sees that they build and run; times
+# are printed but not judged. Each transport run starts and stops its own kov-simulator
+# on 127.0.0.1 with a port of the system's choosing.
+#
+#   bench/smoke.sh BUILD_DIR      (configured with -DKOV_BUILD_BENCH=ON, target `bench` built)
+set -euo pipefail
+
+build=${1:?usage: bench/smoke.sh BUILD_DIR}
+here=$(cd "$(dirname "$0")" && pwd)
+bin="$build/bench"
+sim="$build/tools/kov-simulator/kov-simulator"
+export QT_QPA_PLATFORM=offscreen
+
+step() { echo "== $*"; }
+
+step "poll cycle CPU"
+"$bin/kov_bench_cycle" --benchmark_min_time=0.01
+
+step "connections per transaction (https)"
+"$bin/kov_bench_transport" connections --simulator "$sim" --speed 30 --hold-ms 5
+
+step "round trip of a poll (http, https)"
+"$bin/kov_bench_transport" roundtrip --simulator "$sim" --polls 50
+"$bin/kov_bench_transport" roundtrip --simulator "$sim" --polls 50 --tls
+
+step "waiting screen CPU"
+"$bin/kov_bench_indicator" --seconds 1
+
+step "kov-cli resident memory"
+"$here/rss.sh" "$build" 2000
+
+echo "== smoke run complete"

@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -6,7 +7,7 @@
 
 /// An exact decimal number (sign, decimal digits, scale) for amounts.
 /// No binary floating point is involved anywhere.
-class KOVDecimal {
+class KOV_CORE_EXPORT KOVDecimal {
  public:
   /// Zero.
   KOVDecimal() = default;
@@ -28,7 +29,7 @@ class KOVDecimal {
   bool isNegative() const { return negative_; }
   bool isZero() const { return digits_.empty(); }
 
-  friend bool operator==(const KOVDecimal& a, const KOVDecimal& b);
+  friend KOV_CORE_EXPORT bool operator==(const KOVDecimal& a, const KOVDecimal& b);
 
  private:
   void normalize();

@@ -1,9 +1,10 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <QRectF>
 
 /// What the status screen asks of the device it runs on. A desktop has no status bar and is
 /// no tablet; a mobile host (or a test) supplies its own answers.
-class KOVDeviceInfo {
+class KOV_QT_EXPORT KOVDeviceInfo {
  public:
   virtual ~KOVDeviceInfo() = default;
   /// Whether the device is a tablet (its header band does not reach under a status bar).
@@ -13,7 +14,7 @@ class KOVDeviceInfo {
 };
 
 /// The desktop: no status bar, not a tablet.
-class KOVDesktopDeviceInfo : public KOVDeviceInfo {
+class KOV_QT_EXPORT KOVDesktopDeviceInfo : public KOVDeviceInfo {
  public:
   /// Always false.
   bool isTablet() const override { return false; }
@@ -23,6 +24,6 @@ class KOVDesktopDeviceInfo : public KOVDeviceInfo {
 
 /// The status bar's thickness on that device: the smaller of its frame's width and height
 /// (the height unless the width is smaller), so it holds in portrait and landscape.
-double statusBarHeight(const KOVDeviceInfo& device);
+KOV_QT_EXPORT double statusBarHeight(const KOVDeviceInfo& device);
 /// The status bar's thickness on this desktop: 0.
-double statusBarHeight();
+KOV_QT_EXPORT double statusBarHeight();

@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <array>
 
 #include <QColor>
@@ -11,7 +12,7 @@
 /// the other, over a translucent track. A 10 ms timer advances the animation by a fixed
 /// 0.01 s per tick. The timer runs only while the animation is on and the widget is shown;
 /// hiding pauses it, showing resumes it, stopping or destroying ends it.
-class KOVHorzActivityIndicator : public QWidget {
+class KOV_QT_EXPORT KOVHorzActivityIndicator : public QWidget {
   Q_OBJECT
 
  public:

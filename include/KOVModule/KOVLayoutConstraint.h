@@ -1,9 +1,10 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <QObject>
 
 /// A named layout value of the status screen (a height, a vertical offset) that the screen
 /// adjusts before each layout pass; the layout places its widgets from these constants.
-class KOVLayoutConstraint : public QObject {
+class KOV_QT_EXPORT KOVLayoutConstraint : public QObject {
   Q_OBJECT
 
  public:

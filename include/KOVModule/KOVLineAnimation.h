@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <cstdint>
 
 /// Phase of one sweeping segment of the activity indicator.
@@ -23,7 +24,7 @@ struct LineInfo {
 /// The indicator's animation without any drawing: two segments advanced by a fixed step
 /// per tick, so a test can follow it tick by tick. Time is counted in ticks, never
 /// measured, so a late tick slows the animation instead of making it jump.
-class KOVLineAnimation {
+class KOV_QT_EXPORT KOVLineAnimation {
  public:
   /// Animation time added per tick, in seconds.
   static constexpr double kInterval = 0.01;

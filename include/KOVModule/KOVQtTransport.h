@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <memory>
 #include <string>
 
@@ -15,7 +16,7 @@ class WqKOV;
 /// refused -1004, connection lost -1005 (also when the connection closed after the request
 /// was sent: it is never sent again), TLS -1200 (untrusted certificate -1202), cancelled -999,
 /// answer over kKOVMaxResponseBytes -1103, URL refused -1000 or -1002.
-class KOVQtTransport {
+class KOV_QT_EXPORT KOVQtTransport {
  public:
   /// A factory of sessions over QNetworkAccessManager (one manager per session).
   static KOVURLSessionFactory sessionFactory();

@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <memory>
 #include <string>
 
@@ -14,7 +15,7 @@ struct KOVWindowStyle;
 /// The library's entry point for hosts: process-wide preferences, and one call each to
 /// start a transaction or recover an interrupted one with the modal status screen.
 /// Every operation runs on the main thread (the one running the QApplication).
-class KOVTransaction {
+class KOV_QT_EXPORT KOVTransaction {
  public:
   KOVTransaction() = delete;
 

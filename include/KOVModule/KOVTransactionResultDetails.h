@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -9,7 +10,7 @@
 
 /// The one result record a transaction hands to the host. Texts are as the service sent
 /// them; `response` is the whole final answer.
-struct KOVTransactionResultDetails {
+struct KOV_CORE_EXPORT KOVTransactionResultDetails {
   KOVTransactionResult transactionResult = KOVTransactionResultSucceeded;
   std::optional<std::string> authCode;                       ///< "Scr/Result/AC"
   std::optional<std::string> maskedCardNumber;               ///< "Scr/Result/CN"

@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,7 +53,7 @@ inline constexpr std::size_t kKOVMaxResponseBytes = 1024 * 1024;
 /// The HTTP client the engine posts through. Every completion runs exactly once, on the
 /// main thread (the host's event loop), never from inside post(); also for cancelled
 /// requests (with NSURLErrorCancelled). The transport retries nothing and judges nothing.
-class KOVURLSession {
+class KOV_CORE_EXPORT KOVURLSession {
  public:
   virtual ~KOVURLSession() = default;
   /// POSTs body (UTF-8) to url with "Content-Type: text/xml" and the time-out in seconds.
@@ -69,7 +70,7 @@ class KOVURLSession {
 using KOVURLSessionFactory = std::function<std::unique_ptr<KOVURLSession>()>;
 
 /// Runs closures later on the host's main thread, in the order posted.
-class KOVMainQueue {
+class KOV_CORE_EXPORT KOVMainQueue {
  public:
   virtual ~KOVMainQueue() = default;
   virtual void post(std::function<void()> work) = 0;

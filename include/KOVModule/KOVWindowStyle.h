@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -10,7 +11,7 @@
 /// buttons' corner radius. An unset colour or font leaves the toolkit's own default in
 /// place, except the indicator colour, which falls back to red. Styles are shared by
 /// reference: a screen keeps the style it applied, and the default is one shared object.
-struct KOVWindowStyle {
+struct KOV_QT_EXPORT KOVWindowStyle {
   /// The shared default style (created on first use, kept for the process). Changing it
   /// changes the look of every later screen that gets no style of its own. Needs the
   /// QGuiApplication to exist, for the system font.

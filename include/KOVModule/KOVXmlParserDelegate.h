@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -7,11 +8,11 @@
 
 /// The parser's process-wide state (main thread only): the open elements, root first,
 /// and the dictionary being filled (kept after the parse until the next one).
-extern std::vector<std::string> elementStack;
-extern NSStringDictionary* outputDictionary;
+extern KOV_CORE_EXPORT std::vector<std::string> elementStack;
+extern KOV_CORE_EXPORT NSStringDictionary* outputDictionary;
 
 /// Receives the XML parser's events and turns them into path dictionary entries.
-class KOVXmlParserDelegate {
+class KOV_CORE_EXPORT KOVXmlParserDelegate {
  public:
   /// Resets elementStack to empty.
   KOVXmlParserDelegate();

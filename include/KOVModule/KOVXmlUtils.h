@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -6,7 +7,7 @@
 #include <KOVModule/NSStringDictionary.h>
 
 /// Escaping for the request writer and the answer parser.
-class KOVXmlUtils {
+class KOV_CORE_EXPORT KOVXmlUtils {
  public:
   /// Escapes < > & ' " as &lt; &gt; &amp; &#39; &quot;; everything else unchanged.
   static std::string HtmlEncode(const std::optional<std::string>& inputStr);

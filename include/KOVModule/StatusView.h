@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,7 +22,7 @@ class WqKOV;
 /// indicator while the library waits. Built from the layout "StatusView" of the resource
 /// bundle; its ten parts are found by object name and held weakly, and every operation
 /// skips a part that is missing. The user cannot close it; only dismiss() does.
-class StatusView : public QDialog {
+class KOV_QT_EXPORT StatusView : public QDialog {
   Q_OBJECT
 
  public:

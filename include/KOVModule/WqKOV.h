@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,17 +24,17 @@ using StatusChangeHandler = std::function<void(KOVState state, const std::option
                                                const std::optional<std::string>& button2)>;
 
 /// The test endpoint used when useUAT is true (unless the host configured another).
-extern const char* const kWqKOVUATUrl;
+extern KOV_CORE_EXPORT const char* const kWqKOVUATUrl;
 /// The production endpoint used when useUAT is false (unless the host configured another).
-extern const char* const kWqKOVSecUrl;
+extern KOV_CORE_EXPORT const char* const kWqKOVSecUrl;
 
 /// The text with the value of its first key="..." attribute replaced by "......".
-std::string sanitizeXml(const std::string& xml);
+KOV_CORE_EXPORT std::string sanitizeXml(const std::string& xml);
 
 /// The transaction engine: holds the one running transaction, posts its documents,
 /// polls the service, reports the terminal's screen and delivers one result.
 /// Everything runs on the host's main thread.
-class WqKOV {
+class KOV_CORE_EXPORT WqKOV {
  public:
   /// The process-wide engine, created on first use.
   static WqKOV& get();

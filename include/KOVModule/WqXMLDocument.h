@@ -1,11 +1,12 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <memory>
 #include <string>
 
 #include <KOVModule/WqXMLNode.h>
 
 /// A document: one root element, serialised without declaration or line break.
-class WqXMLDocument {
+class KOV_CORE_EXPORT WqXMLDocument {
  public:
   /// A new document whose root element has the given tag and nothing else.
   static std::shared_ptr<WqXMLDocument> documentWithRootNode(std::string rootNodeTag);

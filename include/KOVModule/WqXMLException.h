@@ -1,10 +1,11 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <exception>
 #include <string>
 
 /// A refusal of the XML tree: a programming error, never caught by the library.
 /// name() is the exception's name ("Duplicate attribute"), what() its reason.
-class WqXMLException : public std::exception {
+class KOV_CORE_EXPORT WqXMLException : public std::exception {
  public:
   WqXMLException(std::string name, std::string reason)
       : name_(std::move(name)), reason_(std::move(reason)) {}

@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVExport.h>
 #include <memory>
 #include <optional>
 #include <string>
@@ -7,7 +8,7 @@
 
 /// One XML element: a tag, attributes in insertion order, and either a text value or
 /// child elements. Write-only: built, serialised, dropped.
-class WqXMLNode {
+class KOV_CORE_EXPORT WqXMLNode {
  public:
   /// A new node with the tag and an optional text value (nullopt: no value at all).
   static std::shared_ptr<WqXMLNode> nodeWithTag(std::string tag, std::optional<std::string> value);

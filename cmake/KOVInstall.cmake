@@ -1,0 +1,108 @@
+# Install rules: libraries, public headers, resources, tools, the CMake package
+# (find_package(KOVModule CONFIG COMPONENTS Core Qt)) and one pkg-config file per library.
+include(CMakePackageConfigHelpers)
+
+set(KOV_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/KOVModule")
+get_target_property(_kov_core_type KOVModuleCore TYPE)
+if(_kov_core_type STREQUAL "STATIC_LIBRARY")
+  set(KOV_STATIC ON)
+else()
+  set(KOV_STATIC OFF)
+endif()
+
+# Installed programs find the libraries next to them, unless those land in a system directory.
+set(_kov_libdir_abs "${CMAKE_INSTALL_FULL_LIBDIR}")
+if(NOT _kov_libdir_abs IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES)
+  set(_kov_rpath "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+else()
+  set(_kov_rpath "")
+endif()
+
+set(_kov_components Core)
+install(TARGETS KOVModuleCore EXPORT KOVModuleCoreTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(TARGET KOVModuleQt)
+  list(APPEND _kov_components Qt)
+  install(TARGETS KOVModuleQt EXPORT KOVModuleQtTargets
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+endif()
+
+# Public headers; the Qt layer's only with the Qt layer.
+set(_kov_qt_headers
+  KOVDataUtils.h KOVDeviceInfo.h KOVHorzActivityIndicator.h KOVLayoutConstraint.h
+  KOVLineAnimation.h KOVModuleQt.h KOVQtTransport.h KOVQuadraticEaseOut.h KOVTransaction.h
+  KOVWindowStyle.h StatusView.h)
+set(_kov_header_excludes "")
+if(NOT TARGET KOVModuleQt)
+  foreach(header IN LISTS _kov_qt_headers)
+    list(APPEND _kov_header_excludes PATTERN ${header} EXCLUDE)
+  endforeach()
+endif()
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/KOVModule
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  FILES_MATCHING PATTERN "*.h" ${_kov_header_excludes})
+
+# The resources are compiled into the Qt library; the originals are installed for hosts that
+# restyle or inspect the screen.
+if(TARGET KOVModuleQt)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/KOVModuleResources.bundle
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/KOVModule)
+  install(FILES ${PROJECT_SOURCE_DIR}/resources/StatusView.ui
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/KOVModule)
+endif()
+
+foreach(tool kov-cli kov-simulator)
+  if(TARGET ${tool})
+    set_target_properties(${tool} PROPERTIES INSTALL_RPATH "${_kov_rpath}")
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+endforeach()
+
+# The CMake package.
+foreach(component IN LISTS _kov_components)
+  install(EXPORT KOVModule${component}Targets
+    NAMESPACE KOVModule::
+    FILE KOVModule${component}Targets.cmake
+    DESTINATION ${KOV_CMAKE_DIR})
+endforeach()
+configure_package_config_file(
+  ${PROJECT_SOURCE_DIR}/cmake/KOVModuleConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/KOVModuleConfig.cmake
+  INSTALL_DESTINATION ${KOV_CMAKE_DIR})
+# 0.x: a minor release may change the interface, so only the same minor version matches.
+write_basic_package_version_file(
+  ${PROJECT_BINARY_DIR}/KOVModuleConfigVersion.cmake
+  VERSION ${PROJECT_VERSION}
+  COMPATIBILITY SameMinorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/KOVModuleConfig.cmake
+  ${PROJECT_BINARY_DIR}/KOVModuleConfigVersion.cmake
+  DESTINATION ${KOV_CMAKE_DIR})
+
+# pkg-config. Static archives carry their private dependencies and the static define.
+if(KOV_STATIC)
+  set(KOV_PC_CFLAGS " -DKOV_STATIC_DEFINE")
+  set(KOV_PC_CORE_REQUIRES_PRIVATE "expat icu-uc")
+else()
+  set(KOV_PC_CFLAGS "")
+  set(KOV_PC_CORE_REQUIRES_PRIVATE "")
+endif()
+# Relative to the file itself, so an unpacked or moved prefix still works.
+file(RELATIVE_PATH KOV_PC_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
+string(REGEX REPLACE "/$" "" KOV_PC_PREFIX "${KOV_PC_PREFIX}")
+foreach(component IN LISTS _kov_components)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/pkgconfig/KOVModule${component}.pc.in
+    ${PROJECT_BINARY_DIR}/pkgconfig/KOVModule${component}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/KOVModule${component}.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()
+
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+  ${PROJECT_SOURCE_DIR}/docs/integration-guide.md
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})

@@ -6,12 +6,22 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 sanitize="${KOV_SANITIZE:-OFF}"
 if [ "$sanitize" = "ON" ]; then build="${BUILD_DIR:-$root/build-asan}"; else build="${BUILD_DIR:-$root/build}"; fi
+# Benchmarks are built and smoke-run in the plain build only.
+bench=ON
+[ "$sanitize" = "ON" ] && bench=OFF
 
 bash "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKOV_WERROR=ON -DKOV_SANITIZE="$sanitize"
+  -DKOV_WERROR=ON -DKOV_SANITIZE="$sanitize" -DKOV_BUILD_BENCH="$bench"
 cmake --build "$build" -j"$(nproc)"
+[ "$bench" = "ON" ] && cmake --build "$build" -j"$(nproc)" --target bench
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600
+
+# Benchmarks run once in a short mode so that they keep building and running; times are
+# not judged here (docs/benchmarks.md has the measured figures).
+if [ "$bench" = "ON" ]; then
+  bash "$root/bench/smoke.sh" "$build"
+fi

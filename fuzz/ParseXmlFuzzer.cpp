@@ -1,0 +1,154 @@
+// The answer parser on arbitrary bytes: it must not crash, leak or grow without bound, and
+// it may only report keys that another, independent XML parser finds in the same input
+// before that parser's first error. Qt's stream reader is the reference: it shares no code
+// with expat, so a key invented by our path building (or read past a fault) shows up here.
+#include <KOVModule/KOVXmlUtils.h>
+
+#include <QByteArray>
+#include <QString>
+#include <QXmlStreamReader>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+// Every key a conforming parse of the input's well-formed part yields: element paths with
+// text (text of CDATA sections is not stored), and path + "/__" + attribute name.
+std::set<std::string> referenceKeys(std::string_view data) {
+  std::set<std::string> keys;
+  QXmlStreamReader reader(QByteArray(data.data(), static_cast<qsizetype>(data.size())));
+  // Prefixes are plain parts of a name here, as they are for the parser under test.
+  reader.setNamespaceProcessing(false);
+  std::vector<std::string> path;
+  auto joined = [&path] {
+    std::string out;
+    for (const auto& part : path) {
+      if (!out.empty()) out += '/';
+      out += part;
+    }
+    return out;
+  };
+  while (!reader.atEnd()) {
+    switch (reader.readNext()) {
+      case QXmlStreamReader::StartElement: {
+        path.push_back(reader.qualifiedName().toString().toStdString());
+        const std::string here = joined();
+        for (const auto& attribute : reader.attributes()) {
+          keys.insert(here + "/__" + attribute.qualifiedName().toString().toStdString());
+        }
+        break;
+      }
+      case QXmlStreamReader::EndElement:
+        if (!path.empty()) path.pop_back();
+        break;
+      case QXmlStreamReader::Characters:
+        if (!path.empty() && !reader.isCDATA()) keys.insert(joined());
+        break;
+      case QXmlStreamReader::EntityReference:
+        // An entity the reader could not resolve is still text of its element.
+        if (!path.empty()) keys.insert(joined());
+        break;
+      default:
+        break;
+    }
+  }
+  // At a fault (or the input's end) inside an element, the reader drops the text run it was
+  // reading; the well-formed prefix before the fault has that text in the open element.
+  if (reader.hasError() && !path.empty()) keys.insert(joined());
+  return keys;
+}
+
+// Length of the longest prefix that is well-formed UTF-8 (no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+std::size_t validUtf8Prefix(std::string_view s) {
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    std::size_t n = 0;
+    uint32_t cp = 0;
+    if (b0 < 0x80) {
+      ++i;
+      continue;
+    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
+      n = 1, cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      n = 2, cp = b0 & 0x0F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      n = 3, cp = b0 & 0x07;
+    } else {
+      return i;
+    }
+    if (i + n >= s.size()) return i;  // the sequence runs past the end
+    for (std::size_t k = 1; k <= n; ++k) {
+      const auto b = static_cast<unsigned char>(s[i + k]);
+      if ((b & 0xC0) != 0x80) return i;
+      cp = (cp << 6) | (b & 0x3F);
+    }
+    if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return i;
+    }
+    i += n + 1;
+  }
+  return i;
+}
+
+bool hasDoctype(std::string_view data) { return data.find("<!DOCTYPE") != std::string_view::npos; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+  std::string_view data(reinterpret_cast<const char*>(bytes), size);
+  NSStringDictionary result;
+  const bool wellFormed = KOVXmlUtils::ParseXML(data, result);
+
+  // Whatever the input, a key is a path of at most kMaxDepth element names.
+  for (const auto& [key, value] : result) {
+    std::size_t elements = 1;
+    for (char c : key) elements += c == '/' ? 1 : 0;
+    if (key.empty() || elements > static_cast<std::size_t>(KOVXmlUtils::kMaxDepth) + 1) {
+      std::fprintf(stderr, "key out of shape: '%s'\n", key.c_str());
+      std::abort();
+    }
+  }
+
+  // A document type is refused at once, whatever it declares.
+  if (hasDoctype(data) && wellFormed) {
+    std::fprintf(stderr, "a document with a DOCTYPE parsed as well-formed\n");
+    std::abort();
+  }
+
+  // Only documents in the encoding the service uses are compared: the two parsers choose
+  // differently among declared encodings they do not both support.
+  if (data.find("encoding") != std::string_view::npos) return 0;
+  if (size >= 2 && (static_cast<unsigned char>(data[0]) == 0xFE || static_cast<unsigned char>(data[0]) == 0xFF)) {
+    return 0;  // a UTF-16 byte order mark
+  }
+  // The comparison runs on a copy both parsers read alike, parsed again by the parser
+  // under test: cut before the first invalid UTF-8 (Qt's reader decodes ahead and fails
+  // the whole block), and without colons (Qt's reader checks names as namespace-qualified
+  // even with namespaces off: "a:1" is a fault there and a name for expat).
+  std::string plain(data.substr(0, validUtf8Prefix(data)));
+  std::replace(plain.begin(), plain.end(), ':', '_');
+  if (plain != std::string_view(data)) {
+    KOVXmlUtils::ParseXML(plain, result);
+  }
+  data = plain;
+
+  const std::set<std::string> reference = referenceKeys(data);
+  for (const auto& [key, value] : result) {
+    if (!reference.count(key)) {
+      std::fprintf(stderr, "key '%s' is not in the reference parse (%zu reference keys)\n", key.c_str(),
+                   reference.size());
+      std::abort();
+    }
+  }
+  return 0;
+}

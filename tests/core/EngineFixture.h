@@ -25,17 +25,6 @@ inline const char* kCompleteApproved =
     "<Scr><Complete>1</Complete><Result><AP>1</AP><RC>00</RC><AC>A1</AC></Result></Scr>";
 inline const char* kCardScreen = "<Scr><DL1>INSERT CARD</DL1><DL2>$12.50</DL2><B1 en=\"1\">CANCEL</B1><Tmo>45</Tmo></Scr>";
 
-inline std::shared_ptr<KOVTransactionDetails> sampleDetails() {
-  auto d = std::make_shared<KOVTransactionDetails>();
-  d->userName = "merchant";
-  d->key = "s3cret";
-  d->stationId = "ST01";
-  d->amount = KOVDecimal::parse("12.50");
-  d->currencyCode = "AUD";
-  d->txnRef = "T-1";
-  return d;
-}
-
 class EngineTest : public ::testing::Test {
  protected:
   WqKOV engine;

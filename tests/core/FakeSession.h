@@ -2,6 +2,8 @@
 // A scripted session and main queue: every post is recorded, and the test decides when
 // and how each request completes. Completions always run from the fake main queue,
 // never inside post() or cancel(), as the real transports promise.
+#include <KOVModule/KOVDecimal.h>
+#include <KOVModule/KOVTransactionDetails.h>
 #include <KOVModule/KOVURLSession.h>
 #include <KOVModule/WqKOV.h>
 
@@ -115,6 +117,17 @@ class FakeSession : public KOVURLSession {
   int number_;
   std::vector<std::shared_ptr<PostedRequest>> mine_;
 };
+
+inline std::shared_ptr<KOVTransactionDetails> sampleDetails() {
+  auto d = std::make_shared<KOVTransactionDetails>();
+  d->userName = "merchant";
+  d->key = "s3cret";
+  d->stationId = "ST01";
+  d->amount = KOVDecimal::parse("12.50");
+  d->currencyCode = "AUD";
+  d->txnRef = "T-1";
+  return d;
+}
 
 /// Wires an engine to a fake network.
 inline std::shared_ptr<FakeNetwork> wireFakeNetwork(WqKOV& engine) {

@@ -42,22 +42,22 @@ void addExtension(X509* cert, int nid, const char* value) {
 
 }  // namespace
 
-TestCertificate makeSelfSignedCertificate() {
+TestCertificate makeCertificate(const CertificateOptions& options) {
   Key key(EVP_EC_gen("P-256"));
   check(key != nullptr, "key");
   Cert cert(X509_new());
   check(cert != nullptr, "certificate");
   check(X509_set_version(cert.get(), 2) == 1, "version");
-  check(ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 1) == 1, "serial");
-  check(X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600) != nullptr, "not before");
-  check(X509_gmtime_adj(X509_getm_notAfter(cert.get()), 24 * 3600) != nullptr, "not after");
+  check(ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), 7) == 1, "serial");
+  check(X509_gmtime_adj(X509_getm_notBefore(cert.get()), options.notBeforeSeconds) != nullptr, "not before");
+  check(X509_gmtime_adj(X509_getm_notAfter(cert.get()), options.notAfterSeconds) != nullptr, "not after");
   check(X509_set_pubkey(cert.get(), key.get()) == 1, "public key");
   X509_NAME* name = X509_get_subject_name(cert.get());
-  check(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"),
-                                   -1, -1, 0) == 1,
+  check(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("kov test"), -1,
+                                   -1, 0) == 1,
         "name");
   check(X509_set_issuer_name(cert.get(), name) == 1, "issuer");
-  addExtension(cert.get(), NID_subject_alt_name, "IP:127.0.0.1");
+  addExtension(cert.get(), NID_subject_alt_name, options.subjectAltName);
   addExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE");
   check(X509_sign(cert.get(), key.get(), EVP_sha256()) > 0, "sign");
 
@@ -70,5 +70,7 @@ TestCertificate makeSelfSignedCertificate() {
   out.privateKeyPem = drain(keyBio.get());
   return out;
 }
+
+TestCertificate makeSelfSignedCertificate() { return makeCertificate({}); }
 
 }  // namespace kovtest

@@ -13,13 +13,16 @@
 #include <memory>
 #include <string>
 
-#include "Certificates.h"
+#include "TestCertificate.h"
 #include "EngineRun.h"
 #include "OldTlsServer.h"
 #include "QtTestSupport.h"
 #include "TestHttpServer.h"
 
 namespace kovrel {
+
+using Certificate = kovtest::TestCertificate;
+using kovtest::makeCertificate;
 namespace {
 
 const QByteArray kApproved = "<Scr><Complete>1</Complete><Result><AP>1</AP><RC>00</RC></Result></Scr>";

@@ -30,17 +30,6 @@ struct FakeDevice : KOVDeviceInfo {
   QRectF frame;
 };
 
-std::shared_ptr<KOVTransactionDetails> sampleDetails() {
-  auto d = std::make_shared<KOVTransactionDetails>();
-  d->userName = "merchant";
-  d->key = "s3cret";
-  d->stationId = "ST01";
-  d->amount = KOVDecimal::parse("12.50");
-  d->currencyCode = "AUD";
-  d->txnRef = "T-1";
-  return d;
-}
-
 QColor textColor(const QWidget* w) {
   return w->palette().color(QPalette::WindowText);
 }
@@ -200,7 +189,7 @@ class StatusViewPress : public StatusViewTest {
   }
   WqKOV engine;
   std::shared_ptr<kovtest::FakeNetwork> net = kovtest::wireFakeNetwork(engine);
-  std::shared_ptr<KOVTransactionDetails> details = sampleDetails();
+  std::shared_ptr<KOVTransactionDetails> details = kovtest::sampleDetails();
 };
 
 TEST_F(StatusViewPress, LeftPressWaitsAndSendsB1WithTheLastTitle) {

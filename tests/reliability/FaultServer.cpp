@@ -55,7 +55,6 @@ void FaultServer::incomingConnection(qintptr descriptor) {
   _sockets.append(socket);
   connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadable(socket); });
   connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
-    if (socket->bytesToWrite() > 0) ++_cutByClient;
     _sockets.removeAll(socket);
     socket->deleteLater();
   });
@@ -120,7 +119,6 @@ void FaultServer::act(QTcpSocket* socket, const Fault& fault) {
     case Fault::Answer:
     case Fault::AnswerThenRefuse:
       socket->write(head(fault.body.size()) + fault.body);
-      _bytesSent += fault.body.size();
       if (fault.kind == Fault::AnswerThenRefuse) {
         socket->flush();
         close();  // no new connections from here on

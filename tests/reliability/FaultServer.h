@@ -49,9 +49,6 @@ class FaultServer : public QTcpServer {
 
   const QList<QByteArray>& bodies() const { return _bodies; }
   int requestCount() const { return static_cast<int>(_bodies.size()); }
-  /// Answers whose connection closed before all of their body was sent.
-  int answersCutByClient() const { return _cutByClient; }
-  qint64 bytesSent() const { return _bytesSent; }
 
  protected:
   void incomingConnection(qintptr descriptor) override;
@@ -65,8 +62,6 @@ class FaultServer : public QTcpServer {
   QList<QByteArray> _bodies;
   QList<QTcpSocket*> _sockets;
   quint16 _port = 0;
-  int _cutByClient = 0;
-  qint64 _bytesSent = 0;
 };
 
 /// A loopback URL nothing listens on (a port the system gave out and took back).

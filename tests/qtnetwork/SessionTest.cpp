@@ -1,6 +1,4 @@
 // What reaches the wire, and how answers and failures come back.
-#include <QTcpServer>
-
 #include <cmath>
 #include <limits>
 
@@ -60,14 +58,9 @@ TEST_P(HttpStatusAnswer, ArrivesAsDataWithItsStatusAndNoError) {
 INSTANTIATE_TEST_SUITE_P(Statuses, HttpStatusAnswer, testing::Values(500, 503, 404, 400, 401, 302, 307));
 
 TEST_F(QtSession, RefusedPortIsCannotConnect) {
-  QTcpServer closed;
-  ASSERT_TRUE(closed.listen(QHostAddress::LocalHost, 0));
-  const quint16 port = closed.serverPort();
-  closed.close();
   {
     InsideCall inside(recorder);
-    session->post("http://127.0.0.1:" + std::to_string(port) + "/wqmi3/pos.aspx", "<Scr/>", 10.0,
-                  recorder.handler());
+    session->post(TestHttpServer::refusedUrl().toStdString(), "<Scr/>", 10.0, recorder.handler());
   }
   ASSERT_TRUE(recorder.waitFor(1));
   ASSERT_TRUE(recorder.calls[0].error);

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include <sys/socket.h>
+
 namespace kovtest {
 
 QByteArray HttpRequest::header(const QByteArray& lowerName) const {
@@ -36,6 +38,12 @@ ServerAction ServerAction::hold() {
   return action;
 }
 
+ServerAction ServerAction::reset() {
+  ServerAction action;
+  action.kind = Reset;
+  return action;
+}
+
 TestHttpServer::TestHttpServer() {
   _handler = [](const HttpRequest&) { return ServerAction{}; };
 }
@@ -55,6 +63,14 @@ QString TestHttpServer::url(const QString& path) const {
       .arg(_tls ? QStringLiteral("https") : QStringLiteral("http"))
       .arg(serverPort())
       .arg(path);
+}
+
+QString TestHttpServer::refusedUrl() {
+  QTcpServer probe;
+  probe.listen(QHostAddress::LocalHost, 0);
+  const quint16 port = probe.serverPort();
+  probe.close();
+  return QStringLiteral("http://127.0.0.1:%1/wqmi3/pos.aspx").arg(port);
 }
 
 void TestHttpServer::incomingConnection(qintptr descriptor) {
@@ -112,6 +128,7 @@ void TestHttpServer::onData(QTcpSocket* socket, int connection, QByteArray& buff
     if (buffer.size() < bodyStart + length) return;
     request.body = buffer.mid(bodyStart, length);
     buffer.remove(0, bodyStart + length);
+    request.number = static_cast<int>(_requests.size()) + 1;
     _requests.push_back(request);
     const ServerAction action = _handler(_requests.back());
     emit requestReceived();
@@ -123,12 +140,22 @@ void TestHttpServer::onData(QTcpSocket* socket, int connection, QByteArray& buff
   }
 }
 
+void TestHttpServer::reset(QTcpSocket* socket) {
+  // A zero linger time makes the close an RST instead of an orderly FIN.
+  const linger hard{1, 0};
+  ::setsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  socket->abort();
+}
+
 void TestHttpServer::act(QTcpSocket* socket, const ServerAction& action) {
   switch (action.kind) {
     case ServerAction::Hold:
       return;
     case ServerAction::Close:
       socket->disconnectFromHost();
+      return;
+    case ServerAction::Reset:
+      reset(socket);
       return;
     case ServerAction::Answer:
       break;
@@ -148,10 +175,21 @@ void TestHttpServer::act(QTcpSocket* socket, const ServerAction& action) {
   }
   if (action.cutAfterBytes >= 0) {
     socket->write(out.left(action.cutAfterBytes));
-    socket->disconnectFromHost();
+    if (action.resetAtCut) {
+      socket->flush();
+      // Later, so the part already written reaches the client before the reset.
+      QTimer::singleShot(50, socket, [socket] { reset(socket); });
+    } else {
+      socket->disconnectFromHost();
+    }
     return;
   }
   socket->write(out);
+  if (action.stopListening) {
+    socket->flush();
+    close();
+    socket->disconnectFromHost();  // orderly: the answer is delivered first
+  }
 }
 
 }  // namespace kovtest

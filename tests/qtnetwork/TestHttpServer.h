@@ -1,7 +1,7 @@
 #pragma once
 // A small HTTP/1.1 server on loopback for the transport's tests: it records every request
-// as it arrived and answers as each test scripts it (answer, delay, close, hold), over
-// plain TCP or TLS.
+// as it arrived and answers as each test scripts it (answer, delay, close, hold, reset, stop
+// listening), over plain TCP or TLS. Everything runs on the test's thread.
 #include <QByteArray>
 #include <QList>
 #include <QPair>
@@ -18,6 +18,7 @@ class QTcpSocket;
 namespace kovtest {
 
 struct HttpRequest {
+  int number = 0;      // 1 for the first request received, 2 for the next ...
   int connection = 0;  // 1 for the first connection accepted, 2 for the next ...
   QByteArray method;
   QByteArray path;
@@ -30,7 +31,7 @@ struct HttpRequest {
 
 /// What the server does with one request.
 struct ServerAction {
-  enum Kind { Answer, Close, Hold };
+  enum Kind { Answer, Close, Hold, Reset };
   Kind kind = Answer;
   int status = 200;
   QByteArray body = "<Scr></Scr>";
@@ -38,10 +39,14 @@ struct ServerAction {
   bool finishBody = true;   // with chunked: false leaves the body unfinished and the line open
   int delayMs = 0;          // answer this much later
   int cutAfterBytes = -1;   // close the connection after this much of the answer
+  bool resetAtCut = false;  // with cutAfterBytes: reset (RST) the line a moment after the cut
+  bool stopListening = false;  // after the answer: close the line and refuse new connections
 
   static ServerAction answer(QByteArray body, int status = 200);
   static ServerAction close();
   static ServerAction hold();
+  /// Resets the connection (RST instead of an orderly close) without answering.
+  static ServerAction reset();
 };
 
 class TestHttpServer : public QTcpServer {
@@ -61,6 +66,8 @@ class TestHttpServer : public QTcpServer {
   bool start();
   /// The service URL on this server.
   QString url(const QString& path = QStringLiteral("/wqmi3/pos.aspx")) const;
+  /// A loopback service URL nothing listens on (a port the system gave out and took back).
+  static QString refusedUrl();
 
   const std::vector<HttpRequest>& requests() const { return _requests; }
   int connectionsAccepted() const { return _accepted; }
@@ -79,6 +86,7 @@ class TestHttpServer : public QTcpServer {
   void serve(QTcpSocket* socket, int connection);
   void onData(QTcpSocket* socket, int connection, QByteArray& buffer);
   void act(QTcpSocket* socket, const ServerAction& action);
+  static void reset(QTcpSocket* socket);
 
   Handler _handler;
   bool _tls = false;

@@ -9,12 +9,13 @@
 
 #include <QTemporaryFile>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "EngineRun.h"
-#include "FaultServer.h"
 #include "QtTestSupport.h"
+#include "TestHttpServer.h"
 
 namespace kovrel {
 namespace {
@@ -22,6 +23,33 @@ namespace {
 const QByteArray kFirstScreen = "<Scr><Complete>0</Complete><DL1>PRESENT CARD</DL1><DL2>AUD 12.50</DL2><Tmo>1</Tmo></Scr>";
 const QByteArray kApproved =
     "<Scr><Complete>1</Complete><Result><AP>1</AP><RC>00</RC><AC>A1B2</AC></Result></Scr>";
+
+using kovtest::ServerAction;
+
+// The loopback test server, scripted by each request's number (1 for the first).
+class ScriptedServer : public kovtest::TestHttpServer {
+ public:
+  explicit ScriptedServer(std::function<ServerAction(int number)> script) {
+    setHandler([script = std::move(script)](const kovtest::HttpRequest& request) { return script(request.number); });
+  }
+  int requestCount() const { return static_cast<int>(requests().size()); }
+};
+
+// The head and part of the body, then a reset.
+ServerAction answerCutByAReset() {
+  ServerAction action = ServerAction::answer("<Scr><DL1>PROCESSING</DL1><DL2>PLEASE WAIT</DL2><Rcpt>" +
+                                             QByteArray(200, 'x') + "</Rcpt></Scr>");
+  action.cutAfterBytes = 200;
+  action.resetAtCut = true;
+  return action;
+}
+
+// A complete answer, after which the server refuses every new connection.
+ServerAction answerThenRefuse(QByteArray body) {
+  ServerAction action = ServerAction::answer(std::move(body));
+  action.stopListening = true;
+  return action;
+}
 
 enum class Where { FirstRequest, MidTransaction };
 
@@ -62,82 +90,71 @@ void expectOneHonestEnd(EngineRun& run, KOVTransactionResult expected) {
 
 // ---- URL-layer failures that last: counted, retried, and the ninth gives the time-out ----
 
-class LastingUrlFailure : public testing::TestWithParam<Where> {
- protected:
-  // Runs a transaction whose requests from the faulted one on all meet the fault.
-  // answeredByFault: the faulted request itself still gets its answer (1) or not (0).
-  void runWith(Fault fault, int expectedServerRequests, int answeredByFault = 0) {
-    const int faulted = faultedRequest(GetParam());
-    FaultServer server([&](int number, const QByteArray&) {
-      return number < faulted ? Fault::answer(kFirstScreen) : fault;
-    });
-    ASSERT_TRUE(server.start());
-    EngineRun run(server.url().toStdString());
-    run.start();
-    expectOneHonestEnd(run, KOVTransactionResultTimeout);
-    EXPECT_EQ(retryLines(run), nineFailuresThenTimeout());
-    // The faulted request and its eight retries, plus the answered ones before it.
-    EXPECT_EQ(run.logOf(KOVTransactionLogEntryRequestContent).size(),
-              static_cast<std::size_t>(faulted - 1 + answeredByFault + 9));
-    EXPECT_EQ(server.requestCount(), expectedServerRequests);
-    screens = run.screens();
-  }
-  std::vector<Screen> screens;
-};
+// Runs a transaction whose requests from the faulted one on all meet the fault; gives what it
+// showed. answeredByFault: the faulted request itself still gets its answer (1) or not (0).
+std::vector<Screen> runLastingFailure(Where where, const ServerAction& fault, int expectedServerRequests,
+                                      int answeredByFault = 0) {
+  const int faulted = faultedRequest(where);
+  ScriptedServer server([&](int number) { return number < faulted ? ServerAction::answer(kFirstScreen) : fault; });
+  EXPECT_TRUE(server.start());
+  EngineRun run(server.url().toStdString());
+  run.start();
+  expectOneHonestEnd(run, KOVTransactionResultTimeout);
+  EXPECT_EQ(retryLines(run), nineFailuresThenTimeout());
+  // The faulted request and its eight retries, plus the answered ones before it.
+  EXPECT_EQ(run.logOf(KOVTransactionLogEntryRequestContent).size(),
+            static_cast<std::size_t>(faulted - 1 + answeredByFault + 9));
+  EXPECT_EQ(server.requestCount(), expectedServerRequests);
+  return run.screens();
+}
+
+class LastingUrlFailure : public testing::TestWithParam<Where> {};
 
 TEST_P(LastingUrlFailure, ConnectionResetBeforeTheBody) {
-  runWith(Fault::of(Fault::ResetBeforeBody), faultedRequest(GetParam()) - 1 + 9);
+  runLastingFailure(GetParam(), ServerAction::reset(), faultedRequest(GetParam()) - 1 + 9);
 }
 
 // A reset after part of the body is a lost connection, also when Qt finishes the reply
 // without an error: the body is shorter than its announced length.
 TEST_P(LastingUrlFailure, ConnectionResetInTheMiddleOfTheBody) {
-  runWith(Fault::of(Fault::ResetInBody), faultedRequest(GetParam()) - 1 + 9);
+  runLastingFailure(GetParam(), answerCutByAReset(), faultedRequest(GetParam()) - 1 + 9);
 }
 
 TEST_P(LastingUrlFailure, TenMegabyteAnswerIsCutAtTheCap) {
   QByteArray huge = "<Scr><DL1>";
   huge += QByteArray(10 * 1024 * 1024, 'x');
   huge += "</DL1></Scr>";
-  runWith(Fault::answer(huge), faultedRequest(GetParam()) - 1 + 9);
+  const auto screens = runLastingFailure(GetParam(), ServerAction::answer(huge), faultedRequest(GetParam()) - 1 + 9);
   // Stopped at the cap, never parsed: no screen shows any of the huge line.
   for (const Screen& screen : screens) EXPECT_EQ(screen.firstLine, "PRESENT CARD");
-}
-
-TEST_P(LastingUrlFailure, StallPastThePollTimeOut) {
-  if (GetParam() == Where::FirstRequest) {
-    GTEST_SKIP() << "the first request waits the default 30 s; covered once by StallOnTheFirstRequestIsRetried";
-  }
-  runWith(Fault::of(Fault::Hold), 1 + 9);
-}
-
-// The server answers the faulted request, then stops listening: the nine failures follow it.
-TEST_P(LastingUrlFailure, ConnectionRefusedInTheMiddle) {
-  if (GetParam() == Where::FirstRequest) {
-    GTEST_SKIP() << "refused from the first request on is ConnectionRefused/OnTheFirstRequest";
-  }
-  runWith(Fault::of(Fault::AnswerThenRefuse, kFirstScreen), faultedRequest(GetParam()), 1);
-}
-
-TEST_P(LastingUrlFailure, ConnectionRefused) {
-  if (GetParam() == Where::FirstRequest) {
-    EngineRun run(refusedUrl().toStdString());
-    run.start();
-    expectOneHonestEnd(run, KOVTransactionResultTimeout);
-    EXPECT_EQ(retryLines(run), nineFailuresThenTimeout());
-    EXPECT_EQ(run.logOf(KOVTransactionLogEntryRequestContent).size(), 9u);
-    return;
-  }
-  GTEST_SKIP() << "the middle case is ConnectionRefusedInTheMiddle";
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, LastingUrlFailure, testing::Values(Where::FirstRequest, Where::MidTransaction),
                          whereName);
 
+// The first request has no time-out from the service yet and waits the default 30 s: its
+// stall is StallOnTheFirstRequestIsRetried below.
+TEST(LastingUrlFailureInTheMiddle, StallPastThePollTimeOut) {
+  runLastingFailure(Where::MidTransaction, ServerAction::hold(), 1 + 9);
+}
+
+// The server answers the faulted request, then stops listening: the nine failures follow it.
+TEST(LastingUrlFailureInTheMiddle, ConnectionRefused) {
+  runLastingFailure(Where::MidTransaction, answerThenRefuse(kFirstScreen), faultedRequest(Where::MidTransaction), 1);
+}
+
+TEST(LastingUrlFailureOnTheFirstRequest, ConnectionRefused) {
+  EngineRun run(kovtest::TestHttpServer::refusedUrl().toStdString());
+  run.start();
+  expectOneHonestEnd(run, KOVTransactionResultTimeout);
+  EXPECT_EQ(retryLines(run), nineFailuresThenTimeout());
+  EXPECT_EQ(run.logOf(KOVTransactionLogEntryRequestContent).size(), 9u);
+}
+
 TEST(PassingUrlFailure, StallOnTheFirstRequestIsRetriedAndTheTransactionGoesOn) {
   // The first request has no time-out from the service yet: it waits the default 30 s.
-  FaultServer server([](int number, const QByteArray&) {
-    return number == 1 ? Fault::of(Fault::Hold) : Fault::answer(kApproved);
+  ScriptedServer server([](int number) {
+    return number == 1 ? ServerAction::hold() : ServerAction::answer(kApproved);
   });
   ASSERT_TRUE(server.start());
   EngineRun run(server.url().toStdString());
@@ -145,18 +162,18 @@ TEST(PassingUrlFailure, StallOnTheFirstRequestIsRetriedAndTheTransactionGoesOn) 
   expectOneHonestEnd(run, KOVTransactionResultSucceeded);
   EXPECT_EQ(retryLines(run), std::vector<std::string>{"KOV Timeout. Starting attempt 1"});
   ASSERT_EQ(server.requestCount(), 2);
-  EXPECT_TRUE(server.bodies()[0].contains("<Amount>12.50</Amount>"));
-  EXPECT_TRUE(server.bodies()[1].contains("<TxnType>Status</TxnType>"));
+  EXPECT_TRUE(server.requests()[0].body.contains("<Amount>12.50</Amount>"));
+  EXPECT_TRUE(server.requests()[1].body.contains("<TxnType>Status</TxnType>"));
 }
 
 TEST(PassingUrlFailure, EightFailuresInARowAreRetriedAndAnAnswerResetsTheCount) {
   // Failures 1..8 are retried; the answer after them starts the count afresh, so eight more
   // failures still do not end the transaction.
-  FaultServer server([](int number, const QByteArray&) {
-    if (number == 1) return Fault::answer(kFirstScreen);
-    if ((number >= 2 && number <= 9) || (number >= 11 && number <= 18)) return Fault::of(Fault::ResetBeforeBody);
-    if (number == 10) return Fault::answer(kFirstScreen);
-    return Fault::answer(kApproved);
+  ScriptedServer server([](int number) {
+    if (number == 1) return ServerAction::answer(kFirstScreen);
+    if ((number >= 2 && number <= 9) || (number >= 11 && number <= 18)) return ServerAction::reset();
+    if (number == 10) return ServerAction::answer(kFirstScreen);
+    return ServerAction::answer(kApproved);
   });
   ASSERT_TRUE(server.start());
   EngineRun run(server.url().toStdString());
@@ -213,10 +230,10 @@ class HostileAnswerTest : public testing::TestWithParam<std::tuple<HostileAnswer
 TEST_P(HostileAnswerTest, IsAnAnswerAndTheNextPollEndsTheTransaction) {
   const auto& [answer, where] = GetParam();
   const int faulted = faultedRequest(where);
-  FaultServer server([&, faulted](int number, const QByteArray&) {
-    if (number < faulted) return Fault::answer(kFirstScreen);
-    if (number == faulted) return Fault::answer(answer.body, answer.status);
-    return Fault::answer(kApproved);
+  ScriptedServer server([&, faulted](int number) {
+    if (number < faulted) return ServerAction::answer(kFirstScreen);
+    if (number == faulted) return ServerAction::answer(answer.body, answer.status);
+    return ServerAction::answer(kApproved);
   });
   ASSERT_TRUE(server.start());
   EngineRun run(server.url().toStdString());
@@ -269,9 +286,9 @@ TEST(HostileAnswer, ExternalEntityNamingALocalFileIsNeverRead) {
                             "\">]><Scr><DL1>&x;</DL1><DL2>B</DL2><Complete>1</Complete><Result><AP>1</AP><RC>&x;</RC>"
                             "</Result></Scr>";
     const int faulted = faultedRequest(where);
-    FaultServer server([&](int number, const QByteArray&) {
-      if (number < faulted) return Fault::answer(kFirstScreen);
-      return number == faulted ? Fault::answer(body) : Fault::answer(kApproved);
+    ScriptedServer server([&](int number) {
+      if (number < faulted) return ServerAction::answer(kFirstScreen);
+      return number == faulted ? ServerAction::answer(body) : ServerAction::answer(kApproved);
     });
     ASSERT_TRUE(server.start());
     EngineRun run(server.url().toStdString());
@@ -287,8 +304,8 @@ TEST(HostileAnswer, ExternalEntityNamingALocalFileIsNeverRead) {
 
 TEST(HostileAnswer, TruncatedCompleteAnswerWithoutApprovalIsNotASuccess) {
   // The end is read before the cut, the approval is not there: the result says so.
-  FaultServer server([](int, const QByteArray&) {
-    return Fault::answer("<Scr><Complete>1</Complete><Result><RC>51</RC><AP>");
+  ScriptedServer server([](int) {
+    return ServerAction::answer("<Scr><Complete>1</Complete><Result><RC>51</RC><AP>");
   });
   ASSERT_TRUE(server.start());
   EngineRun run(server.url().toStdString());
@@ -313,13 +330,13 @@ TEST_P(ServiceTimeOut, IsBoundedBeforeTheNextPoll) {
   const int faulted = faultedRequest(where);
   WqKOV* engine = nullptr;
   int timeoutAtNextPoll = -1;
-  FaultServer server([&](int number, const QByteArray&) {
-    if (number < faulted) return Fault::answer(kFirstScreen);
+  ScriptedServer server([&](int number) {
+    if (number < faulted) return ServerAction::answer(kFirstScreen);
     if (number == faulted) {
-      return Fault::answer(QByteArray("<Scr><Complete>0</Complete><DL1>WAIT</DL1><Tmo>") + tmo.tmo + "</Tmo></Scr>");
+      return ServerAction::answer(QByteArray("<Scr><Complete>0</Complete><DL1>WAIT</DL1><Tmo>") + tmo.tmo + "</Tmo></Scr>");
     }
     if (number == faulted + 1 && engine) timeoutAtNextPoll = engine->currentTimeoutInSeconds();
-    return Fault::answer(kApproved);
+    return ServerAction::answer(kApproved);
   });
   ASSERT_TRUE(server.start());
   EngineRun run(server.url().toStdString());

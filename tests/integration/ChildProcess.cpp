@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <signal.h>
+
 namespace kovit {
 
 using Clock = std::chrono::steady_clock;
@@ -98,6 +100,8 @@ void ChildProcess::kill() {
 }
 
 void ChildProcess::terminate() { process_.terminate(); }
+
+void ChildProcess::signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
 
 std::string ChildProcess::allStderr() const {
   std::string all;

@@ -27,6 +27,8 @@ class ChildProcess {
   std::optional<int> waitForExit(std::chrono::milliseconds timeout);
   void kill();
   void terminate();
+  /// Sends the signal (SIGINT, SIGTERM, ...) to the program.
+  void signal(int number);
 
   const std::vector<std::string>& stdoutLines() const { return out_; }
   const std::vector<std::string>& stderrLines() const { return err_; }

@@ -1,9 +1,32 @@
 #pragma once
-// The answers the CPU benchmarks feed the engine: a typical screen while the terminal
-// waits (about 400 bytes) and a final answer with every result field and a long receipt.
+// What the benchmarks feed the engine: a request record with every field, a typical screen
+// while the terminal waits (about 400 bytes) and a final answer with every result field and
+// a long receipt.
+#include <KOVModule/KOVDecimal.h>
+#include <KOVModule/KOVTransactionDetails.h>
+
+#include <memory>
 #include <string>
 
 namespace kovbench {
+
+/// A purchase of 12.50 AUD with every optional field of the request set.
+inline std::shared_ptr<KOVTransactionDetails> benchDetails(const std::string& txnRef = "bench-0001",
+                                                           const std::string& station = "st-01") {
+  auto details = std::make_shared<KOVTransactionDetails>();
+  details->userName = "merchant";
+  details->key = "s3cret";
+  details->stationId = station;
+  details->amount = KOVDecimal(1250, 2);
+  details->currencyCode = "AUD";
+  details->txnRef = txnRef;
+  details->deviceId = "till-7";
+  details->posName = "Bench POS";
+  details->posVersion = "1.0";
+  details->vendorId = "vendor";
+  details->merchantRef = "mref-1";
+  return details;
+}
 
 /// Characters per receipt line in both answers.
 inline constexpr int kReceiptWidth = 24;

@@ -24,21 +24,7 @@
 
 namespace {
 
-std::shared_ptr<KOVTransactionDetails> benchDetails() {
-  auto details = std::make_shared<KOVTransactionDetails>();
-  details->userName = "merchant";
-  details->key = "s3cret";
-  details->stationId = "st-01";
-  details->amount = KOVDecimal(1250, 2);
-  details->currencyCode = "AUD";
-  details->txnRef = "bench-0001";
-  details->deviceId = "till-7";
-  details->posName = "Bench POS";
-  details->posVersion = "1.0";
-  details->vendorId = "vendor";
-  details->merchantRef = "mref-1";
-  return details;
-}
+using kovbench::benchDetails;
 
 // The floor: expat without handlers, and the request written by appends.
 bool bareParse(std::string_view body) {

@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchDocuments.h"
 #include "BenchSimulator.h"
 
 namespace {
@@ -125,22 +126,6 @@ class ConnectionPerRequestSession : public KOVURLSession {
   std::shared_ptr<const bool> _alive = std::make_shared<const bool>(true);
 };
 
-std::shared_ptr<KOVTransactionDetails> detailsFor(const std::string& txnRef, const std::string& station) {
-  auto details = std::make_shared<KOVTransactionDetails>();
-  details->userName = "merchant";
-  details->key = "s3cret";
-  details->stationId = station;
-  details->amount = KOVDecimal(1250, 2);
-  details->currencyCode = "AUD";
-  details->txnRef = txnRef;
-  details->deviceId = "bench";
-  details->posName = "kov_bench_transport";
-  details->posVersion = "1";
-  details->vendorId = "bench";
-  details->merchantRef = "bench";
-  return details;
-}
-
 struct TransactionRun {
   bool finished = false;
   KOVTransactionResult result = KOVTransactionResultFailed;
@@ -158,7 +143,7 @@ TransactionRun runPurchase(WqKOV& engine, const std::string& txnRef, const std::
   QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
   bool pressed = false;
   engine.startTransaction(
-      detailsFor(txnRef, station), KOVTransactionTypePurchase, true, false, nullptr,
+      kovbench::benchDetails(txnRef, station), KOVTransactionTypePurchase, true, false, nullptr,
       [&](KOVState, const std::optional<std::string>&, const std::string&, const std::string&,
           const std::optional<std::string>& button1, const std::optional<std::string>&) {
         ++run.screens;

@@ -3,17 +3,13 @@
 #include <KOVModule/KOVModule.h>
 
 #include "EnginePeer.h"
+#include "SampleDetails.h"
 
 namespace {
 
 std::shared_ptr<KOVTransactionDetails> fullRecord() {
-  auto d = std::make_shared<KOVTransactionDetails>();
-  d->userName = "merchant";
-  d->key = "s3cret";
-  d->stationId = "ST01";
+  auto d = kovtest::sampleDetails();
   d->amount = KOVDecimal::parse("12.5");
-  d->currencyCode = "AUD";
-  d->txnRef = "T-1";
   d->deviceId = "dev";
   d->posName = "Till";
   d->posVersion = "2.1";

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "SampleDetails.h"
+
 namespace kovtest {
 
 class FakeMainQueue : public KOVMainQueue {
@@ -117,17 +119,6 @@ class FakeSession : public KOVURLSession {
   int number_;
   std::vector<std::shared_ptr<PostedRequest>> mine_;
 };
-
-inline std::shared_ptr<KOVTransactionDetails> sampleDetails() {
-  auto d = std::make_shared<KOVTransactionDetails>();
-  d->userName = "merchant";
-  d->key = "s3cret";
-  d->stationId = "ST01";
-  d->amount = KOVDecimal::parse("12.50");
-  d->currencyCode = "AUD";
-  d->txnRef = "T-1";
-  return d;
-}
 
 /// Wires an engine to a fake network.
 inline std::shared_ptr<FakeNetwork> wireFakeNetwork(WqKOV& engine) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "QtTestSupport.h"
+#include "SampleDetails.h"
 #include "TestHttpServer.h"
 
 namespace kovtest {
@@ -29,13 +30,7 @@ TEST(EngineOverQt, RunsATransactionToItsResultOverOneKeptAliveConnection) {
   ASSERT_TRUE(engine.hasSessionFactory());
   ASSERT_TRUE(engine.setEndpointUrls(server.url().toStdString(), server.url().toStdString()));
 
-  auto details = std::make_shared<KOVTransactionDetails>();
-  details->userName = "merchant";
-  details->key = "s3cret";
-  details->stationId = "ST01";
-  details->amount = KOVDecimal::parse("12.50");
-  details->currencyCode = "AUD";
-  details->txnRef = "T-1";
+  const auto details = sampleDetails();
 
   std::vector<KOVTransactionResultDetails> results;
   std::vector<std::string> firstLines;

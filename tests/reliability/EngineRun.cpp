@@ -5,8 +5,20 @@
 #include <cctype>
 
 #include "QtTestSupport.h"
+#include "SampleDetails.h"
 
 namespace kovrel {
+
+std::shared_ptr<KOVTransactionDetails> purchaseDetails(const std::string& txnRef, const std::string& merchantRef,
+                                                       bool skipSignature) {
+  auto details = kovtest::sampleDetails();
+  details->key = kTestKey;
+  details->stationId = "ST-" + txnRef;
+  details->txnRef = txnRef;
+  details->merchantRef = merchantRef;
+  details->skipSignatureVerification = skipSignature;
+  return details;
+}
 
 EngineRun::EngineRun(const std::string& url) : engine_(std::make_unique<WqKOV>()) {
   KOVQtTransport::install(*engine_);
@@ -19,17 +31,8 @@ EngineRun::~EngineRun() {
 }
 
 void EngineRun::start(const std::string& txnRef, const std::string& merchantRef, bool skipSignature) {
-  auto details = std::make_shared<KOVTransactionDetails>();
-  details->userName = "merchant";
-  details->key = kTestKey;
-  details->stationId = "ST-" + txnRef;
-  details->amount = KOVDecimal::parse("12.50");
-  details->currencyCode = "AUD";
-  details->txnRef = txnRef;
-  details->merchantRef = merchantRef;
-  details->skipSignatureVerification = skipSignature;
   engine_->startTransaction(
-      details, KOVTransactionTypePurchase, true, true,
+      purchaseDetails(txnRef, merchantRef, skipSignature), KOVTransactionTypePurchase, true, true,
       [this](KOVTransactionLogEntryType type, const std::string& entry) { log_.emplace_back(type, entry); },
       [this](KOVState state, const std::optional<std::string>&, const std::string& first, const std::string& second,
              const std::optional<std::string>&, const std::optional<std::string>&) {

@@ -19,6 +19,10 @@ struct Screen {
   std::string firstLine, secondLine;
 };
 
+/// A purchase of 12.50 AUD with the tests' key, at a station of its own named after txnRef.
+std::shared_ptr<KOVTransactionDetails> purchaseDetails(const std::string& txnRef, const std::string& merchantRef = "",
+                                                       bool skipSignature = true);
+
 class EngineRun {
  public:
   /// An engine wired to the Qt transport and pointed at url (both endpoints).

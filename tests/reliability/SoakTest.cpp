@@ -86,17 +86,8 @@ TEST(Soak, EveryTransactionGetsExactlyTheResultItsScenarioPlayed) {
     }
     const Scenario& scenario = kScenarios[draw(random)];
     const std::string ref = "SOAK-" + std::to_string(seed) + "-" + std::to_string(i);
-    auto details = std::make_shared<KOVTransactionDetails>();
-    details->userName = "merchant";
-    details->key = kTestKey;
-    details->stationId = "ST-" + ref;
-    details->amount = KOVDecimal::parse("12.50");
-    details->currencyCode = "AUD";
-    details->txnRef = ref;
-    details->merchantRef = std::string("sim:") + scenario.name;
-    details->skipSignatureVerification = true;
     std::vector<KOVTransactionResultDetails> results;
-    engine.startTransaction(details, KOVTransactionTypePurchase, true, false, nullptr, nullptr,
+    engine.startTransaction(purchaseDetails(ref, std::string("sim:") + scenario.name), KOVTransactionTypePurchase, true, false, nullptr, nullptr,
                             [&results](KOVTransactionResultDetails r) { results.push_back(std::move(r)); }, nullptr);
     ASSERT_TRUE(kovtest::waitUntil([&] { return !results.empty(); }, 60000)) << ref << " " << scenario.name;
     // A second result would come from a late answer or a second loop; give it a moment.

@@ -217,17 +217,16 @@ void Session::onFinished(KOVRequestId id) {
   // Qt reports a 307 or 308 answer that it would have to post again as a resend error,
   // after the answer's head and body have arrived: it is an answer all the same.
   const bool answered = isHttpStatusError(code) || code == QNetworkReply::ContentReSendError;
-  // A body cut short of its announced length is a lost connection, never an answer: Qt
-  // at times finishes such a reply without an error when the peer resets the line. (Qt
-  // drops the length header when it decompresses, so a decoded body is not judged here.)
-  const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
-  if (reason == EndReason::Finished && status.isValid() && answered && announced.isValid() &&
-      entry.body.size() < announced.toLongLong()) {
-    deliver(std::move(entry.completion), std::nullopt, std::nullopt,
-            urlError(NSURLErrorNetworkConnectionLost, "The connection was lost before the whole answer arrived."));
-    return;
-  }
   if (reason == EndReason::Finished && status.isValid() && answered) {
+    // A body cut short of its announced length is a lost connection, never an answer: Qt
+    // at times finishes such a reply without an error when the peer resets the line. (Qt
+    // drops the length header when it decompresses, so a decoded body is not judged here.)
+    const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+    if (announced.isValid() && entry.body.size() < announced.toLongLong()) {
+      deliver(std::move(entry.completion), std::nullopt, std::nullopt,
+              urlError(NSURLErrorNetworkConnectionLost, "The connection was lost before the whole answer arrived."));
+      return;
+    }
     // An HTTP answer, whatever its status: the body is the answer.
     deliver(std::move(entry.completion), entry.body.toStdString(),
             KOVURLResponse{status.toInt(), reply->url().toString().toStdString()}, std::nullopt);

@@ -53,8 +53,12 @@ class KOV_CORE_EXPORT WqKOV {
   void setMainQueue(std::shared_ptr<KOVMainQueue> mainQueue);
   /// Points the engine at other endpoints (certification, a proxy, the simulator).
   /// Accepts https URLs, and http URLs only for a loopback host. Returns false, changes
-  /// nothing and logs the reason (when debug logging is on) for anything else.
+  /// nothing and logs the reason (see setDebugLog) for anything else.
   bool setEndpointUrls(const std::string& uatUrl, const std::string& secUrl);
+  /// The host's debug settings outside any transaction: refused endpoints are logged to
+  /// this handler while debugMode is on, whatever the engine is doing. The facade passes
+  /// its own settings here.
+  void setDebugLog(bool debugMode, KOVTransactionDebugLogHandler debugLogHandler);
   /// Back to kWqKOVUATUrl and kWqKOVSecUrl.
   void resetEndpointUrls();
   /// The URL every request goes to for the given endpoint choice.
@@ -92,6 +96,10 @@ class KOV_CORE_EXPORT WqKOV {
   /// Handles one answer of the running transaction (URL-layer failure, auto-answer,
   /// completion, or screen update followed by the next poll).
   void processStatusResponse(const std::optional<std::string>& responseData, const std::optional<KOVError>& error);
+  /// The URL-layer failure that an answer with an HTTP error status and no screen of the
+  /// service stands for ("HTTP 404"); nullopt for every other answer.
+  static std::optional<KOVError> httpFailure(const std::optional<std::string>& responseData,
+                                             const std::optional<KOVURLResponse>& response);
   /// The integer under path read by the platform's intValue rules, or defaultValue if absent.
   static int32_t getIntValue(const NSStringDictionary& dictionary, const std::string& path, int32_t defaultValue);
   /// The text under path, or defaultValue if absent (a present empty text stays empty).
@@ -164,6 +172,7 @@ class KOV_CORE_EXPORT WqKOV {
   void finishTransaction();
   void deliverTimeoutResult();
   std::string textForLog(const std::string& document) const;
+  void logOutsideTransaction(const std::string& logEntry);
 
   std::shared_ptr<KOVTransactionDetails> _currentTxnDetails;
   KOVTransactionType _currentTxnType = KOVTransactionTypePurchase;
@@ -183,6 +192,8 @@ class KOV_CORE_EXPORT WqKOV {
   // Wiring and the guards that keep one transaction, one loop, one result.
   KOVURLSessionFactory _sessionFactory;
   std::shared_ptr<KOVMainQueue> _mainQueue;
+  bool _settingsDebugMode = false;
+  KOVTransactionDebugLogHandler _settingsDebugLogHandler;
   std::string _uatUrl;
   std::string _secUrl;
   bool _inProgress = false;

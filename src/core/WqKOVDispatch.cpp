@@ -31,6 +31,23 @@ bool isUrlLayerFailure(const std::optional<std::string>& data, const std::option
   return data && data->size() > kKOVMaxResponseBytes;
 }
 
+bool holdsScreen(const NSStringDictionary& response) {
+  const auto first = response.lower_bound("Scr/");
+  return first != response.end() && first->first.compare(0, 4, "Scr/") == 0;
+}
+
+// What the debug log says about a URL-layer failure: the transport's description and code,
+// or the HTTP status of an error page. Descriptions never hold the request.
+std::string failureReason(const std::optional<KOVError>& error) {
+  if (!error) {
+    return "The answer is larger than " + std::to_string(kKOVMaxResponseBytes) + " bytes.";
+  }
+  if (error->code == NSURLErrorBadServerResponse && error->description.rfind("HTTP ", 0) == 0) {
+    return error->description;
+  }
+  return error->description + " (" + error->domain + " " + std::to_string(error->code) + ")";
+}
+
 // Poll time-outs are always finite and positive.
 int32_t boundedTimeout(int32_t seconds) {
   if (seconds <= 0) {
@@ -52,6 +69,22 @@ std::optional<std::string> WqKOV::getStrValue(const NSStringDictionary& dictiona
   return found == dictionary.end() ? defaultValue : std::optional<std::string>(found->second);
 }
 
+std::optional<KOVError> WqKOV::httpFailure(const std::optional<std::string>& responseData,
+                                           const std::optional<KOVURLResponse>& response) {
+  // An error page without a screen (a wrong path, a gateway's outage page) says nothing
+  // about the transaction: it is retried and counted like a lost connection, so it ends
+  // in the time-out result instead of an endless run of immediate polls.
+  if (!response || response->statusCode < 400) {
+    return std::nullopt;
+  }
+  NSStringDictionary parsed;
+  KOVXmlUtils::ParseXML(responseData.value_or(std::string()), parsed);
+  if (holdsScreen(parsed)) {
+    return std::nullopt;
+  }
+  return KOVError{NSURLErrorDomain, NSURLErrorBadServerResponse, "HTTP " + std::to_string(response->statusCode)};
+}
+
 void WqKOV::processStatusResponse(const std::optional<std::string>& responseData,
                                   const std::optional<KOVError>& error) {
   if (!_inProgress) {
@@ -60,6 +93,7 @@ void WqKOV::processStatusResponse(const std::optional<std::string>& responseData
   if (isUrlLayerFailure(responseData, error)) {
     ++_numberOfConsecutiveTimeouts;
     if (_debugMode) {
+      doDebugLog(KOVTransactionLogEntryError, failureReason(error));
       doDebugLog(KOVTransactionLogEntryInfo,
                  "KOV Timeout. Starting attempt " + std::to_string(_numberOfConsecutiveTimeouts));
     }

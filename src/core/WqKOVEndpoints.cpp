@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 namespace {
 
@@ -90,9 +91,7 @@ bool WqKOV::setEndpointUrls(const std::string& uatUrl, const std::string& secUrl
   for (const std::string* url : {&uatUrl, &secUrl}) {
     std::string why;
     if (!isAcceptableEndpointUrl(*url, &why)) {
-      if (_debugMode) {
-        doDebugLog(KOVTransactionLogEntryInfo, "KOV endpoint refused: " + why + ".");
-      }
+      logOutsideTransaction("KOV endpoint refused: " + why + ".");
       return false;
     }
   }
@@ -107,3 +106,19 @@ void WqKOV::resetEndpointUrls() {
 }
 
 const std::string& WqKOV::endpointUrl(bool useUAT) const { return useUAT ? _uatUrl : _secUrl; }
+
+void WqKOV::setDebugLog(bool debugMode, KOVTransactionDebugLogHandler debugLogHandler) {
+  _settingsDebugMode = debugMode;
+  _settingsDebugLogHandler = std::move(debugLogHandler);
+}
+
+void WqKOV::logOutsideTransaction(const std::string& logEntry) {
+  // Endpoints are usually set before the first transaction, when only the host's own
+  // debug settings exist; the last transaction's are the fallback.
+  if (_settingsDebugMode && _settingsDebugLogHandler) {
+    KOVTransactionDebugLogHandler handler = _settingsDebugLogHandler;
+    handler(KOVTransactionLogEntryInfo, logEntry);
+  } else if (_debugMode) {
+    doDebugLog(KOVTransactionLogEntryInfo, logEntry);
+  }
+}

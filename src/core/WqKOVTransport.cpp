@@ -94,13 +94,13 @@ void WqKOV::sendLoopRequest(const std::string& body, float timeoutInterval) {
   const KOVRequestId id = sendRequest(
       body,
       [this, generation, sequence, alive = std::weak_ptr<const bool>(_alive)](
-          const std::optional<std::string>& data, const std::optional<KOVURLResponse>&,
+          const std::optional<std::string>& data, const std::optional<KOVURLResponse>& response,
           const std::optional<KOVError>& error) {
         if (alive.expired() || generation != _generation || sequence != _pollSeq) {
           return;  // an ended transaction's answer, or a superseded poll's
         }
         _pollInFlight.reset();
-        processStatusResponse(data, error);
+        processStatusResponse(data, error ? error : httpFailure(data, response));
       },
       timeoutInterval);
   if (id != 0 && sequence == _pollSeq && generation == _generation) {

@@ -212,8 +212,6 @@ QByteArray billionLaughs() {
 
 std::vector<HostileAnswer> hostileAnswers() {
   return {
-      {"Http500WithAnHtmlPage", "<html><head><title>500</title></head><body><h1>Internal Server Error</h1></body></html>", 500},
-      {"Http404WithAnHtmlPage", "<html><body><h1>Not Found</h1><p>/wqmi3/pos.aspx</p></body></html>", 404},
       {"TruncatedXml", "<Scr><Complete>0</Complete><DL1>PROCESSING</DL1><DL2>PLEASE WA"},
       {"InvalidUtf8", "<Scr><DL1>PROC\xff\xfe" "ESSING</DL1><Complete>1</Complete><Result><AP>1</AP></Result></Scr>"},
       {"NulBytes", QByteArray("<Scr><DL1>AB\0CD</DL1><Complete>1</Complete><Result><AP>1</AP></Result></Scr>", 73)},
@@ -223,6 +221,29 @@ std::vector<HostileAnswer> hostileAnswers() {
       {"AnotherRootElement", "<Foo><Complete>1</Complete><Result><AP>1</AP><RC>00</RC></Result></Foo>"},
       {"EmptyBody", ""},
   };
+}
+
+TEST(PassingUrlFailure, HttpErrorPageWithoutAScreenIsRetriedLikeALostConnection) {
+  const std::vector<std::pair<QByteArray, int>> pages{
+      {"<html><head><title>500</title></head><body><h1>Internal Server Error</h1></body></html>", 500},
+      {"<html><body><h1>Not Found</h1><p>/wqmi3/pos.aspx</p></body></html>", 404}};
+  for (const auto& [page, status] : pages) {
+    for (Where where : {Where::FirstRequest, Where::MidTransaction}) {
+      SCOPED_TRACE(status);
+      const int faulted = faultedRequest(where);
+      ScriptedServer server([&, faulted](int number) {
+        if (number < faulted) return ServerAction::answer(kFirstScreen);
+        if (number == faulted) return ServerAction::answer(page, status);
+        return ServerAction::answer(kApproved);
+      });
+      ASSERT_TRUE(server.start());
+      EngineRun run(server.url().toStdString());
+      run.start();
+      expectOneHonestEnd(run, KOVTransactionResultSucceeded);
+      EXPECT_EQ(retryLines(run), std::vector<std::string>{"KOV Timeout. Starting attempt 1"});
+      EXPECT_EQ(server.requestCount(), faulted + 1);
+    }
+  }
 }
 
 class HostileAnswerTest : public testing::TestWithParam<std::tuple<HostileAnswer, Where>> {};

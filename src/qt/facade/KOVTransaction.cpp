@@ -96,15 +96,32 @@ void KOVTransaction::setWindowStyle(std::shared_ptr<KOVWindowStyle> windowStyle)
   settings().windowStyle = std::move(windowStyle);
 }
 
-void KOVTransaction::setDebugMode(bool enableDebugMode) { settings().debugMode = enableDebugMode; }
+namespace {
+
+// The engine logs what it refuses outside a transaction (endpoints) with the same settings.
+void shareDebugSettings() {
+  WqKOV& e = settings().engine ? *settings().engine : WqKOV::get();
+  e.setDebugLog(settings().debugMode, settings().debugLogHandler);
+}
+
+}  // namespace
+
+void KOVTransaction::setDebugMode(bool enableDebugMode) {
+  settings().debugMode = enableDebugMode;
+  shareDebugSettings();
+}
 
 void KOVTransaction::setDebugLogHandler(KOVTransactionDebugLogHandler handler) {
   settings().debugLogHandler = std::move(handler);
+  shareDebugSettings();
 }
 
 std::string KOVTransaction::getModuleVersion() { return "iOS 0.3.0-kov"; }
 
-void KOVTransaction::setEngine(WqKOV* engine) { settings().engine = engine; }
+void KOVTransaction::setEngine(WqKOV* engine) {
+  settings().engine = engine;
+  shareDebugSettings();
+}
 
 void KOVTransaction::startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, KOVTransactionType txnType,
                                       QWidget* parentVC, bool useUAT, KOVTransactionResultHandler resultHandler,

@@ -1,10 +1,9 @@
-// Where the documents go: the two fixed endpoints, or the host's own, never plain http
-// to anything but this machine.
-#include <KOVModule/WqKOV.h>
+// https anywhere, http only to loopback, never user information in the URL.
+#include <KOVModule/KOVEndpointPolicy.h>
 
 #include <algorithm>
 #include <cctype>
-#include <utility>
+#include <string_view>
 
 namespace {
 
@@ -18,8 +17,10 @@ std::string lowerAscii(std::string text) {
   return text;
 }
 
-bool isLoopbackHost(const std::string& host) {
-  if (host == "localhost" || host == "[::1]") {
+}  // namespace
+
+bool KOVEndpointPolicy::isLoopbackHost(const std::string& host) {
+  if (host == "localhost" || host == "[::1]" || host == "::1") {
     return true;
   }
   // 127.0.0.0/8 written as four decimal numbers.
@@ -44,9 +45,7 @@ bool isLoopbackHost(const std::string& host) {
   return parts == 4;
 }
 
-}  // namespace
-
-bool WqKOV::isAcceptableEndpointUrl(const std::string& url, std::string* why) {
+bool KOVEndpointPolicy::isAcceptable(const std::string& url, std::string* why) {
   auto refuse = [why](const char* reason) {
     if (why) {
       *why = reason;
@@ -85,40 +84,4 @@ bool WqKOV::isAcceptableEndpointUrl(const std::string& url, std::string* why) {
     return refuse("plain http is accepted only for a loopback host; use https");
   }
   return true;
-}
-
-bool WqKOV::setEndpointUrls(const std::string& uatUrl, const std::string& secUrl) {
-  for (const std::string* url : {&uatUrl, &secUrl}) {
-    std::string why;
-    if (!isAcceptableEndpointUrl(*url, &why)) {
-      logOutsideTransaction("KOV endpoint refused: " + why + ".");
-      return false;
-    }
-  }
-  _uatUrl = uatUrl;
-  _secUrl = secUrl;
-  return true;
-}
-
-void WqKOV::resetEndpointUrls() {
-  _uatUrl = kWqKOVUATUrl;
-  _secUrl = kWqKOVSecUrl;
-}
-
-const std::string& WqKOV::endpointUrl(bool useUAT) const { return useUAT ? _uatUrl : _secUrl; }
-
-void WqKOV::setDebugLog(bool debugMode, KOVTransactionDebugLogHandler debugLogHandler) {
-  _settingsDebugMode = debugMode;
-  _settingsDebugLogHandler = std::move(debugLogHandler);
-}
-
-void WqKOV::logOutsideTransaction(const std::string& logEntry) {
-  // Endpoints are usually set before the first transaction, when only the host's own
-  // debug settings exist; the last transaction's are the fallback.
-  if (_settingsDebugMode && _settingsDebugLogHandler) {
-    KOVTransactionDebugLogHandler handler = _settingsDebugLogHandler;
-    handler(KOVTransactionLogEntryInfo, logEntry);
-  } else if (_debugMode) {
-    doDebugLog(KOVTransactionLogEntryInfo, logEntry);
-  }
 }

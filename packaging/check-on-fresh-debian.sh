@@ -21,7 +21,7 @@ mirror="${MIRROR:-http://deb.debian.org/debian}"
 packages=(libkovmodulecore0.3 libkovmoduleqt0.3 libkovmodule-dev kovmodule-tools)
 
 usage() { echo "usage: $0 DEB_DIR  (the folder with the .deb files)" >&2; exit 2; }
-[ -n "$debs" ] && [ -d "$debs" ] || usage
+if [ -z "$debs" ] || [ ! -d "$debs" ]; then usage; fi
 debs="$(cd "$debs" && pwd)"
 for package in "${packages[@]}"; do
   compgen -G "$debs/${package}_*.deb" >/dev/null || { echo "no ${package}_*.deb in $debs" >&2; exit 2; }
@@ -39,9 +39,9 @@ step() { echo "== $(date +%T) $*"; }
 
 # Processes left inside the root (by their id), then the mounts, then the root itself.
 cleanup() {
-  local status=$? pid
-  for pid in $(ls /proc | grep -E '^[0-9]+$'); do
-    if [ "$(readlink "/proc/$pid/root" 2>/dev/null)" = "$root" ]; then kill "$pid" 2>/dev/null || true; fi
+  local status=$? proc
+  for proc in /proc/[0-9]*; do
+    if [ "$(readlink "$proc/root" 2>/dev/null)" = "$root" ]; then kill "${proc#/proc/}" 2>/dev/null || true; fi
   done
   for mount in proc sys dev/pts; do
     if mountpoint -q "$root/$mount"; then umount "$root/$mount" || umount -l "$root/$mount"; fi
@@ -93,12 +93,12 @@ cd /tmp/kov
 
 step "apt: install the packages (dependencies from the archive)"
 apt-get update -qq
+before="$(dpkg-query -W | wc -l)"
 apt-get install -y -qq --no-install-recommends ./debs/*.deb >apt-packages.log \
   || { tail -n 40 apt-packages.log; exit 1; }
-grep -cE '^(Unpacking|Setting up) ' apt-packages.log | sed 's/^/apt steps: /'
-dpkg-query -W -f='${Package} ${Version} ${Status}\n' libkovmodulecore0.3 libkovmoduleqt0.3 libkovmodule-dev kovmodule-tools
-for package in libkovmodulecore0.3 libkovmoduleqt0.3 kovmodule-tools; do
-  echo "$package depends: $(dpkg-query -W -f='${Depends}' "$package")"
+echo "installed packages: $before before, $(dpkg-query -W | wc -l) after"
+for package in "$@"; do
+  dpkg-query -W -f='${Package} ${Version} ${Status}\n  depends: ${Depends}\n' "$package"
 done
 ldconfig -p | grep libKOVModule
 
@@ -115,7 +115,10 @@ cmake --build build/find-package -j2
 ldd build/find-package/kov-consumer | grep -E 'libKOVModule(Core|Qt)\.so\.0\.3 => /(usr/)?lib/'
 
 step "consumer: pkg-config"
-pkg-config --exact-version=0.3.0 KOVModuleCore KOVModuleQt
+modules=()
+for pc in /usr/lib/*/pkgconfig/KOVModule*.pc; do modules+=("$(basename "$pc" .pc)"); done
+echo "${modules[*]}"
+pkg-config --exact-version=0.3.0 "${modules[@]}"
 pkg-config --cflags --libs KOVModuleQt
 mkdir -p build/pkg-config
 # shellcheck disable=SC2046
@@ -157,4 +160,4 @@ for kind in find-package pkg-config; do
 done
 INSIDE
 
-chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root /bin/bash /tmp/kov/check.sh
+chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root /bin/bash /tmp/kov/check.sh "${packages[@]}"

@@ -1,4 +1,4 @@
-# Install rules: libraries, public headers, resources, tools, the CMake package
+# Install rules: libraries with their public headers (each component's file set), resources, tools, the CMake package
 # (find_package(KOVModule CONFIG COMPONENTS Core Qt)) and one pkg-config file per library.
 include(CMakePackageConfigHelpers)
 
@@ -23,6 +23,7 @@ install(TARGETS KOVModuleCore EXPORT KOVModuleCoreTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 if(TARGET KOVModuleQt)
   list(APPEND _kov_components Qt)
@@ -30,23 +31,9 @@ if(TARGET KOVModuleQt)
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endif()
-
-# Public headers; the Qt layer's only with the Qt layer.
-set(_kov_qt_headers
-  KOVDataUtils.h KOVDeviceInfo.h KOVHorzActivityIndicator.h KOVLayoutConstraint.h
-  KOVLineAnimation.h KOVModuleQt.h KOVQtTransport.h KOVQuadraticEaseOut.h KOVTransaction.h
-  KOVWindowStyle.h StatusView.h)
-set(_kov_header_excludes "")
-if(NOT TARGET KOVModuleQt)
-  foreach(header IN LISTS _kov_qt_headers)
-    list(APPEND _kov_header_excludes PATTERN ${header} EXCLUDE)
-  endforeach()
-endif()
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/KOVModule
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-  FILES_MATCHING PATTERN "*.h" ${_kov_header_excludes})
 
 # The resources are compiled into the Qt library; the originals are installed for hosts that
 # restyle or inspect the screen.

@@ -2,6 +2,7 @@
 /// Umbrella header of the KOVModule core (no toolkit).
 
 #include <KOVModule/KOVDecimal.h>
+#include <KOVModule/KOVEndpointPolicy.h>
 #include <KOVModule/KOVModuleVersion.h>
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVTransactionDetails.h>

@@ -1,0 +1,18 @@
+#pragma once
+// The certificates trusted beyond the system store, a process-wide setting of the transport.
+#include <memory>
+#include <string>
+
+namespace kovcurl {
+
+/// Adds the certificates of PEM text; false (and why) when it holds none.
+bool addTrustedCertificatesPem(const std::string& pemText, std::string* why);
+/// Adds the certificates of a PEM file; false (and why) when it holds none or is unreadable.
+bool addTrustedCertificatesFile(const std::string& pemFilePath, std::string* why);
+/// Forgets every added certificate.
+void clearTrustedCertificates();
+/// The authorities a new session verifies with: null while nothing was added (curl's system
+/// store then), else the system bundle followed by the added certificates, as PEM.
+std::shared_ptr<const std::string> sessionAuthorities();
+
+}  // namespace kovcurl

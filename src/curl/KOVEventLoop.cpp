@@ -1,0 +1,3 @@
+#include <KOVModule/KOVEventLoop.h>
+
+KOVEventLoop::~KOVEventLoop() = default;

@@ -1,21 +1,29 @@
-// The engine over the Qt transport against kov-simulator on loopback, and the same
-// service driven by anchors in the same run.
+// The engine over its transports against kov-simulator on loopback, and the same service
+// driven by anchors in the same run.
 //
 //   kov_bench_transport connections [--hold-ms 100] [--speed 1.2]
 //       One transaction over https through the transport (one session, kept-alive), then
 //       one through a client that opens a new connection for every request. Prints the
 //       polls and the connections (= TLS handshakes) the simulator counted for each.
 //   kov_bench_transport roundtrip [--polls 1000] [--tls]
-//       One transaction polled `polls` times, the simulator answering at once; the time of
-//       each poll from post to completion on the main thread. Then curl posts the same
-//       documents over one kept-alive connection. Prints median and p99 of both.
+//       For each transport (the curl session on the Qt event loop, the curl session on the
+//       library's own loop, and the QNetworkAccessManager session), one transaction polled
+//       `polls` times, the simulator answering at once: the time of each poll from post to
+//       completion on the main thread, the whole process's CPU time per poll, and the
+//       connections the simulator accepted. Then curl posts the same documents over one
+//       kept-alive connection. Prints median and p99 of each, and the ratios to curl.
 //
 // Common options: --simulator PATH (kov-simulator), --curl PATH (curl).
+#include <KOVModule/KOVCurlTransport.h>
+#include <KOVModule/KOVPollLoop.h>
 #include <KOVModule/KOVQtTransport.h>
 #include <KOVModule/WqKOV.h>
 
+#include <time.h>
+
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -25,6 +33,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -32,6 +41,8 @@
 
 #include "BenchDocuments.h"
 #include "BenchSimulator.h"
+#include "KOVQtSession.h"
+#include "KOVQtTrustStore.h"
 
 namespace {
 
@@ -132,15 +143,31 @@ struct TransactionRun {
   int screens = 0;
 };
 
+// Runs the event loop a transaction is driven by until finished holds or limit has passed.
+using Spin = std::function<void(const bool& finished, std::chrono::milliseconds limit)>;
+
+void spinQt(const bool& finished, std::chrono::milliseconds limit) {
+  const QDeadlineTimer deadline(limit.count());
+  QTimer wake;  // ends the last wait at the deadline
+  wake.start(limit);
+  while (!finished && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+}
+
+Spin spinOn(const std::shared_ptr<KOVPollLoop>& loop) {
+  return [loop](const bool& finished, std::chrono::milliseconds limit) {
+    const KOVEventLoop::TimerId deadline = loop->startTimer(limit, [loop] { loop->quit(); });
+    loop->runUntil([&finished] { return finished; });
+    loop->cancelTimer(deadline);
+  };
+}
+
 // Runs one purchase to its result (or the deadline). With pressAfter > 0 the cancel button
 // is pressed once that many screens have been shown.
 TransactionRun runPurchase(WqKOV& engine, const std::string& txnRef, const std::string& station, int pressAfter,
-                           std::chrono::seconds limit) {
+                           std::chrono::seconds limit, const Spin& spin = spinQt) {
   TransactionRun run;
-  QEventLoop loop;
-  QTimer deadline;
-  deadline.setSingleShot(true);
-  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
   bool pressed = false;
   engine.startTransaction(
       kovbench::benchDetails(txnRef, station), KOVTransactionTypePurchase, true, false, nullptr,
@@ -155,11 +182,9 @@ TransactionRun runPurchase(WqKOV& engine, const std::string& txnRef, const std::
       [&](KOVTransactionResultDetails result) {
         run.finished = true;
         run.result = result.transactionResult;
-        QTimer::singleShot(0, &loop, &QEventLoop::quit);
       },
       nullptr);
-  deadline.start(std::chrono::duration_cast<std::chrono::milliseconds>(limit));
-  if (!run.finished) loop.exec();
+  spin(run.finished, std::chrono::duration_cast<std::chrono::milliseconds>(limit));
   return run;
 }
 
@@ -282,6 +307,49 @@ bool runCurl(const Options& options, const kovbench::BenchSimulator& sim, const 
   return static_cast<int>(times.size()) == options.polls;
 }
 
+double processCpuMs() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// One transport of the round-trip run: how the engine is wired and how its loop runs.
+struct Transport {
+  const char* name;
+  std::function<void(WqKOV&, std::shared_ptr<Recorder>)> wire;
+  Spin spin;
+};
+
+std::vector<Transport> transports() {
+  const auto timed = [](KOVURLSessionFactory factory, std::shared_ptr<Recorder> recorder) {
+    return [recorder, factory = std::move(factory)]() -> std::unique_ptr<KOVURLSession> {
+      return std::make_unique<TimingSession>(factory(), recorder);
+    };
+  };
+  const auto ownLoop = std::make_shared<KOVPollLoop>();
+  return {
+      {"curl-qt",
+       [timed](WqKOV& engine, std::shared_ptr<Recorder> recorder) {
+         engine.setMainQueue(KOVQtTransport::mainQueue());
+         engine.setSessionFactory(timed(KOVQtTransport::sessionFactory(), std::move(recorder)));
+       },
+       spinQt},
+      {"curl-own-loop",
+       [timed, ownLoop](WqKOV& engine, std::shared_ptr<Recorder> recorder) {
+         engine.setMainQueue(ownLoop);
+         engine.setSessionFactory(timed(KOVCurlTransport::sessionFactory(ownLoop), std::move(recorder)));
+       },
+       spinOn(ownLoop)},
+      {"qnam",
+       [timed](WqKOV& engine, std::shared_ptr<Recorder> recorder) {
+         engine.setMainQueue(KOVQtTransport::mainQueue());
+         engine.setSessionFactory(timed(
+             [] { return std::make_unique<kovqt::Session>(kovqt::sessionSslConfiguration()); }, std::move(recorder)));
+       },
+       spinQt},
+  };
+}
+
 int runRoundTrip(const Options& options) {
   // The card screen stays for days at this speed; every status answer goes out at once.
   kovbench::BenchSimulator sim(options.simulator,
@@ -292,52 +360,70 @@ int runRoundTrip(const Options& options) {
     std::fprintf(stderr, "kov_bench_transport: the simulator did not start\n");
     return 1;
   }
-  if (options.tls && !KOVQtTransport::addTrustedCertificates(sim.caFile().toStdString())) {
+  if (options.tls && (!KOVQtTransport::addTrustedCertificates(sim.caFile().toStdString()) ||
+                      !kovqt::addTrustedCertificates(sim.caFile().toStdString(), nullptr))) {
     return 1;
   }
   const std::string url = sim.url().toStdString();
-  auto recorder = std::make_shared<Recorder>();
-  TransactionRun run;
-  {
-    WqKOV engine;
-    engine.setEndpointUrls(url, url);
-    engine.setMainQueue(KOVQtTransport::mainQueue());
-    engine.setSessionFactory([recorder, factory = KOVQtTransport::sessionFactory()]() -> std::unique_ptr<KOVURLSession> {
-      return std::make_unique<TimingSession>(factory(), recorder);
-    });
-    // The first screen answers the purchase; then one screen per poll.
-    run = runPurchase(engine, "bench-rtt-qt", "bench-rtt-1", options.polls + 1, std::chrono::seconds(300));
-  }
-  std::vector<double> ours;
+  const char* scheme = options.tls ? "https" : "http";
   std::string purchase, status;
-  for (const Recorder::Entry& entry : recorder->entries) {
-    if (entry.body.find("<TxnType>Purchase</TxnType>") != std::string::npos) {
-      purchase = entry.body;
-    } else if (entry.body.find("<TxnType>Status</TxnType>") != std::string::npos &&
-               static_cast<int>(ours.size()) < options.polls) {
-      status = entry.body;
-      ours.push_back(entry.ms);
+  std::vector<std::pair<const char*, Spread>> measured;
+  bool ok = true;
+  int index = 0;
+  for (const Transport& transport : transports()) {
+    ++index;
+    auto recorder = std::make_shared<Recorder>();
+    TransactionRun run;
+    const long long connectionsBefore = sim.connections();
+    double cpuMs = 0;
+    {
+      WqKOV engine;
+      engine.setEndpointUrls(url, url);
+      transport.wire(engine, recorder);
+      const double cpuBefore = processCpuMs();
+      // The first screen answers the purchase; then one screen per poll.
+      run = runPurchase(engine, "bench-rtt-" + std::to_string(index), "bench-rtt-" + std::to_string(index),
+                        options.polls + 1, std::chrono::seconds(300), transport.spin);
+      cpuMs = processCpuMs() - cpuBefore;
     }
+    const long long connections = sim.connections() - connectionsBefore - 1;  // less the first stats request's own
+    std::vector<double> ours;
+    for (const Recorder::Entry& entry : recorder->entries) {
+      if (entry.body.find("<TxnType>Purchase</TxnType>") != std::string::npos) {
+        purchase = entry.body;
+      } else if (entry.body.find("<TxnType>Status</TxnType>") != std::string::npos &&
+                 static_cast<int>(ours.size()) < options.polls) {
+        status = entry.body;
+        ours.push_back(entry.ms);
+      }
+    }
+    const Spread spread = spreadOf(ours);
+    std::printf("roundtrip %s %-13s polls=%zu median_ms=%.3f p99_ms=%.3f cpu_us_per_poll=%.1f connections=%lld result=%s\n",
+                scheme, transport.name, spread.count, spread.median, spread.p99,
+                1000.0 * cpuMs / static_cast<double>(std::max<std::size_t>(1, recorder->entries.size())), connections,
+                run.finished ? "ended" : "NOT-ENDED");
+    measured.emplace_back(transport.name, spread);
+    ok = ok && run.finished && static_cast<int>(spread.count) == options.polls;
   }
   const auto forCurl = [](const std::string& text) {
-    return replaced(replaced(text, "bench-rtt-qt", "bench-rtt-curl"), "bench-rtt-1", "bench-rtt-2");
+    return replaced(replaced(text, "bench-rtt-1", "bench-rtt-curl"), "bench-rtt-3", "bench-rtt-curl");
   };
   std::vector<double> theirs;
   long long curlConnects = -1;
   const bool curlOk = !purchase.empty() && !status.empty() &&
                       runCurl(options, sim, forCurl(purchase), forCurl(status), theirs, curlConnects);
-  const Spread a = spreadOf(ours);
   const Spread b = spreadOf(theirs);
-  const char* scheme = options.tls ? "https" : "http";
-  std::printf("roundtrip %s transport polls=%zu median_ms=%.3f p99_ms=%.3f result=%s\n", scheme, a.count, a.median,
-              a.p99, run.finished ? "ended" : "NOT-ENDED");
-  std::printf("roundtrip %s curl      polls=%zu median_ms=%.3f p99_ms=%.3f connections=%lld%s\n", scheme, b.count,
+  std::printf("roundtrip %s %-13s polls=%zu median_ms=%.3f p99_ms=%.3f connections=%lld%s\n", scheme, "curl", b.count,
               b.median, b.p99, curlConnects, curlOk ? "" : " FAILED");
-  if (b.median > 0) {
-    std::printf("roundtrip %s ratio_median=%.2f ratio_p99=%.2f\n", scheme, a.median / b.median, a.p99 / b.p99);
+  for (const auto& [name, a] : measured) {
+    if (b.median > 0) {
+      std::printf("roundtrip %s %-13s ratio_median=%.2f ratio_p99=%.2f\n", scheme, name, a.median / b.median,
+                  a.p99 / b.p99);
+    }
   }
   KOVQtTransport::clearTrustedCertificates();
-  return (curlOk && static_cast<int>(a.count) == options.polls && run.finished) ? 0 : 1;
+  kovqt::clearTrustedCertificates();
+  return (curlOk && ok) ? 0 : 1;
 }
 
 void usage() {

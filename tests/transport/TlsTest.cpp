@@ -1,20 +1,23 @@
 // TLS is always verified: against the system store, plus certificates the host adds.
+#include <KOVModule/KOVCurlTransport.h>
+
 #include <QSslCertificate>
 #include <QSslKey>
-#include <QSslConfiguration>
-#include <QSslSocket>
 #include <QTemporaryDir>
 
-#include <fstream>
+#include <curl/curl.h>
 
-#include "KOVQtTrustStore.h"
+#include <fstream>
+#include <iterator>
+
+#include "KOVCurlTrustStore.h"
 #include "SessionFixture.h"
 #include "TestCertificate.h"
 
 namespace kovtest {
 namespace {
 
-class QtTls : public SessionFixture {
+class Tls : public SessionFixture {
  protected:
   void SetUp() override {
     KOVQtTransport::clearTrustedCertificates();
@@ -38,7 +41,7 @@ class QtTls : public SessionFixture {
   QTemporaryDir dir;
 };
 
-TEST_F(QtTls, UntrustedCertificateFailsBeforeAnyByteOfTheBodyIsSent) {
+TEST_F(Tls, UntrustedCertificateFailsBeforeAnyByteOfTheBodyIsSent) {
   post("<Scr key=\"secret\"/>");
   ASSERT_TRUE(recorder.waitFor(1));
   ASSERT_TRUE(recorder.calls[0].error);
@@ -49,7 +52,7 @@ TEST_F(QtTls, UntrustedCertificateFailsBeforeAnyByteOfTheBodyIsSent) {
   EXPECT_EQ(server.bytesReceived(), 0);
 }
 
-TEST_F(QtTls, AddedCertificateIsTrustedBySessionsMadeAfterwardsUntilCleared) {
+TEST_F(Tls, AddedCertificateIsTrustedBySessionsMadeAfterwardsUntilCleared) {
   const std::string pem = writeFile("ca.pem", generated.certificatePem);
   std::string why;
   ASSERT_TRUE(KOVQtTransport::addTrustedCertificates(pem, &why)) << why;
@@ -78,7 +81,7 @@ TEST_F(QtTls, AddedCertificateIsTrustedBySessionsMadeAfterwardsUntilCleared) {
   EXPECT_EQ(server.requests().size(), 1u);
 }
 
-TEST_F(QtTls, TrustedServerCarriesASessionsPostsOnOneConnection) {
+TEST_F(Tls, TrustedServerCarriesASessionsPostsOnOneConnection) {
   ASSERT_TRUE(KOVQtTransport::addTrustedCertificates(writeFile("ca.pem", generated.certificatePem)));
   newSession();
   for (std::size_t i = 1; i <= 5; ++i) {
@@ -90,7 +93,7 @@ TEST_F(QtTls, TrustedServerCarriesASessionsPostsOnOneConnection) {
   EXPECT_EQ(server.connectionsAccepted(), 1);
 }
 
-TEST_F(QtTls, CertificateFilesWithoutCertificatesAreRefusedWithAReason) {
+TEST_F(Tls, CertificateFilesWithoutCertificatesAreRefusedWithAReason) {
   std::string why;
   const std::string missing = dir.filePath(QStringLiteral("missing.pem")).toStdString();
   EXPECT_FALSE(KOVQtTransport::addTrustedCertificates(missing, &why));
@@ -100,6 +103,11 @@ TEST_F(QtTls, CertificateFilesWithoutCertificatesAreRefusedWithAReason) {
   EXPECT_FALSE(KOVQtTransport::addTrustedCertificates(keyOnly, &why));
   EXPECT_EQ(why, keyOnly + " holds no PEM certificate");
   EXPECT_FALSE(KOVQtTransport::addTrustedCertificates(writeFile("empty.pem", QByteArray())));
+  EXPECT_FALSE(KOVCurlTransport::addTrustedCertificatesPem(generated.privateKeyPem.toStdString(), &why));
+  EXPECT_EQ(why, "no PEM certificate found");
+  // A block that only looks like a certificate would fail every later handshake instead.
+  EXPECT_FALSE(KOVCurlTransport::addTrustedCertificatesPem(
+      "-----BEGIN CERTIFICATE-----\nnot base64!\n-----END CERTIFICATE-----\n"));
 
   // Nothing was added by the refusals.
   post("<Scr/>");
@@ -114,18 +122,33 @@ TEST_F(QtTls, CertificateFilesWithoutCertificatesAreRefusedWithAReason) {
 namespace kovtest {
 namespace {
 
-TEST_F(QtTls, AddingCertificatesKeepsTheSystemStore) {
-  ASSERT_TRUE(KOVQtTransport::addTrustedCertificates(writeFile("ca.pem", generated.certificatePem)));
-  const QList<QSslCertificate> authorities = kovqt::sessionSslConfiguration().caCertificates();
-  const QSslCertificate added(generated.certificatePem, QSsl::Pem);
-  EXPECT_TRUE(authorities.contains(added));
-  for (const QSslCertificate& system : QSslConfiguration::systemCaCertificates()) {
-    ASSERT_TRUE(authorities.contains(system)) << system.subjectDisplayName().toStdString();
-  }
-  EXPECT_EQ(kovqt::sessionSslConfiguration().peerVerifyMode(), QSslSocket::VerifyPeer);
+TEST_F(Tls, CertificateGivenInMemoryIsTrustedLikeOneFromAFile) {
+  std::string why;
+  ASSERT_TRUE(KOVCurlTransport::addTrustedCertificatesPem(generated.certificatePem.toStdString(), &why)) << why;
+  newSession();
+  post("<Scr/>");
+  ASSERT_TRUE(recorder.waitFor(1));
+  EXPECT_FALSE(recorder.calls[0].error) << recorder.calls[0].error->code;
+}
 
-  KOVQtTransport::clearTrustedCertificates();
-  EXPECT_FALSE(kovqt::sessionSslConfiguration().caCertificates().contains(added));
+TEST_F(Tls, AddingCertificatesKeepsTheSystemStore) {
+  EXPECT_EQ(kovcurl::sessionAuthorities(), nullptr);  // curl's own system store
+  ASSERT_TRUE(KOVCurlTransport::addTrustedCertificatesPem(generated.certificatePem.toStdString()));
+  const std::shared_ptr<const std::string> authorities = kovcurl::sessionAuthorities();
+  ASSERT_NE(authorities, nullptr);
+  CURL* probe = curl_easy_init();
+  char* bundlePath = nullptr;
+  ASSERT_EQ(curl_easy_getinfo(probe, CURLINFO_CAINFO, &bundlePath), CURLE_OK);
+  ASSERT_NE(bundlePath, nullptr);
+  std::ifstream system(bundlePath, std::ios::binary);
+  curl_easy_cleanup(probe);
+  const std::string systemBundle{std::istreambuf_iterator<char>(system), std::istreambuf_iterator<char>()};
+  ASSERT_FALSE(systemBundle.empty());
+  EXPECT_EQ(authorities->compare(0, systemBundle.size(), systemBundle), 0);
+  EXPECT_NE(authorities->find(generated.certificatePem.toStdString()), std::string::npos);
+
+  KOVCurlTransport::clearTrustedCertificates();
+  EXPECT_EQ(kovcurl::sessionAuthorities(), nullptr);
 }
 
 }  // namespace

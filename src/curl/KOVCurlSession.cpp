@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,9 +19,6 @@ namespace {
 
 constexpr double kDefaultTimeoutSeconds = 60.0;
 
-struct EasyDeleter {
-  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
-};
 struct UrlDeleter {
   void operator()(CURLU* url) const { curl_url_cleanup(url); }
 };
@@ -63,7 +61,7 @@ void initialiseCurlOnce() {
 
 struct KOVCurlSession::Request {
   KOVRequestId id = 0;
-  std::unique_ptr<CURL, EasyDeleter> easy;
+  EasyHandle easy;
   std::string url;
   std::string body;
   std::size_t sent = 0;
@@ -162,7 +160,7 @@ KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& bod
   }
   auto request = std::make_unique<Request>();
   request->id = id;
-  request->easy.reset(curl_easy_init());
+  request->easy = takeHandle();
   request->url = url;
   request->body = body;
   CURL* easy = request->easy.get();
@@ -173,6 +171,9 @@ KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& bod
   curl_easy_setopt(easy, CURLOPT_URL, request->url.c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_PRIVATE, request.get());
+  // The loop forgets a socket before curl closes it (connections keep this callback).
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &KOVCurlSession::onCloseSocket);
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   // HTTP/1.1 only: one kept-alive connection per session, reused request after request.
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -205,6 +206,7 @@ KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& bod
   if (curl_multi_add_handle(_multi.get(), easy) != CURLM_OK) {
     deliver(std::move(request->completion), std::nullopt, std::nullopt,
             urlError(NSURLErrorUnknown, "The request failed."));
+    keepHandle(std::move(request->easy));
     return id;
   }
   // curl starts the transfer from the zero timer it has just asked for, never in here.
@@ -220,6 +222,7 @@ void KOVCurlSession::cancel(KOVRequestId request) {
   std::unique_ptr<Request> entry = std::move(found->second);
   _requests.erase(found);
   curl_multi_remove_handle(_multi.get(), entry->easy.get());
+  keepHandle(std::move(entry->easy));
   deliver(std::move(entry->completion), std::nullopt, std::nullopt, cancelledError());
 }
 
@@ -234,6 +237,7 @@ void KOVCurlSession::invalidateAndCancel() {
     deliver(std::move(entry->completion), std::nullopt, std::nullopt, cancelledError());
   }
   outstanding.clear();
+  _idleHandles.clear();
   // Closes the pooled connections; curl tells onSocket to forget their sockets.
   _multi.reset();
   for (const curl_socket_t fd : _watched) {
@@ -266,6 +270,13 @@ int KOVCurlSession::onSocket(CURL*, curl_socket_t fd, int what, void* self, void
     session->act(fd, mask);
   });
   return 0;
+}
+
+int KOVCurlSession::onCloseSocket(void* self, curl_socket_t fd) {
+  auto* session = static_cast<KOVCurlSession*>(self);
+  session->_loop->forgetSocket(fd);
+  session->_watched.erase(fd);
+  return ::close(fd);
 }
 
 int KOVCurlSession::onTimer(CURLM*, long timeoutMs, void* self) {
@@ -316,6 +327,7 @@ void KOVCurlSession::collectFinished() {
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     curl_multi_remove_handle(_multi.get(), easy);
+    keepHandle(std::move(entry->easy));
 
     if (entry->oversize) {
       deliver(std::move(entry->completion), std::nullopt, std::nullopt, oversizeError());
@@ -329,6 +341,23 @@ void KOVCurlSession::collectFinished() {
       deliver(std::move(entry->completion), std::move(entry->received),
               KOVURLResponse{static_cast<int32_t>(status), entry->url}, std::nullopt);
     }
+  }
+}
+
+KOVCurlSession::EasyHandle KOVCurlSession::takeHandle() {
+  if (_idleHandles.empty()) {
+    return EasyHandle(curl_easy_init());
+  }
+  EasyHandle easy = std::move(_idleHandles.back());
+  _idleHandles.pop_back();
+  return easy;  // every option is set again by post()
+}
+
+void KOVCurlSession::keepHandle(EasyHandle easy) {
+  // A poll and a button request are the most a transaction has outstanding at once.
+  constexpr std::size_t kMaxIdleHandles = 2;
+  if (easy && _multi && _idleHandles.size() < kMaxIdleHandles) {
+    _idleHandles.push_back(std::move(easy));
   }
 }
 

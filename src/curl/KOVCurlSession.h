@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace kovcurl {
 
@@ -38,6 +39,10 @@ class KOVCurlSession final : public KOVURLSession {
 
  private:
   struct Request;
+  struct EasyDeleter {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+  };
+  using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
   struct MultiDeleter {
     void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
   };
@@ -47,17 +52,21 @@ class KOVCurlSession final : public KOVURLSession {
 
   static int onSocket(CURL* easy, curl_socket_t fd, int what, void* self, void* socketData);
   static int onTimer(CURLM* multi, long timeoutMs, void* self);
+  static int onCloseSocket(void* self, curl_socket_t fd);
   void act(curl_socket_t fd, int events);
   void collectFinished();
   void deliver(ResponseHandler completion, std::optional<std::string> data, std::optional<KOVURLResponse> response,
                std::optional<KOVError> error);
   void stopTimer();
+  EasyHandle takeHandle();
+  void keepHandle(EasyHandle easy);
 
   std::shared_ptr<KOVEventLoop> _loop;
   std::shared_ptr<const std::string> _authorities;
   std::unique_ptr<curl_slist, ListDeleter> _headers;
   std::unique_ptr<CURLM, MultiDeleter> _multi;
-  std::map<KOVRequestId, std::unique_ptr<Request>> _requests;  // ordered: cancels complete in posting order
+  std::map<KOVRequestId, std::unique_ptr<Request>> _requests;
+  std::vector<EasyHandle> _idleHandles;  // finished handles, reused with their buffers  // ordered: cancels complete in posting order
   std::set<curl_socket_t> _watched;
   std::optional<KOVEventLoop::TimerId> _timer;
   KOVRequestId _nextId = 1;

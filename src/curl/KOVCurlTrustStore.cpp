@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -78,15 +79,21 @@ std::vector<std::string> certificateBlocks(std::string_view text) {
   return blocks;
 }
 
-// curl's own bundle, so that adding certificates keeps the system's authorities.
-std::string systemBundle() {
+// What the added certificates must be joined with to keep the system's authorities. Added
+// authorities replace curl's CA file but not its CA directory: where curl has a directory
+// (Debian's does), it still finds the system's authorities there and nothing is needed;
+// otherwise its bundle file goes first.
+std::string systemBundleUnlessDirectory() {
   CURL* probe = curl_easy_init();
   if (!probe) {
     return {};
   }
+  char* directory = nullptr;
   char* path = nullptr;
   std::string bundle;
-  if (curl_easy_getinfo(probe, CURLINFO_CAINFO, &path) == CURLE_OK && path) {
+  const bool hasDirectory = curl_easy_getinfo(probe, CURLINFO_CAPATH, &directory) == CURLE_OK && directory &&
+                            std::filesystem::is_directory(directory);
+  if (!hasDirectory && curl_easy_getinfo(probe, CURLINFO_CAINFO, &path) == CURLE_OK && path) {
     std::ifstream file(path, std::ios::binary);
     bundle.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     if (!bundle.empty() && bundle.back() != '\n') {
@@ -112,7 +119,7 @@ bool addTrustedCertificatesPem(const std::string& pemText, std::string* why) {
       trust.certificates.push_back(certificate);
     }
   }
-  std::string bundle = systemBundle();
+  std::string bundle = systemBundleUnlessDirectory();
   for (const std::string& certificate : trust.certificates) {
     bundle += certificate;
   }

@@ -11,8 +11,9 @@ bool addTrustedCertificatesPem(const std::string& pemText, std::string* why);
 bool addTrustedCertificatesFile(const std::string& pemFilePath, std::string* why);
 /// Forgets every added certificate.
 void clearTrustedCertificates();
-/// The authorities a new session verifies with: null while nothing was added (curl's system
-/// store then), else the system bundle followed by the added certificates, as PEM.
+/// The authorities a new session verifies with besides curl's CA directory: null while
+/// nothing was added (curl's system store then), else the added certificates as PEM, after
+/// the system bundle when curl has no CA directory that holds the system's authorities.
 std::shared_ptr<const std::string> sessionAuthorities();
 
 }  // namespace kovcurl

@@ -13,6 +13,8 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -38,6 +40,7 @@ struct KOVPollLoop::Private {
 
   std::mutex postMutex;
   std::deque<std::function<void()>> posted;
+  std::thread::id runningOn;  // the thread in runUntil(), if any (guarded by postMutex)
   int wakeFd = -1;  // an eventfd: post() from another thread ends a poll() that waits
   std::atomic<bool> quitRequested{false};
 
@@ -112,14 +115,16 @@ void KOVPollLoop::post(std::function<void()> work) {
   if (!work) {
     return;
   }
-  bool wasEmpty = false;
+  bool wake = false;
   {
     const std::lock_guard lock(d->postMutex);
-    wasEmpty = d->posted.empty();
+    // One wake-up per batch is enough: the loop takes the whole queue. Work posted from the
+    // loop's own handlers needs none, the loop looks at the queue before it waits.
+    wake = d->posted.empty() && d->runningOn != std::this_thread::get_id();
     d->posted.push_back(std::move(work));
   }
-  if (wasEmpty) {
-    d->wake();  // one wake-up per batch is enough: the loop takes the whole queue
+  if (wake) {
+    d->wake();
   }
 }
 
@@ -135,18 +140,36 @@ bool KOVPollLoop::run(const WqKOV& engine) {
 }
 
 bool KOVPollLoop::runUntil(const std::function<bool()>& done) {
-  struct Reset {
+  struct Running {
     Private& p;
-    ~Reset() { p.quitRequested = false; }
-  } reset{*d};
-  std::vector<pollfd> fds;
-  std::vector<std::pair<int, uint64_t>> polled;  // fd and generation of each watch polled
-  for (;;) {
+    std::thread::id before;
+    explicit Running(Private& loop) : p(loop) {
+      const std::lock_guard lock(p.postMutex);
+      before = p.runningOn;
+      p.runningOn = std::this_thread::get_id();
+    }
+    ~Running() {
+      p.quitRequested = false;
+      const std::lock_guard lock(p.postMutex);
+      p.runningOn = before;
+    }
+  } running{*d};
+  // After each handler: stop (true: done, false: quit) or go on (nullopt).
+  const auto stop = [this, &done]() -> std::optional<bool> {
     if (d->quitRequested) {
       return false;
     }
     if (done()) {
       return true;
+    }
+    return std::nullopt;
+  };
+  std::vector<pollfd> fds;
+  std::vector<std::pair<int, uint64_t>> polled;  // fd and generation of each watch polled
+  bool polledLastRound = true;
+  for (;;) {
+    if (const std::optional<bool> result = stop()) {
+      return *result;
     }
     bool finished = false;
     if (!d->runPosted(done, finished)) {
@@ -169,25 +192,29 @@ bool KOVPollLoop::runUntil(const std::function<bool()>& done) {
       return false;  // nothing could ever make done() true
     }
 
-    fds.clear();
-    polled.clear();
-    fds.push_back(pollfd{d->wakeFd, POLLIN, 0});
-    for (const auto& [fd, watch] : d->watches) {
-      short events = 0;
-      events |= (watch.events & KOVSocketRead) ? POLLIN : 0;
-      events |= (watch.events & KOVSocketWrite) ? POLLOUT : 0;
-      fds.push_back(pollfd{fd, events, 0});
-      polled.emplace_back(fd, watch.generation);
-    }
-    const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
-    if (ready < 0 && errno != EINTR) {
-      return false;
-    }
-    if (ready > 0) {
-      if (fds[0].revents != 0) {
+    // Work already due runs without asking the kernel first; sockets are still polled at
+    // least every other round, so a chain of zero timers cannot starve them.
+    const bool skipPoll = timeoutMs == 0 && polledLastRound;
+    polledLastRound = !skipPoll;
+    if (!skipPoll) {
+      fds.clear();
+      polled.clear();
+      fds.push_back(pollfd{d->wakeFd, POLLIN, 0});
+      for (const auto& [fd, watch] : d->watches) {
+        short events = 0;
+        events |= (watch.events & KOVSocketRead) ? POLLIN : 0;
+        events |= (watch.events & KOVSocketWrite) ? POLLOUT : 0;
+        fds.push_back(pollfd{fd, events, 0});
+        polled.emplace_back(fd, watch.generation);
+      }
+      const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+      if (ready < 0 && errno != EINTR) {
+        return false;
+      }
+      if (ready > 0 && fds[0].revents != 0) {
         d->drainWake();
       }
-      for (std::size_t i = 1; i < fds.size(); ++i) {
+      for (std::size_t i = 1; ready > 0 && i < fds.size(); ++i) {
         const short revents = fds[i].revents;
         if (revents == 0) {
           continue;
@@ -203,11 +230,8 @@ bool KOVPollLoop::runUntil(const std::function<bool()>& done) {
         readyEvents |= (revents & (POLLERR | POLLNVAL)) ? (uint32_t{KOVSocketError} | found->second.events) : 0U;
         const SocketHandler handler = found->second.onReady;  // a copy: the handler may unwatch
         handler(readyEvents);
-        if (d->quitRequested) {
-          return false;
-        }
-        if (done()) {
-          return true;
+        if (const std::optional<bool> result = stop()) {
+          return *result;
         }
       }
     }
@@ -227,11 +251,8 @@ bool KOVPollLoop::runUntil(const std::function<bool()>& done) {
       std::function<void()> onTimeout = std::move(found->second.onTimeout);
       d->timers.erase(found);
       onTimeout();
-      if (d->quitRequested) {
-        return false;
-      }
-      if (done()) {
-        return true;
+      if (const std::optional<bool> result = stop()) {
+        return *result;
       }
     }
   }

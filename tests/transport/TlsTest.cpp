@@ -136,16 +136,21 @@ TEST_F(Tls, AddingCertificatesKeepsTheSystemStore) {
   ASSERT_TRUE(KOVCurlTransport::addTrustedCertificatesPem(generated.certificatePem.toStdString()));
   const std::shared_ptr<const std::string> authorities = kovcurl::sessionAuthorities();
   ASSERT_NE(authorities, nullptr);
-  CURL* probe = curl_easy_init();
-  char* bundlePath = nullptr;
-  ASSERT_EQ(curl_easy_getinfo(probe, CURLINFO_CAINFO, &bundlePath), CURLE_OK);
-  ASSERT_NE(bundlePath, nullptr);
-  std::ifstream system(bundlePath, std::ios::binary);
-  curl_easy_cleanup(probe);
-  const std::string systemBundle{std::istreambuf_iterator<char>(system), std::istreambuf_iterator<char>()};
-  ASSERT_FALSE(systemBundle.empty());
-  EXPECT_EQ(authorities->compare(0, systemBundle.size(), systemBundle), 0);
   EXPECT_NE(authorities->find(generated.certificatePem.toStdString()), std::string::npos);
+  // The added authorities replace curl's CA file, not its CA directory: without a directory
+  // the system bundle comes first.
+  CURL* probe = curl_easy_init();
+  char* directory = nullptr;
+  char* bundlePath = nullptr;
+  curl_easy_getinfo(probe, CURLINFO_CAPATH, &directory);
+  curl_easy_getinfo(probe, CURLINFO_CAINFO, &bundlePath);
+  ASSERT_TRUE(directory || bundlePath);
+  if (!directory) {
+    std::ifstream system(bundlePath, std::ios::binary);
+    const std::string systemBundle{std::istreambuf_iterator<char>(system), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(authorities->compare(0, systemBundle.size(), systemBundle), 0);
+  }
+  curl_easy_cleanup(probe);
 
   KOVCurlTransport::clearTrustedCertificates();
   EXPECT_EQ(kovcurl::sessionAuthorities(), nullptr);

@@ -31,6 +31,9 @@ class KOV_CURL_EXPORT KOVEventLoop : public KOVMainQueue {
   virtual void watchSocket(int fd, uint32_t events, SocketHandler onReady) = 0;
   /// Stops watching fd: its handler is not called again, not even for readiness already seen.
   virtual void unwatchSocket(int fd) = 0;
+  /// fd is about to be closed: stops watching it and drops whatever the loop keeps for it
+  /// (by default, unwatchSocket(fd)).
+  virtual void forgetSocket(int fd);
   /// Calls onTimeout once, after delay (0: as soon as the loop is free).
   virtual TimerId startTimer(std::chrono::milliseconds delay, std::function<void()> onTimeout) = 0;
   /// Cancels a timer that has not fired yet; ids of fired or cancelled timers are ignored.

@@ -64,20 +64,27 @@ struct KOVCurlSession::Request {
   EasyHandle easy;
   std::string url;
   std::string body;
-  std::size_t sent = 0;
   std::string received;
   bool oversize = false;
   ResponseHandler completion;
 
-  // The body is read once, front to back. With no seek callback curl cannot rewind it, so
-  // it never sends the request a second time on a new connection when a reused one turns
-  // out dead after sending: the transfer fails with CURLE_SEND_FAIL_REWIND instead.
-  static size_t read(char* buffer, size_t size, size_t count, void* self) {
+  // curl sends a request again by itself when a kept-alive connection turns out dead after
+  // the request went out, and it can, since the body it is given lies in memory. The
+  // request is handed to the wire only once: a second start of the same transfer (the only
+  // way curl re-sends) is refused before anything is sent, and the transfer fails as a lost
+  // connection instead. (A body read through a callback without a seek callback stops the
+  // re-send too, but curl then writes the body apart from the head, two sends per request,
+  // which costs a poll about a tenth of its round trip.)
+  bool started = false;
+  bool resendRefused = false;
+  static int beforeSending(void* self, char*, char*, int, int) {
     auto* request = static_cast<Request*>(self);
-    const std::size_t n = std::min(size * count, request->body.size() - request->sent);
-    std::memcpy(buffer, request->body.data() + request->sent, n);
-    request->sent += n;
-    return n;
+    if (request->started) {
+      request->resendRefused = true;
+      return CURL_PREREQFUNC_ABORT;
+    }
+    request->started = true;
+    return CURL_PREREQFUNC_OK;
   }
 
   // The cap is checked as the answer arrives, whether or not its length was announced.
@@ -180,8 +187,10 @@ KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& bod
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, _headers.get());
   curl_easy_setopt(easy, CURLOPT_POST, 1L);
   curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request->body.size()));
-  curl_easy_setopt(easy, CURLOPT_READFUNCTION, &Request::read);
-  curl_easy_setopt(easy, CURLOPT_READDATA, request.get());
+  // Not copied: the request keeps its body until the transfer is gone.
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request->body.data());
+  curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Request::beforeSending);
+  curl_easy_setopt(easy, CURLOPT_PREREQDATA, request.get());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Request::write);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, request.get());
   // An announced length over the cap ends the transfer before the body is read.
@@ -209,8 +218,15 @@ KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& bod
     keepHandle(std::move(request->easy));
     return id;
   }
-  // curl starts the transfer from the zero timer it has just asked for, never in here.
   _requests.emplace(id, std::move(request));
+  // Started at once rather than from the zero timer curl has just asked for: on a kept-alive
+  // connection the request goes out now, a turn of the loop earlier. Whatever ends in here
+  // (a refused connection) completes later, from the loop.
+  int running = 0;
+  curl_multi_socket_action(_multi.get(), CURL_SOCKET_TIMEOUT, 0, &running);
+  for (Finished& done : collectFinished()) {
+    deliver(std::move(done.completion), std::move(done.data), std::move(done.response), std::move(done.error));
+  }
   return id;
 }
 
@@ -304,10 +320,19 @@ void KOVCurlSession::act(curl_socket_t fd, int events) {
   }
   int running = 0;
   curl_multi_socket_action(_multi.get(), fd, events, &running);
-  collectFinished();
+  std::vector<Finished> finished = collectFinished();
+  // From here on nothing of the session is touched: a completion may post the next request
+  // or destroy the session. Running them here, in the loop's handler (never inside post()),
+  // saves a turn of the loop per request.
+  for (Finished& done : finished) {
+    if (done.completion) {
+      done.completion(done.data, done.response, done.error);
+    }
+  }
 }
 
-void KOVCurlSession::collectFinished() {
+std::vector<KOVCurlSession::Finished> KOVCurlSession::collectFinished() {
+  std::vector<Finished> finished;
   int left = 0;
   while (CURLMsg* message = curl_multi_info_read(_multi.get(), &left)) {
     if (message->msg != CURLMSG_DONE) {
@@ -329,19 +354,23 @@ void KOVCurlSession::collectFinished() {
     curl_multi_remove_handle(_multi.get(), easy);
     keepHandle(std::move(entry->easy));
 
+    Finished& done = finished.emplace_back();
+    done.completion = std::move(entry->completion);
     if (entry->oversize) {
-      deliver(std::move(entry->completion), std::nullopt, std::nullopt, oversizeError());
+      done.error = oversizeError();
+    } else if (entry->resendRefused) {
+      done.error = urlError(NSURLErrorNetworkConnectionLost, "The network connection was lost after the request was sent.");
     } else if (result != CURLE_OK) {
-      deliver(std::move(entry->completion), std::nullopt, std::nullopt, urlErrorFor(result));
+      done.error = urlErrorFor(result);
     } else if (status <= 0) {
-      deliver(std::move(entry->completion), std::nullopt, std::nullopt,
-              urlError(NSURLErrorBadServerResponse, "The server's answer could not be read."));
+      done.error = urlError(NSURLErrorBadServerResponse, "The server's answer could not be read.");
     } else {
       // An HTTP answer, whatever its status: the body is the answer.
-      deliver(std::move(entry->completion), std::move(entry->received),
-              KOVURLResponse{static_cast<int32_t>(status), entry->url}, std::nullopt);
+      done.data = std::move(entry->received);
+      done.response = KOVURLResponse{static_cast<int32_t>(status), entry->url};
     }
   }
+  return finished;
 }
 
 KOVCurlSession::EasyHandle KOVCurlSession::takeHandle() {

@@ -16,8 +16,10 @@ namespace kovcurl {
 
 /// Posts each request once through the session's own multi handle, whose connection pool
 /// keeps a transaction on one kept-alive connection. All work happens in the loop's
-/// handlers; completions are posted to the loop and do not depend on the session: they run
-/// once each, also after the session is gone. Used from the loop's thread only.
+/// handlers. A finished transfer completes from the handler that saw it end, after the
+/// session is done with curl; a request cancelled, refused or invalidated completes from a
+/// closure posted to the loop. Completions do not depend on the session: they run once
+/// each, also after the session is gone. Used from the loop's thread only.
 class KOVCurlSession final : public KOVURLSession {
  public:
   /// authorities: the PEM bundle to verify servers with, or null for curl's system store.
@@ -54,7 +56,13 @@ class KOVCurlSession final : public KOVURLSession {
   static int onTimer(CURLM* multi, long timeoutMs, void* self);
   static int onCloseSocket(void* self, curl_socket_t fd);
   void act(curl_socket_t fd, int events);
-  void collectFinished();
+  struct Finished {
+    ResponseHandler completion;
+    std::optional<std::string> data;
+    std::optional<KOVURLResponse> response;
+    std::optional<KOVError> error;
+  };
+  std::vector<Finished> collectFinished();
   void deliver(ResponseHandler completion, std::optional<std::string> data, std::optional<KOVURLResponse> response,
                std::optional<KOVError> error);
   void stopTimer();

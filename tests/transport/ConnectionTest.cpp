@@ -69,9 +69,9 @@ TEST_F(Connection, AnswerCutOffMidwayIsAConnectionLostAndNotRequestedAgain) {
   EXPECT_EQ(server.requests().size(), 1u);
 }
 
-// The same scenario with the body given to curl as CURLOPT_POSTFIELDS, which curl can
-// rewind: it sends the request a second time. This is what the test above would see if
-// the transport handed curl its bodies that way.
+// The same scenario through curl alone, the body given as CURLOPT_POSTFIELDS as the session
+// gives it, without the session's refusal of a second start: curl sends the request a
+// second time. This is what the test above would see without that refusal.
 TEST_F(Connection, PostFieldsBodyOfTheSameScenarioIsSentTwice) {
   int seen = 0;
   server.setHandler([&seen](const HttpRequest& request) { return dropSecond(request, seen); });

@@ -6,8 +6,8 @@
 //       one through a client that opens a new connection for every request. Prints the
 //       polls and the connections (= TLS handshakes) the simulator counted for each.
 //   kov_bench_transport roundtrip [--polls 1000] [--rounds 10] [--tls]
-//       For each transport (the curl session on the Qt event loop, the curl session on the
-//       library's own loop, and the QNetworkAccessManager session), transactions polled
+//       For each transport (the curl session on the Qt event loop and on the library's own
+//       loop), transactions polled
 //       `polls` times in all, the simulator answering at once: the time of each poll from
 //       post to completion on the main thread, the whole process's CPU time per request, and
 //       the connections the simulator accepted per transaction. curl posts the same
@@ -43,8 +43,6 @@
 
 #include "BenchDocuments.h"
 #include "BenchSimulator.h"
-#include "KOVQtSession.h"
-#include "KOVQtTrustStore.h"
 
 namespace {
 
@@ -344,13 +342,6 @@ std::vector<Transport> transports() {
          engine.setSessionFactory(timed(KOVCurlTransport::sessionFactory(ownLoop), std::move(recorder)));
        },
        spinOn(ownLoop)},
-      {"qnam",
-       [timed](WqKOV& engine, std::shared_ptr<Recorder> recorder) {
-         engine.setMainQueue(KOVQtTransport::mainQueue());
-         engine.setSessionFactory(timed(
-             [] { return std::make_unique<kovqt::Session>(kovqt::sessionSslConfiguration()); }, std::move(recorder)));
-       },
-       spinQt},
   };
 }
 
@@ -364,8 +355,7 @@ int runRoundTrip(const Options& options) {
     std::fprintf(stderr, "kov_bench_transport: the simulator did not start\n");
     return 1;
   }
-  if (options.tls && (!KOVQtTransport::addTrustedCertificates(sim.caFile().toStdString()) ||
-                      !kovqt::addTrustedCertificates(sim.caFile().toStdString(), nullptr))) {
+  if (options.tls && !KOVQtTransport::addTrustedCertificates(sim.caFile().toStdString())) {
     return 1;
   }
   const std::string url = sim.url().toStdString();
@@ -440,7 +430,6 @@ int runRoundTrip(const Options& options) {
               anchor.count, anchor.median, anchor.p99, static_cast<double>(curl.connections) / rounds,
               curl.ok ? "" : " FAILED");
   KOVQtTransport::clearTrustedCertificates();
-  kovqt::clearTrustedCertificates();
   return ok ? 0 : 1;
 }
 

@@ -53,22 +53,6 @@ TEST_F(Connection, RequestLostOnAReusedConnectionReachesTheServerOnce) {
   EXPECT_EQ(server.requests().size(), 3u);
 }
 
-TEST_F(Connection, AnswerCutOffMidwayIsAConnectionLostAndNotRequestedAgain) {
-  server.setHandler([](const HttpRequest&) {
-    ServerAction action = ServerAction::answer(QByteArray(1000, 'z'));
-    action.cutAfterBytes = 200;  // the head and part of the body
-    return action;
-  });
-  post("<Scr/>");
-  ASSERT_TRUE(recorder.waitFor(1));
-  settle(300);
-  ASSERT_EQ(recorder.calls.size(), 1u);
-  ASSERT_TRUE(recorder.calls[0].error);
-  EXPECT_EQ(recorder.calls[0].error->code, NSURLErrorNetworkConnectionLost);
-  EXPECT_FALSE(recorder.calls[0].data);
-  EXPECT_EQ(server.requests().size(), 1u);
-}
-
 // The same scenario through curl alone, the body given as CURLOPT_POSTFIELDS as the session
 // gives it, without the session's refusal of a second start: curl sends the request a
 // second time. This is what the test above would see without that refusal.
@@ -77,8 +61,7 @@ TEST_F(Connection, PostFieldsBodyOfTheSameScenarioIsSentTwice) {
   server.setHandler([&seen](const HttpRequest& request) { return dropSecond(request, seen); });
   const std::string target = url();
   std::atomic<bool> done = false;
-  // curl's blocking call runs beside the test's event loop, which serves the requests.
-  std::thread client([&] {
+  std::thread client([&] {  // curl blocks beside the test's event loop, which serves it
     CURL* easy = curl_easy_init();
     curl_easy_setopt(easy, CURLOPT_URL, target.c_str());
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, +[](char*, size_t size, size_t count, void*) { return size * count; });
@@ -89,9 +72,8 @@ TEST_F(Connection, PostFieldsBodyOfTheSameScenarioIsSentTwice) {
     curl_easy_cleanup(easy);
     done = true;
   });
-  const bool finished = waitUntil([&] { return done.load(); });
+  EXPECT_TRUE(waitUntil([&] { return done.load(); }));
   client.join();
-  ASSERT_TRUE(finished);
   ASSERT_EQ(server.requests().size(), 3u);
   EXPECT_EQ(server.requests()[1].body, "<Scr>two</Scr>");
   EXPECT_EQ(server.requests()[2].body, "<Scr>two</Scr>");

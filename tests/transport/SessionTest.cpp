@@ -56,64 +56,85 @@ TEST_P(HttpStatusAnswer, ArrivesAsDataWithItsStatusAndNoError) {
 
 INSTANTIATE_TEST_SUITE_P(Statuses, HttpStatusAnswer, testing::Values(500, 503, 404, 400, 401, 302, 307));
 
-TEST_F(CurlSession, RefusedPortIsCannotConnect) {
+struct Failure {
+  const char* what;
+  ServerAction action;
+  int32_t code;
+  const char* description;
+};
+
+class FailedRequest : public SessionFixture, public testing::WithParamInterface<Failure> {};
+
+TEST_P(FailedRequest, CompletesOnceWithItsUrlErrorAndIsNotSentAgain) {
+  const Failure& failure = GetParam();
+  const bool refused = failure.action.kind == ServerAction::Reset;  // stands for a closed port here
+  server.setHandler([&failure](const HttpRequest&) { return failure.action; });
   {
     InsideCall inside(recorder);
-    session->post(TestHttpServer::refusedUrl().toStdString(), "<Scr/>", 10.0, recorder.handler());
+    session->post(refused ? TestHttpServer::refusedUrl().toStdString() : url(), "<Scr/>", 0.3, recorder.handler());
   }
   ASSERT_TRUE(recorder.waitFor(1));
-  ASSERT_TRUE(recorder.calls[0].error);
-  EXPECT_EQ(recorder.calls[0].error->domain, NSURLErrorDomain);
-  EXPECT_EQ(recorder.calls[0].error->code, NSURLErrorCannotConnectToHost);
-  EXPECT_FALSE(recorder.calls[0].data);
-  EXPECT_FALSE(recorder.calls[0].response);
+  settle(300);
+  ASSERT_EQ(recorder.calls.size(), 1u);
+  const Completion& done = recorder.calls[0];
+  ASSERT_TRUE(done.error);
+  EXPECT_EQ(done.error->domain, NSURLErrorDomain);
+  EXPECT_EQ(done.error->code, failure.code);
+  EXPECT_EQ(done.error->description, failure.description);
+  EXPECT_FALSE(done.data);
+  EXPECT_FALSE(done.response);
   EXPECT_FALSE(recorder.ranInsideCall);
+  EXPECT_EQ(server.requests().size(), refused ? 0u : 1u);
 }
 
-TEST_F(CurlSession, SilentServerTimesOutWithTheRequestsTimeOut) {
-  server.setHandler([](const HttpRequest&) { return ServerAction::hold(); });
-  post("<Scr/>", 0.3);
-  ASSERT_TRUE(recorder.waitFor(1, 10000));
-  ASSERT_TRUE(recorder.calls[0].error);
-  EXPECT_EQ(recorder.calls[0].error->code, NSURLErrorTimedOut);
-  EXPECT_EQ(recorder.calls[0].error->description, "The request timed out.");
-  settle();
-  EXPECT_EQ(recorder.calls.size(), 1u);
+ServerAction cutAnswer() {
+  ServerAction action = ServerAction::answer(QByteArray(1000, 'z'));
+  action.cutAfterBytes = 200;  // the head and part of the body
+  return action;
 }
 
-class OversizeAnswer : public SessionFixture, public testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(
+    Failures, FailedRequest,
+    testing::Values(
+        Failure{"refused", ServerAction::reset(), NSURLErrorCannotConnectToHost, "Could not connect to the server."},
+        Failure{"silent", ServerAction::hold(), NSURLErrorTimedOut, "The request timed out."},
+        Failure{"closed", ServerAction::close(), NSURLErrorNetworkConnectionLost, "The network connection was lost."},
+        Failure{"cut", cutAnswer(), NSURLErrorNetworkConnectionLost,
+                "The connection was lost before the whole answer arrived."}));
 
-TEST_P(OversizeAnswer, IsStoppedWhileDownloadingAndReportedAsTooLarge) {
-  const bool chunked = GetParam();
-  server.setHandler([chunked](const HttpRequest&) {
-    ServerAction action = ServerAction::answer(QByteArray(static_cast<qsizetype>(kKOVMaxResponseBytes) + 512 * 1024, 'x'));
+struct BigAnswer {
+  qsizetype size;
+  bool chunked;  // sent in chunks, without a length
+};
+
+class BigAnswers : public SessionFixture, public testing::WithParamInterface<BigAnswer> {};
+
+TEST_P(BigAnswers, AreStoppedWhileDownloadingOnceOverTheCap) {
+  const auto [size, chunked] = GetParam();
+  const bool over = size > static_cast<qsizetype>(kKOVMaxResponseBytes);
+  server.setHandler([size, chunked, over](const HttpRequest&) {
+    ServerAction action = ServerAction::answer(QByteArray(size, 'x'));
     action.chunked = chunked;
-    // Left unfinished: only a check made during the download can end this request early.
-    action.finishBody = false;
+    // Left unfinished when over: only a check made during the download can end it early.
+    action.finishBody = !over;
     return action;
   });
   post("<Scr/>", 60.0);
   ASSERT_TRUE(recorder.waitFor(1, 20000));
-  ASSERT_TRUE(recorder.calls[0].error);
-  EXPECT_EQ(recorder.calls[0].error->code, NSURLErrorDataLengthExceedsMaximum);
-  EXPECT_FALSE(recorder.calls[0].data);
+  if (over) {
+    ASSERT_TRUE(recorder.calls[0].error);
+    EXPECT_EQ(recorder.calls[0].error->code, NSURLErrorDataLengthExceedsMaximum);
+    EXPECT_FALSE(recorder.calls[0].data);
+  } else {
+    EXPECT_FALSE(recorder.calls[0].error);
+    EXPECT_EQ(recorder.calls[0].data->size(), kKOVMaxResponseBytes);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(WithAndWithoutLength, OversizeAnswer, testing::Values(false, true));
-
-TEST_F(CurlSession, AnswerOfExactlyTheCapIsAccepted) {
-  const QByteArray big(static_cast<qsizetype>(kKOVMaxResponseBytes), 'y');
-  server.setHandler([big](const HttpRequest&) {
-    ServerAction action = ServerAction::answer(big);
-    action.chunked = true;
-    return action;
-  });
-  post("<Scr/>");
-  ASSERT_TRUE(recorder.waitFor(1, 20000));
-  EXPECT_FALSE(recorder.calls[0].error);
-  ASSERT_TRUE(recorder.calls[0].data);
-  EXPECT_EQ(recorder.calls[0].data->size(), kKOVMaxResponseBytes);
-}
+constexpr qsizetype kCap = static_cast<qsizetype>(kKOVMaxResponseBytes);
+INSTANTIATE_TEST_SUITE_P(Sizes, BigAnswers,
+                         testing::Values(BigAnswer{kCap + 512 * 1024, false}, BigAnswer{kCap + 512 * 1024, true},
+                                         BigAnswer{kCap, true}, BigAnswer{kCap, false}));
 
 struct RefusedUrl {
   const char* url;

@@ -130,11 +130,7 @@ void TestHttpServer::onData(QTcpSocket* socket, int connection, QByteArray& buff
     request.number = static_cast<int>(_requests.size()) + 1;
     _requests.push_back(request);
     const ServerAction action = _handler(_requests.back());
-    if (action.delayMs > 0) {
-      QTimer::singleShot(action.delayMs, socket, [this, socket, action] { act(socket, action); });
-    } else {
-      act(socket, action);
-    }
+    act(socket, action);
   }
 }
 

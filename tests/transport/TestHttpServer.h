@@ -1,6 +1,6 @@
 #pragma once
 // A small HTTP/1.1 server on loopback for the transport's tests: it records every request
-// as it arrived and answers as each test scripts it (answer, delay, close, hold, reset, stop
+// as it arrived and answers as each test scripts it (answer, close, hold, reset, stop
 // listening), over plain TCP or TLS. Everything runs on the test's thread.
 #include <QByteArray>
 #include <QList>
@@ -37,7 +37,6 @@ struct ServerAction {
   QByteArray body = "<Scr></Scr>";
   bool chunked = false;     // send the body in chunks, without a length
   bool finishBody = true;   // with chunked: false leaves the body unfinished and the line open
-  int delayMs = 0;          // answer this much later
   int cutAfterBytes = -1;   // close the connection after this much of the answer
   bool resetAtCut = false;  // with cutAfterBytes: reset (RST) the line a moment after the cut
   bool stopListening = false;  // after the answer: close the line and refuse new connections

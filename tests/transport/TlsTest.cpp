@@ -5,12 +5,8 @@
 #include <QSslKey>
 #include <QTemporaryDir>
 
-#include <curl/curl.h>
-
 #include <fstream>
-#include <iterator>
 
-#include "KOVCurlTrustStore.h"
 #include "SessionFixture.h"
 #include "TestCertificate.h"
 
@@ -81,8 +77,8 @@ TEST_F(Tls, AddedCertificateIsTrustedBySessionsMadeAfterwardsUntilCleared) {
   EXPECT_EQ(server.requests().size(), 1u);
 }
 
-TEST_F(Tls, TrustedServerCarriesASessionsPostsOnOneConnection) {
-  ASSERT_TRUE(KOVQtTransport::addTrustedCertificates(writeFile("ca.pem", generated.certificatePem)));
+TEST_F(Tls, CertificateGivenInMemoryIsTrustedAndCarriesASessionsPostsOnOneConnection) {
+  ASSERT_TRUE(KOVCurlTransport::addTrustedCertificatesPem(generated.certificatePem.toStdString()));
   newSession();
   for (std::size_t i = 1; i <= 5; ++i) {
     post("<Scr/>");
@@ -114,46 +110,6 @@ TEST_F(Tls, CertificateFilesWithoutCertificatesAreRefusedWithAReason) {
   ASSERT_TRUE(recorder.waitFor(1));
   ASSERT_TRUE(recorder.calls[0].error);
   EXPECT_EQ(recorder.calls[0].error->code, NSURLErrorServerCertificateUntrusted);
-}
-
-}  // namespace
-}  // namespace kovtest
-
-namespace kovtest {
-namespace {
-
-TEST_F(Tls, CertificateGivenInMemoryIsTrustedLikeOneFromAFile) {
-  std::string why;
-  ASSERT_TRUE(KOVCurlTransport::addTrustedCertificatesPem(generated.certificatePem.toStdString(), &why)) << why;
-  newSession();
-  post("<Scr/>");
-  ASSERT_TRUE(recorder.waitFor(1));
-  EXPECT_FALSE(recorder.calls[0].error) << recorder.calls[0].error->code;
-}
-
-TEST_F(Tls, AddingCertificatesKeepsTheSystemStore) {
-  EXPECT_EQ(kovcurl::sessionAuthorities(), nullptr);  // curl's own system store
-  ASSERT_TRUE(KOVCurlTransport::addTrustedCertificatesPem(generated.certificatePem.toStdString()));
-  const std::shared_ptr<const std::string> authorities = kovcurl::sessionAuthorities();
-  ASSERT_NE(authorities, nullptr);
-  EXPECT_NE(authorities->find(generated.certificatePem.toStdString()), std::string::npos);
-  // The added authorities replace curl's CA file, not its CA directory: without a directory
-  // the system bundle comes first.
-  CURL* probe = curl_easy_init();
-  char* directory = nullptr;
-  char* bundlePath = nullptr;
-  curl_easy_getinfo(probe, CURLINFO_CAPATH, &directory);
-  curl_easy_getinfo(probe, CURLINFO_CAINFO, &bundlePath);
-  ASSERT_TRUE(directory || bundlePath);
-  if (!directory) {
-    std::ifstream system(bundlePath, std::ios::binary);
-    const std::string systemBundle{std::istreambuf_iterator<char>(system), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(authorities->compare(0, systemBundle.size(), systemBundle), 0);
-  }
-  curl_easy_cleanup(probe);
-
-  KOVCurlTransport::clearTrustedCertificates();
-  EXPECT_EQ(kovcurl::sessionAuthorities(), nullptr);
 }
 
 }  // namespace

@@ -1,21 +1,31 @@
-// The engine over the Qt transport against kov-simulator on loopback, and the same
-// service driven by anchors in the same run.
+// The engine over its transports against kov-simulator on loopback, and the same service
+// driven by anchors in the same run.
 //
 //   kov_bench_transport connections [--hold-ms 100] [--speed 1.2]
 //       One transaction over https through the transport (one session, kept-alive), then
 //       one through a client that opens a new connection for every request. Prints the
 //       polls and the connections (= TLS handshakes) the simulator counted for each.
-//   kov_bench_transport roundtrip [--polls 1000] [--tls]
-//       One transaction polled `polls` times, the simulator answering at once; the time of
-//       each poll from post to completion on the main thread. Then curl posts the same
-//       documents over one kept-alive connection. Prints median and p99 of both.
+//   kov_bench_transport roundtrip [--polls 1000] [--rounds 10] [--tls]
+//       For each transport (the curl session on the Qt event loop and on the library's own
+//       loop), transactions polled
+//       `polls` times in all, the simulator answering at once: the time of each poll from
+//       post to completion on the main thread, the whole process's CPU time per request, and
+//       the connections the simulator accepted per transaction. curl posts the same
+//       documents, one process per round, so over one kept-alive connection. The polls are
+//       taken in `rounds` rounds, every client in turn in each. Prints median and p99 of each
+//       client, and the ratios to curl's. --only NAME measures one transport (and curl).
 //
 // Common options: --simulator PATH (kov-simulator), --curl PATH (curl).
+#include <KOVModule/KOVCurlTransport.h>
+#include <KOVModule/KOVPollLoop.h>
 #include <KOVModule/KOVQtTransport.h>
 #include <KOVModule/WqKOV.h>
 
+#include <time.h>
+
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -25,6 +35,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -42,6 +53,8 @@ struct Options {
   QString simulator = QStringLiteral(KOV_SIMULATOR_PATH);
   QString curl = QStringLiteral("curl");
   int polls = 1000;
+  int rounds = 10;
+  QString only;  // roundtrip: this transport alone (with the anchor)
   int holdMs = 100;
   QString speed = QStringLiteral("1.2");
   bool tls = false;
@@ -132,15 +145,31 @@ struct TransactionRun {
   int screens = 0;
 };
 
+// Runs the event loop a transaction is driven by until finished holds or limit has passed.
+using Spin = std::function<void(const bool& finished, std::chrono::milliseconds limit)>;
+
+void spinQt(const bool& finished, std::chrono::milliseconds limit) {
+  const QDeadlineTimer deadline(limit.count());
+  QTimer wake;  // ends the last wait at the deadline
+  wake.start(limit);
+  while (!finished && !deadline.hasExpired()) {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
+}
+
+Spin spinOn(const std::shared_ptr<KOVPollLoop>& loop) {
+  return [loop](const bool& finished, std::chrono::milliseconds limit) {
+    const KOVEventLoop::TimerId deadline = loop->startTimer(limit, [loop] { loop->quit(); });
+    loop->runUntil([&finished] { return finished; });
+    loop->cancelTimer(deadline);
+  };
+}
+
 // Runs one purchase to its result (or the deadline). With pressAfter > 0 the cancel button
 // is pressed once that many screens have been shown.
 TransactionRun runPurchase(WqKOV& engine, const std::string& txnRef, const std::string& station, int pressAfter,
-                           std::chrono::seconds limit) {
+                           std::chrono::seconds limit, const Spin& spin = spinQt) {
   TransactionRun run;
-  QEventLoop loop;
-  QTimer deadline;
-  deadline.setSingleShot(true);
-  QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
   bool pressed = false;
   engine.startTransaction(
       kovbench::benchDetails(txnRef, station), KOVTransactionTypePurchase, true, false, nullptr,
@@ -155,11 +184,9 @@ TransactionRun runPurchase(WqKOV& engine, const std::string& txnRef, const std::
       [&](KOVTransactionResultDetails result) {
         run.finished = true;
         run.result = result.transactionResult;
-        QTimer::singleShot(0, &loop, &QEventLoop::quit);
       },
       nullptr);
-  deadline.start(std::chrono::duration_cast<std::chrono::milliseconds>(limit));
-  if (!run.finished) loop.exec();
+  spin(run.finished, std::chrono::duration_cast<std::chrono::milliseconds>(limit));
   return run;
 }
 
@@ -237,7 +264,7 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 
 // curl posts the purchase, then the status document `polls` times, all in one process and
 // so over one kept-alive connection; it writes each transfer's time and new connections.
-bool runCurl(const Options& options, const kovbench::BenchSimulator& sim, const std::string& purchase,
+bool runCurl(const Options& options, int polls, const kovbench::BenchSimulator& sim, const std::string& purchase,
              const std::string& status, std::vector<double>& times, long long& connects) {
   QTemporaryDir dir;
   const auto write = [&](const QString& name, const std::string& text) {
@@ -255,7 +282,7 @@ bool runCurl(const Options& options, const kovbench::BenchSimulator& sim, const 
     if (options.tls) config += "cacert = \"" + sim.caFile().toStdString() + "\"\n";
   };
   entry(QStringLiteral("purchase.xml"));
-  for (int i = 0; i < options.polls; ++i) {
+  for (int i = 0; i < polls; ++i) {
     config += "next\n";
     entry(QStringLiteral("status.xml"));
   }
@@ -272,14 +299,50 @@ bool runCurl(const Options& options, const kovbench::BenchSimulator& sim, const 
     return false;
   }
   const QList<QByteArray> lines = curl.readAllStandardOutput().split('\n');
-  connects = 0;
+  const std::size_t before = times.size();
   for (int i = 0; i < lines.size(); ++i) {
     const QList<QByteArray> fields = lines[i].trimmed().split(' ');
     if (fields.size() != 2) continue;
     connects += fields[1].toLongLong();
     if (i > 0) times.push_back(fields[0].toDouble() * 1000.0);  // the first is the purchase
   }
-  return static_cast<int>(times.size()) == options.polls;
+  return static_cast<int>(times.size() - before) == polls;
+}
+
+double processCpuMs() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// One transport of the round-trip run: how the engine is wired and how its loop runs.
+struct Transport {
+  const char* name;
+  std::function<void(WqKOV&, std::shared_ptr<Recorder>)> wire;
+  Spin spin;
+};
+
+std::vector<Transport> transports() {
+  const auto timed = [](KOVURLSessionFactory factory, std::shared_ptr<Recorder> recorder) {
+    return [recorder, factory = std::move(factory)]() -> std::unique_ptr<KOVURLSession> {
+      return std::make_unique<TimingSession>(factory(), recorder);
+    };
+  };
+  const auto ownLoop = std::make_shared<KOVPollLoop>();
+  return {
+      {"curl-qt",
+       [timed](WqKOV& engine, std::shared_ptr<Recorder> recorder) {
+         engine.setMainQueue(KOVQtTransport::mainQueue());
+         engine.setSessionFactory(timed(KOVQtTransport::sessionFactory(), std::move(recorder)));
+       },
+       spinQt},
+      {"curl-own-loop",
+       [timed, ownLoop](WqKOV& engine, std::shared_ptr<Recorder> recorder) {
+         engine.setMainQueue(ownLoop);
+         engine.setSessionFactory(timed(KOVCurlTransport::sessionFactory(ownLoop), std::move(recorder)));
+       },
+       spinOn(ownLoop)},
+  };
 }
 
 int runRoundTrip(const Options& options) {
@@ -296,54 +359,84 @@ int runRoundTrip(const Options& options) {
     return 1;
   }
   const std::string url = sim.url().toStdString();
-  auto recorder = std::make_shared<Recorder>();
-  TransactionRun run;
-  {
-    WqKOV engine;
-    engine.setEndpointUrls(url, url);
-    engine.setMainQueue(KOVQtTransport::mainQueue());
-    engine.setSessionFactory([recorder, factory = KOVQtTransport::sessionFactory()]() -> std::unique_ptr<KOVURLSession> {
-      return std::make_unique<TimingSession>(factory(), recorder);
-    });
-    // The first screen answers the purchase; then one screen per poll.
-    run = runPurchase(engine, "bench-rtt-qt", "bench-rtt-1", options.polls + 1, std::chrono::seconds(300));
-  }
-  std::vector<double> ours;
-  std::string purchase, status;
-  for (const Recorder::Entry& entry : recorder->entries) {
-    if (entry.body.find("<TxnType>Purchase</TxnType>") != std::string::npos) {
-      purchase = entry.body;
-    } else if (entry.body.find("<TxnType>Status</TxnType>") != std::string::npos &&
-               static_cast<int>(ours.size()) < options.polls) {
-      status = entry.body;
-      ours.push_back(entry.ms);
-    }
-  }
-  const auto forCurl = [](const std::string& text) {
-    return replaced(replaced(text, "bench-rtt-qt", "bench-rtt-curl"), "bench-rtt-1", "bench-rtt-2");
-  };
-  std::vector<double> theirs;
-  long long curlConnects = -1;
-  const bool curlOk = !purchase.empty() && !status.empty() &&
-                      runCurl(options, sim, forCurl(purchase), forCurl(status), theirs, curlConnects);
-  const Spread a = spreadOf(ours);
-  const Spread b = spreadOf(theirs);
   const char* scheme = options.tls ? "https" : "http";
-  std::printf("roundtrip %s transport polls=%zu median_ms=%.3f p99_ms=%.3f result=%s\n", scheme, a.count, a.median,
-              a.p99, run.finished ? "ended" : "NOT-ENDED");
-  std::printf("roundtrip %s curl      polls=%zu median_ms=%.3f p99_ms=%.3f connections=%lld%s\n", scheme, b.count,
-              b.median, b.p99, curlConnects, curlOk ? "" : " FAILED");
-  if (b.median > 0) {
-    std::printf("roundtrip %s ratio_median=%.2f ratio_p99=%.2f\n", scheme, a.median / b.median, a.p99 / b.p99);
+
+  // The polls are taken in rounds, each transport and curl in turn within a round, so that
+  // the load of a shared machine falls on all of them alike.
+  const int rounds = std::min(options.rounds, options.polls);
+  struct Totals {
+    std::vector<double> times;
+    double cpuMs = 0;
+    std::size_t requests = 0;
+    long long connections = 0;
+    bool ok = true;
+  };
+  std::vector<Transport> all = transports();
+  if (!options.only.isEmpty()) {
+    std::erase_if(all, [&](const Transport& transport) { return options.only != QLatin1String(transport.name); });
   }
+  std::vector<Totals> totals(all.size());
+  Totals curl;
+  for (int round = 0; round < rounds; ++round) {
+    const int polls = options.polls / rounds + (round < options.polls % rounds ? 1 : 0);
+    std::string purchase, status;
+    for (std::size_t t = 0; t < all.size(); ++t) {
+      const std::string ref = "bench-rtt-" + std::to_string(round) + "-" + std::to_string(t);
+      auto recorder = std::make_shared<Recorder>();
+      const long long connectionsBefore = sim.connections();
+      TransactionRun run;
+      {
+        WqKOV engine;
+        engine.setEndpointUrls(url, url);
+        all[t].wire(engine, recorder);
+        const double cpuBefore = processCpuMs();
+        // The first screen answers the purchase; then one screen per poll.
+        run = runPurchase(engine, ref, ref, polls + 1, std::chrono::seconds(300), all[t].spin);
+        totals[t].cpuMs += processCpuMs() - cpuBefore;
+      }
+      totals[t].connections += sim.connections() - connectionsBefore - 1;  // less the first stats request's own
+      int taken = 0;
+      for (const Recorder::Entry& entry : recorder->entries) {
+        if (entry.body.find("<TxnType>Purchase</TxnType>") != std::string::npos) {
+          purchase = replaced(entry.body, ref, ref + "-curl");
+        } else if (entry.body.find("<TxnType>Status</TxnType>") != std::string::npos && taken < polls) {
+          status = replaced(entry.body, ref, ref + "-curl");
+          totals[t].times.push_back(entry.ms);
+          ++taken;
+        }
+      }
+      totals[t].requests += recorder->entries.size();
+      totals[t].ok = totals[t].ok && run.finished && taken == polls;
+    }
+    long long connects = 0;
+    curl.ok = curl.ok && !purchase.empty() && !status.empty() &&
+              runCurl(options, polls, sim, purchase, status, curl.times, connects);
+    curl.connections += connects;
+  }
+
+  const Spread anchor = spreadOf(curl.times);
+  bool ok = curl.ok;
+  for (std::size_t t = 0; t < all.size(); ++t) {
+    const Spread spread = spreadOf(totals[t].times);
+    std::printf("roundtrip %s %-13s polls=%zu median_ms=%.3f p99_ms=%.3f cpu_us_per_poll=%.1f "
+                "connections_per_txn=%.2f ratio_median=%.2f ratio_p99=%.2f%s\n",
+                scheme, all[t].name, spread.count, spread.median, spread.p99,
+                1000.0 * totals[t].cpuMs / static_cast<double>(std::max<std::size_t>(1, totals[t].requests)),
+                static_cast<double>(totals[t].connections) / rounds, anchor.median > 0 ? spread.median / anchor.median : 0,
+                anchor.p99 > 0 ? spread.p99 / anchor.p99 : 0, totals[t].ok ? "" : " FAILED");
+    ok = ok && totals[t].ok;
+  }
+  std::printf("roundtrip %s %-13s polls=%zu median_ms=%.3f p99_ms=%.3f connections_per_txn=%.2f%s\n", scheme, "curl",
+              anchor.count, anchor.median, anchor.p99, static_cast<double>(curl.connections) / rounds,
+              curl.ok ? "" : " FAILED");
   KOVQtTransport::clearTrustedCertificates();
-  return (curlOk && static_cast<int>(a.count) == options.polls && run.finished) ? 0 : 1;
+  return ok ? 0 : 1;
 }
 
 void usage() {
   std::fprintf(stderr,
-               "usage: kov_bench_transport connections|roundtrip [--polls N] [--tls] [--hold-ms MS] [--speed F]\n"
-               "                           [--simulator PATH] [--curl PATH]\n");
+               "usage: kov_bench_transport connections|roundtrip [--polls N] [--rounds N] [--only NAME] [--tls]\n"
+               "                           [--hold-ms MS] [--speed F] [--simulator PATH] [--curl PATH]\n");
 }
 
 }  // namespace
@@ -357,6 +450,10 @@ int main(int argc, char** argv) {
     const bool hasValue = i + 1 < args.size();
     if (arg == QLatin1String("--polls") && hasValue) {
       options.polls = std::max(1, args[++i].toInt());
+    } else if (arg == QLatin1String("--only") && hasValue) {
+      options.only = args[++i];
+    } else if (arg == QLatin1String("--rounds") && hasValue) {
+      options.rounds = std::max(1, args[++i].toInt());
     } else if (arg == QLatin1String("--hold-ms") && hasValue) {
       options.holdMs = std::max(0, args[++i].toInt());
     } else if (arg == QLatin1String("--speed") && hasValue) {

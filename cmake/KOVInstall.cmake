@@ -1,5 +1,6 @@
-# Install rules: libraries with their public headers (each component's file set), resources, tools, the CMake package
-# (find_package(KOVModule CONFIG COMPONENTS Core Qt)) and one pkg-config file per library.
+# Install rules: libraries with their public headers (each component's file set), resources,
+# tools, the CMake package (find_package(KOVModule CONFIG COMPONENTS Core Curl Qt)) and one
+# pkg-config file per library.
 include(CMakePackageConfigHelpers)
 
 set(KOV_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/KOVModule")
@@ -25,6 +26,15 @@ install(TARGETS KOVModuleCore EXPORT KOVModuleCoreTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(TARGET KOVModuleCurl)
+  list(APPEND _kov_components Curl)
+  install(TARGETS KOVModuleCurl EXPORT KOVModuleCurlTargets
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+endif()
 if(TARGET KOVModuleQt)
   list(APPEND _kov_components Qt)
   install(TARGETS KOVModuleQt EXPORT KOVModuleQtTargets
@@ -76,9 +86,11 @@ install(FILES
 if(KOV_STATIC)
   set(KOV_PC_CFLAGS " -DKOV_STATIC_DEFINE")
   set(KOV_PC_CORE_REQUIRES_PRIVATE "expat icu-uc")
+  set(KOV_PC_CURL_REQUIRES_PRIVATE "libcurl")
 else()
   set(KOV_PC_CFLAGS "")
   set(KOV_PC_CORE_REQUIRES_PRIVATE "")
+  set(KOV_PC_CURL_REQUIRES_PRIVATE "")
 endif()
 # Relative to the file itself, so an unpacked or moved prefix still works.
 file(RELATIVE_PATH KOV_PC_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")

@@ -18,7 +18,7 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 debs="${1:-}"
 build="${BUILD_DIR:-$repo/build-fresh-debian}"
 mirror="${MIRROR:-http://deb.debian.org/debian}"
-packages=(libkovmodulecore0.3 libkovmoduleqt0.3 libkovmodule-dev kovmodule-tools)
+packages=(libkovmodulecore0.3 libkovmodulecurl0.3 libkovmoduleqt0.3 libkovmodule-dev kovmodule-tools)
 
 usage() { echo "usage: $0 DEB_DIR  (the folder with the .deb files)" >&2; exit 2; }
 if [ -z "$debs" ] || [ ! -d "$debs" ]; then usage; fi

@@ -35,7 +35,7 @@ cmake -S "$root" -B "$build/library" "${common[@]}" -DBUILD_SHARED_LIBS=ON \
   -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
 cmake --build "$build/library" -j"$jobs"
 cmake --install "$build/library" >/dev/null
-for lib in Core:KOV_CORE_EXPORT Qt:KOV_QT_EXPORT; do
+for lib in Core:KOV_CORE_EXPORT Curl:KOV_CURL_EXPORT Qt:KOV_QT_EXPORT; do
   so="$(find "$prefix" -name "libKOVModule${lib%%:*}.so.0.3")"
   cmake -DLIBRARY="$so" -DSONAME="libKOVModule${lib%%:*}.so.0.3" -DMACRO="${lib##*:}" \
     -DHEADERS="$prefix/include/KOVModule" -P "$root/cmake/KOVCheckExports.cmake"

@@ -1,10 +1,2 @@
-// The tests run on the thread of a QCoreApplication, as the transport's users do.
-#include <QCoreApplication>
-
-#include <gtest/gtest.h>
-
-int main(int argc, char** argv) {
-  QCoreApplication application(argc, argv);
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
+// The reliability suite runs on the transport suite's main, from here.
+#include "../transport/TransportTestMain.cpp"

@@ -3,7 +3,7 @@
 
 namespace kovcli {
 
-/// Runs the transaction of the options on the running QCoreApplication and returns the
+/// Runs the transaction of the options on the library's own event loop and returns the
 /// exit status: 0 approved, 1 any other result, 2 for a refused endpoint or CA file.
 int runTransaction(const CliOptions& options);
 

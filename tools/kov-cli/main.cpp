@@ -1,6 +1,4 @@
 // kov-cli: runs one transaction from the command line and prints its result as JSON.
-#include <QCoreApplication>
-
 #include <iostream>
 #include <string>
 #include <variant>
@@ -21,6 +19,5 @@ int main(int argc, char** argv) {
     std::cout << kovcli::cliUsage();
     return 0;
   }
-  QCoreApplication app(argc, argv);
   return kovcli::runTransaction(options);
 }

@@ -20,6 +20,4 @@ void runOnMainThread(std::function<void()> work) {
   QMetaObject::invokeMethod(application, std::move(work), Qt::QueuedConnection);
 }
 
-void MainQueue::post(std::function<void()> work) { runOnMainThread(std::move(work)); }
-
 }  // namespace kovqt

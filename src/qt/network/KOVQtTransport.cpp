@@ -1,27 +1,20 @@
 #include <KOVModule/KOVQtTransport.h>
 
+#include <KOVModule/KOVCurlTransport.h>
 #include <KOVModule/WqKOV.h>
 
-#include "KOVQtMainQueue.h"
-#include "KOVQtSession.h"
-#include "KOVQtTrustStore.h"
+#include "KOVQtEventLoop.h"
 
 KOVURLSessionFactory KOVQtTransport::sessionFactory() {
-  return []() -> std::unique_ptr<KOVURLSession> {
-    // Each session takes the trust settings as they are when it is made.
-    return std::make_unique<kovqt::Session>(kovqt::sessionSslConfiguration());
-  };
+  return KOVCurlTransport::sessionFactory(std::make_shared<kovqt::QtEventLoop>());
 }
 
-std::shared_ptr<KOVMainQueue> KOVQtTransport::mainQueue() { return std::make_shared<kovqt::MainQueue>(); }
+std::shared_ptr<KOVMainQueue> KOVQtTransport::mainQueue() { return std::make_shared<kovqt::QtEventLoop>(); }
 
-void KOVQtTransport::install(WqKOV& engine) {
-  engine.setSessionFactory(sessionFactory());
-  engine.setMainQueue(mainQueue());
-}
+void KOVQtTransport::install(WqKOV& engine) { KOVCurlTransport::install(engine, std::make_shared<kovqt::QtEventLoop>()); }
 
 bool KOVQtTransport::addTrustedCertificates(const std::string& pemFilePath, std::string* why) {
-  return kovqt::addTrustedCertificates(pemFilePath, why);
+  return KOVCurlTransport::addTrustedCertificates(pemFilePath, why);
 }
 
-void KOVQtTransport::clearTrustedCertificates() { kovqt::clearTrustedCertificates(); }
+void KOVQtTransport::clearTrustedCertificates() { KOVCurlTransport::clearTrustedCertificates(); }

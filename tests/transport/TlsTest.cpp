@@ -1,20 +1,19 @@
 // TLS is always verified: against the system store, plus certificates the host adds.
+#include <KOVModule/KOVCurlTransport.h>
+
 #include <QSslCertificate>
 #include <QSslKey>
-#include <QSslConfiguration>
-#include <QSslSocket>
 #include <QTemporaryDir>
 
 #include <fstream>
 
-#include "KOVQtTrustStore.h"
 #include "SessionFixture.h"
 #include "TestCertificate.h"
 
 namespace kovtest {
 namespace {
 
-class QtTls : public SessionFixture {
+class Tls : public SessionFixture {
  protected:
   void SetUp() override {
     KOVQtTransport::clearTrustedCertificates();
@@ -38,7 +37,7 @@ class QtTls : public SessionFixture {
   QTemporaryDir dir;
 };
 
-TEST_F(QtTls, UntrustedCertificateFailsBeforeAnyByteOfTheBodyIsSent) {
+TEST_F(Tls, UntrustedCertificateFailsBeforeAnyByteOfTheBodyIsSent) {
   post("<Scr key=\"secret\"/>");
   ASSERT_TRUE(recorder.waitFor(1));
   ASSERT_TRUE(recorder.calls[0].error);
@@ -49,7 +48,7 @@ TEST_F(QtTls, UntrustedCertificateFailsBeforeAnyByteOfTheBodyIsSent) {
   EXPECT_EQ(server.bytesReceived(), 0);
 }
 
-TEST_F(QtTls, AddedCertificateIsTrustedBySessionsMadeAfterwardsUntilCleared) {
+TEST_F(Tls, AddedCertificateIsTrustedBySessionsMadeAfterwardsUntilCleared) {
   const std::string pem = writeFile("ca.pem", generated.certificatePem);
   std::string why;
   ASSERT_TRUE(KOVQtTransport::addTrustedCertificates(pem, &why)) << why;
@@ -78,8 +77,8 @@ TEST_F(QtTls, AddedCertificateIsTrustedBySessionsMadeAfterwardsUntilCleared) {
   EXPECT_EQ(server.requests().size(), 1u);
 }
 
-TEST_F(QtTls, TrustedServerCarriesASessionsPostsOnOneConnection) {
-  ASSERT_TRUE(KOVQtTransport::addTrustedCertificates(writeFile("ca.pem", generated.certificatePem)));
+TEST_F(Tls, CertificateGivenInMemoryIsTrustedAndCarriesASessionsPostsOnOneConnection) {
+  ASSERT_TRUE(KOVCurlTransport::addTrustedCertificatesPem(generated.certificatePem.toStdString()));
   newSession();
   for (std::size_t i = 1; i <= 5; ++i) {
     post("<Scr/>");
@@ -90,7 +89,7 @@ TEST_F(QtTls, TrustedServerCarriesASessionsPostsOnOneConnection) {
   EXPECT_EQ(server.connectionsAccepted(), 1);
 }
 
-TEST_F(QtTls, CertificateFilesWithoutCertificatesAreRefusedWithAReason) {
+TEST_F(Tls, CertificateFilesWithoutCertificatesAreRefusedWithAReason) {
   std::string why;
   const std::string missing = dir.filePath(QStringLiteral("missing.pem")).toStdString();
   EXPECT_FALSE(KOVQtTransport::addTrustedCertificates(missing, &why));
@@ -100,32 +99,17 @@ TEST_F(QtTls, CertificateFilesWithoutCertificatesAreRefusedWithAReason) {
   EXPECT_FALSE(KOVQtTransport::addTrustedCertificates(keyOnly, &why));
   EXPECT_EQ(why, keyOnly + " holds no PEM certificate");
   EXPECT_FALSE(KOVQtTransport::addTrustedCertificates(writeFile("empty.pem", QByteArray())));
+  EXPECT_FALSE(KOVCurlTransport::addTrustedCertificatesPem(generated.privateKeyPem.toStdString(), &why));
+  EXPECT_EQ(why, "no PEM certificate found");
+  // A block that only looks like a certificate would fail every later handshake instead.
+  EXPECT_FALSE(KOVCurlTransport::addTrustedCertificatesPem(
+      "-----BEGIN CERTIFICATE-----\nnot base64!\n-----END CERTIFICATE-----\n"));
 
   // Nothing was added by the refusals.
   post("<Scr/>");
   ASSERT_TRUE(recorder.waitFor(1));
   ASSERT_TRUE(recorder.calls[0].error);
   EXPECT_EQ(recorder.calls[0].error->code, NSURLErrorServerCertificateUntrusted);
-}
-
-}  // namespace
-}  // namespace kovtest
-
-namespace kovtest {
-namespace {
-
-TEST_F(QtTls, AddingCertificatesKeepsTheSystemStore) {
-  ASSERT_TRUE(KOVQtTransport::addTrustedCertificates(writeFile("ca.pem", generated.certificatePem)));
-  const QList<QSslCertificate> authorities = kovqt::sessionSslConfiguration().caCertificates();
-  const QSslCertificate added(generated.certificatePem, QSsl::Pem);
-  EXPECT_TRUE(authorities.contains(added));
-  for (const QSslCertificate& system : QSslConfiguration::systemCaCertificates()) {
-    ASSERT_TRUE(authorities.contains(system)) << system.subjectDisplayName().toStdString();
-  }
-  EXPECT_EQ(kovqt::sessionSslConfiguration().peerVerifyMode(), QSslSocket::VerifyPeer);
-
-  KOVQtTransport::clearTrustedCertificates();
-  EXPECT_FALSE(kovqt::sessionSslConfiguration().caCertificates().contains(added));
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The engine through the Qt transport against a loopback service: one transaction from its
-// request to its result.
+// request to its result, on one connection, with no thread of the transport's own.
 #include <KOVModule/KOVQtTransport.h>
 #include <KOVModule/WqKOV.h>
+
+#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -30,12 +32,12 @@ TEST(EngineOverQt, RunsATransactionToItsResultOverOneKeptAliveConnection) {
   ASSERT_TRUE(engine.hasSessionFactory());
   ASSERT_TRUE(engine.setEndpointUrls(server.url().toStdString(), server.url().toStdString()));
 
-  const auto details = sampleDetails();
-
+  const auto threads = [] { return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(); };
+  const auto threadsBefore = threads();
   std::vector<KOVTransactionResultDetails> results;
   std::vector<std::string> firstLines;
   engine.startTransaction(
-      details, KOVTransactionTypePurchase, true, false, nullptr,
+      sampleDetails(), KOVTransactionTypePurchase, true, false, nullptr,
       [&](KOVState, const std::optional<std::string>&, const std::string& firstLine, const std::string&,
           const std::optional<std::string>&, const std::optional<std::string>&) { firstLines.push_back(firstLine); },
       [&](KOVTransactionResultDetails result) { results.push_back(std::move(result)); }, nullptr);
@@ -49,9 +51,6 @@ TEST(EngineOverQt, RunsATransactionToItsResultOverOneKeptAliveConnection) {
 
   ASSERT_EQ(server.requests().size(), 2u);
   for (const HttpRequest& request : server.requests()) {
-    EXPECT_EQ(request.method, "POST");
-    EXPECT_EQ(request.path, "/wqmi3/pos.aspx");
-    EXPECT_EQ(request.header("content-type"), "text/xml");
     EXPECT_EQ(request.connection, 1);
     // The key is masked in logs only; the service gets it.
     EXPECT_TRUE(request.body.contains("key=\"s3cret\"")) << request.body.toStdString();
@@ -65,6 +64,8 @@ TEST(EngineOverQt, RunsATransactionToItsResultOverOneKeptAliveConnection) {
   settle();
   EXPECT_EQ(results.size(), 1u);
   EXPECT_EQ(server.requests().size(), 2u);
+  // The transport works from the event loop alone: no thread of its own.
+  EXPECT_EQ(threads(), threadsBefore);
 }
 
 }  // namespace

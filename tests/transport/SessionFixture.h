@@ -1,5 +1,5 @@
 #pragma once
-// A fresh Qt session against a fresh loopback server for each test.
+// A fresh session on the Qt event loop against a fresh loopback server for each test.
 #include <KOVModule/KOVQtTransport.h>
 
 #include <gtest/gtest.h>

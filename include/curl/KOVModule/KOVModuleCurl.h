@@ -1,0 +1,7 @@
+#pragma once
+/// Umbrella header of KOVModule::Curl: the transport over libcurl and the library's own loop.
+#include <KOVModule/KOVModule.h>
+
+#include <KOVModule/KOVCurlTransport.h>
+#include <KOVModule/KOVEventLoop.h>
+#include <KOVModule/KOVPollLoop.h>

@@ -1,0 +1,386 @@
+#include "KOVCurlSession.h"
+
+#include <KOVModule/KOVEndpointPolicy.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "KOVCurlErrors.h"
+
+namespace kovcurl {
+namespace {
+
+constexpr double kDefaultTimeoutSeconds = 60.0;
+
+struct UrlDeleter {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct TextDeleter {
+  void operator()(char* text) const { curl_free(text); }
+};
+
+bool startsWithNoCase(const std::string& text, const char* prefix) {
+  const std::size_t length = std::strlen(prefix);
+  return text.size() >= length && std::equal(prefix, prefix + length, text.begin(), [](char a, char b) {
+           return a == (b >= 'A' && b <= 'Z' ? static_cast<char>(b - 'A' + 'a') : b);
+         });
+}
+
+void initialiseCurlOnce() {
+  // Before the first handle, on the first session's thread; never undone while the
+  // process runs (other users of libcurl in the host may rely on it).
+  static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  (void)initialised;
+}
+
+}  // namespace
+
+struct KOVCurlSession::Request {
+  KOVRequestId id = 0;
+  EasyHandle easy;
+  std::string url;
+  std::string body;
+  std::string received;
+  bool oversize = false;
+  ResponseHandler completion;
+
+  // curl sends a request again by itself when a kept-alive connection turns out dead after
+  // the request went out, and it can, since the body it is given lies in memory. The
+  // request is handed to the wire only once: a second start of the same transfer (the only
+  // way curl re-sends) is refused before anything is sent, and the transfer fails as a lost
+  // connection instead. (A body read through a callback without a seek callback stops the
+  // re-send too, but curl then writes the body apart from the head, two sends per request,
+  // which costs a poll about a tenth of its round trip.)
+  bool started = false;
+  bool resendRefused = false;
+  static int beforeSending(void* self, char*, char*, int, int) {
+    auto* request = static_cast<Request*>(self);
+    if (request->started) {
+      request->resendRefused = true;
+      return CURL_PREREQFUNC_ABORT;
+    }
+    request->started = true;
+    return CURL_PREREQFUNC_OK;
+  }
+
+  // The cap is checked as the answer arrives, whether or not its length was announced.
+  static size_t write(char* data, size_t size, size_t count, void* self) {
+    auto* request = static_cast<Request*>(self);
+    const std::size_t n = size * count;
+    if (request->received.size() + n > kKOVMaxResponseBytes) {
+      request->oversize = true;
+      return 0;  // stops the transfer
+    }
+    request->received.append(data, n);
+    return n;
+  }
+};
+
+KOVCurlSession::KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, std::shared_ptr<const std::string> authorities)
+    : _loop(std::move(loop)), _authorities(std::move(authorities)) {
+  initialiseCurlOnce();
+  curl_slist* headers = nullptr;
+  // The content type is ours; "Expect:" and "Accept:" stop curl's own defaults.
+  for (const char* header : {"Content-Type: text/xml", "Expect:", "Accept:"}) {
+    headers = curl_slist_append(headers, header);
+  }
+  _headers.reset(headers);
+  _multi.reset(curl_multi_init());
+  if (_multi) {
+    CURLM* multi = _multi.get();
+    curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &KOVCurlSession::onSocket);
+    curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &KOVCurlSession::onTimer);
+    curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+    curl_multi_setopt(multi, CURLMOPT_PIPELINING, CURLPIPE_NOTHING);
+  }
+}
+
+KOVCurlSession::~KOVCurlSession() { invalidateAndCancel(); }
+
+long KOVCurlSession::transferTimeoutMs(double timeoutSeconds) {
+  const double seconds = (std::isfinite(timeoutSeconds) && timeoutSeconds > 0) ? timeoutSeconds : kDefaultTimeoutSeconds;
+  const double ms = std::ceil(seconds * 1000.0);
+  if (ms >= static_cast<double>(std::numeric_limits<int>::max())) {
+    return std::numeric_limits<int>::max();
+  }
+  return std::max(1L, static_cast<long>(ms));
+}
+
+std::optional<KOVError> KOVCurlSession::refusalOf(const std::string& url) {
+  // The key travels in every body: only https, and plain http to this machine, are used.
+  const bool https = startsWithNoCase(url, "https://");
+  if (!https && !startsWithNoCase(url, "http://")) {
+    return urlError(NSURLErrorUnsupportedURL, "The URL's scheme is not supported.");
+  }
+  std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
+  char* rawHost = nullptr;
+  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+      curl_url_get(parsed.get(), CURLUPART_HOST, &rawHost, 0) != CURLUE_OK) {
+    return urlError(NSURLErrorBadURL, "The URL is not valid for this service.");
+  }
+  const std::unique_ptr<char, TextDeleter> host(rawHost);
+  std::string lowered(host.get());
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+  if (!https && !KOVEndpointPolicy::isLoopbackHost(lowered)) {
+    return urlError(NSURLErrorUnsupportedURL, "Plain http is used only for this machine.");
+  }
+  if (std::strlen(host.get()) == 0 || !KOVEndpointPolicy::isAcceptable(url)) {
+    return urlError(NSURLErrorBadURL, "The URL is not valid for this service.");
+  }
+  return std::nullopt;
+}
+
+KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& body, double timeoutSeconds,
+                                  ResponseHandler completion) {
+  const KOVRequestId id = _nextId++;
+  if (!_multi) {
+    deliver(std::move(completion), std::nullopt, std::nullopt,
+            urlError(NSURLErrorCancelled, "The session has been invalidated."));
+    return id;
+  }
+  if (std::optional<KOVError> refusal = refusalOf(url)) {
+    deliver(std::move(completion), std::nullopt, std::nullopt, std::move(refusal));
+    return id;
+  }
+  auto request = std::make_unique<Request>();
+  request->id = id;
+  request->easy = takeHandle();
+  request->url = url;
+  request->body = body;
+  CURL* easy = request->easy.get();
+  if (!easy) {
+    deliver(std::move(completion), std::nullopt, std::nullopt, urlError(NSURLErrorUnknown, "The request failed."));
+    return id;
+  }
+  curl_easy_setopt(easy, CURLOPT_URL, request->url.c_str());
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(easy, CURLOPT_PRIVATE, request.get());
+  // The loop forgets a socket before curl closes it (connections keep this callback).
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &KOVCurlSession::onCloseSocket);
+  curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  // HTTP/1.1 only: one kept-alive connection per session, reused request after request.
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, _headers.get());
+  curl_easy_setopt(easy, CURLOPT_POST, 1L);
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request->body.size()));
+  // Not copied: the request keeps its body until the transfer is gone.
+  curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request->body.data());
+  curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Request::beforeSending);
+  curl_easy_setopt(easy, CURLOPT_PREREQDATA, request.get());
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Request::write);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, request.get());
+  // An announced length over the cap ends the transfer before the body is read.
+  curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kKOVMaxResponseBytes));
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, transferTimeoutMs(timeoutSeconds));
+  // A redirect would carry the merchant key elsewhere; it is an answer like any other.
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  // Loopback (the simulator) is never reached through a proxy.
+  curl_easy_setopt(easy, CURLOPT_NOPROXY, "localhost,127.0.0.0/8,::1");
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(easy, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+  if (_authorities) {
+    curl_blob blob{};
+    // Not copied: the session holds the bundle until its multi handle and connections are gone.
+    blob.data = const_cast<char*>(_authorities->data());
+    blob.len = _authorities->size();
+    blob.flags = CURL_BLOB_NOCOPY;
+    curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
+  }
+  request->completion = std::move(completion);
+  if (curl_multi_add_handle(_multi.get(), easy) != CURLM_OK) {
+    deliver(std::move(request->completion), std::nullopt, std::nullopt,
+            urlError(NSURLErrorUnknown, "The request failed."));
+    keepHandle(std::move(request->easy));
+    return id;
+  }
+  _requests.emplace(id, std::move(request));
+  // Started at once rather than from the zero timer curl has just asked for: on a kept-alive
+  // connection the request goes out now, a turn of the loop earlier. Whatever ends in here
+  // (a refused connection) completes later, from the loop.
+  int running = 0;
+  curl_multi_socket_action(_multi.get(), CURL_SOCKET_TIMEOUT, 0, &running);
+  for (Finished& done : collectFinished()) {
+    deliver(std::move(done.completion), std::move(done.data), std::move(done.response), std::move(done.error));
+  }
+  return id;
+}
+
+void KOVCurlSession::cancel(KOVRequestId request) {
+  const auto found = _requests.find(request);
+  if (found == _requests.end()) {
+    return;  // finished, cancelled before, or never handed out
+  }
+  std::unique_ptr<Request> entry = std::move(found->second);
+  _requests.erase(found);
+  curl_multi_remove_handle(_multi.get(), entry->easy.get());
+  keepHandle(std::move(entry->easy));
+  deliver(std::move(entry->completion), std::nullopt, std::nullopt, cancelledError());
+}
+
+void KOVCurlSession::invalidateAndCancel() {
+  if (!_multi) {
+    return;
+  }
+  std::map<KOVRequestId, std::unique_ptr<Request>> outstanding = std::move(_requests);
+  _requests.clear();
+  for (auto& [id, entry] : outstanding) {
+    curl_multi_remove_handle(_multi.get(), entry->easy.get());
+    deliver(std::move(entry->completion), std::nullopt, std::nullopt, cancelledError());
+  }
+  outstanding.clear();
+  _idleHandles.clear();
+  // Closes the pooled connections; curl tells onSocket to forget their sockets.
+  _multi.reset();
+  for (const curl_socket_t fd : _watched) {
+    _loop->unwatchSocket(fd);
+  }
+  _watched.clear();
+  stopTimer();
+}
+
+int KOVCurlSession::onSocket(CURL*, curl_socket_t fd, int what, void* self, void*) {
+  auto* session = static_cast<KOVCurlSession*>(self);
+  if (what == CURL_POLL_REMOVE) {
+    session->_loop->unwatchSocket(fd);
+    session->_watched.erase(fd);
+    return 0;
+  }
+  uint32_t events = 0;
+  if (what == CURL_POLL_IN || what == CURL_POLL_INOUT) {
+    events |= KOVSocketRead;
+  }
+  if (what == CURL_POLL_OUT || what == CURL_POLL_INOUT) {
+    events |= KOVSocketWrite;
+  }
+  session->_watched.insert(fd);
+  session->_loop->watchSocket(fd, events, [session, fd](uint32_t ready) {
+    int mask = 0;
+    mask |= (ready & KOVSocketRead) ? CURL_CSELECT_IN : 0;
+    mask |= (ready & KOVSocketWrite) ? CURL_CSELECT_OUT : 0;
+    mask |= (ready & KOVSocketError) ? CURL_CSELECT_ERR : 0;
+    session->act(fd, mask);
+  });
+  return 0;
+}
+
+int KOVCurlSession::onCloseSocket(void* self, curl_socket_t fd) {
+  auto* session = static_cast<KOVCurlSession*>(self);
+  session->_loop->forgetSocket(fd);
+  session->_watched.erase(fd);
+  return ::close(fd);
+}
+
+int KOVCurlSession::onTimer(CURLM*, long timeoutMs, void* self) {
+  auto* session = static_cast<KOVCurlSession*>(self);
+  session->stopTimer();
+  if (timeoutMs >= 0) {
+    session->_timer = session->_loop->startTimer(std::chrono::milliseconds(timeoutMs), [session] {
+      session->_timer.reset();
+      session->act(CURL_SOCKET_TIMEOUT, 0);
+    });
+  }
+  return 0;
+}
+
+void KOVCurlSession::stopTimer() {
+  if (_timer) {
+    _loop->cancelTimer(*_timer);
+    _timer.reset();
+  }
+}
+
+void KOVCurlSession::act(curl_socket_t fd, int events) {
+  if (!_multi) {
+    return;
+  }
+  int running = 0;
+  curl_multi_socket_action(_multi.get(), fd, events, &running);
+  std::vector<Finished> finished = collectFinished();
+  // From here on nothing of the session is touched: a completion may post the next request
+  // or destroy the session. Running them here, in the loop's handler (never inside post()),
+  // saves a turn of the loop per request.
+  for (Finished& done : finished) {
+    if (done.completion) {
+      done.completion(done.data, done.response, done.error);
+    }
+  }
+}
+
+std::vector<KOVCurlSession::Finished> KOVCurlSession::collectFinished() {
+  std::vector<Finished> finished;
+  int left = 0;
+  while (CURLMsg* message = curl_multi_info_read(_multi.get(), &left)) {
+    if (message->msg != CURLMSG_DONE) {
+      continue;
+    }
+    CURL* easy = message->easy_handle;
+    const CURLcode result = message->data.result;
+    Request* raw = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_PRIVATE, &raw);
+    const auto found = raw ? _requests.find(raw->id) : _requests.end();
+    if (found == _requests.end()) {
+      curl_multi_remove_handle(_multi.get(), easy);
+      continue;
+    }
+    std::unique_ptr<Request> entry = std::move(found->second);
+    _requests.erase(found);
+    long status = 0;
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    curl_multi_remove_handle(_multi.get(), easy);
+    keepHandle(std::move(entry->easy));
+
+    Finished& done = finished.emplace_back();
+    done.completion = std::move(entry->completion);
+    if (entry->oversize) {
+      done.error = oversizeError();
+    } else if (entry->resendRefused) {
+      done.error = urlError(NSURLErrorNetworkConnectionLost, "The network connection was lost after the request was sent.");
+    } else if (result != CURLE_OK) {
+      done.error = urlErrorFor(result);
+    } else if (status <= 0) {
+      done.error = urlError(NSURLErrorBadServerResponse, "The server's answer could not be read.");
+    } else {
+      // An HTTP answer, whatever its status: the body is the answer.
+      done.data = std::move(entry->received);
+      done.response = KOVURLResponse{static_cast<int32_t>(status), entry->url};
+    }
+  }
+  return finished;
+}
+
+KOVCurlSession::EasyHandle KOVCurlSession::takeHandle() {
+  if (_idleHandles.empty()) {
+    return EasyHandle(curl_easy_init());
+  }
+  EasyHandle easy = std::move(_idleHandles.back());
+  _idleHandles.pop_back();
+  return easy;  // every option is set again by post()
+}
+
+void KOVCurlSession::keepHandle(EasyHandle easy) {
+  // A poll and a button request are the most a transaction has outstanding at once.
+  constexpr std::size_t kMaxIdleHandles = 2;
+  if (easy && _multi && _idleHandles.size() < kMaxIdleHandles) {
+    _idleHandles.push_back(std::move(easy));
+  }
+}
+
+void KOVCurlSession::deliver(ResponseHandler completion, std::optional<std::string> data,
+                             std::optional<KOVURLResponse> response, std::optional<KOVError> error) {
+  if (!completion) {
+    return;
+  }
+  _loop->post([completion = std::move(completion), data = std::move(data), response = std::move(response),
+               error = std::move(error)] { completion(data, response, error); });
+}
+
+}  // namespace kovcurl

@@ -1,0 +1,5 @@
+#include <KOVModule/KOVEventLoop.h>
+
+KOVEventLoop::~KOVEventLoop() = default;
+
+void KOVEventLoop::forgetSocket(int fd) { unwatchSocket(fd); }

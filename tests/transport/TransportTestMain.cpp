@@ -1,0 +1,10 @@
+// The tests run on the thread of a QCoreApplication, as the Qt transport's users do.
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+  QCoreApplication application(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

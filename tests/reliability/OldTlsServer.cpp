@@ -1,7 +1,5 @@
 #include "OldTlsServer.h"
 
-#include <openssl/bio.h>
-#include <openssl/pem.h>
 #include <openssl/ssl.h>
 
 #include <arpa/inet.h>
@@ -11,8 +9,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <memory>
-
 namespace kovrel {
 namespace {
 
@@ -20,27 +16,17 @@ SSL_CTX* ctx(void* p) { return static_cast<SSL_CTX*>(p); }
 
 }  // namespace
 
-OldTlsServer::OldTlsServer(const QByteArray& certificatePem, const QByteArray& privateKeyPem) {
+OldTlsServer::OldTlsServer(const std::string& certificateFile, const std::string& keyFile) {
   SSL_CTX* context = SSL_CTX_new(TLS_server_method());
   context_ = context;
   // The old versions need the lowest security level to be offered at all.
   SSL_CTX_set_security_level(context, 0);
   SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
   SSL_CTX_set_max_proto_version(context, TLS1_1_VERSION);
-  std::unique_ptr<BIO, decltype(&BIO_free)> certBio(BIO_new_mem_buf(certificatePem.constData(),
-                                                                    static_cast<int>(certificatePem.size())),
-                                                    &BIO_free);
-  std::unique_ptr<BIO, decltype(&BIO_free)> keyBio(BIO_new_mem_buf(privateKeyPem.constData(),
-                                                                   static_cast<int>(privateKeyPem.size())),
-                                                   &BIO_free);
-  X509* cert = PEM_read_bio_X509(certBio.get(), nullptr, nullptr, nullptr);
-  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio.get(), nullptr, nullptr, nullptr);
-  const bool loaded = cert && key && SSL_CTX_use_certificate(context, cert) == 1 &&
-                      SSL_CTX_use_PrivateKey(context, key) == 1;
-  X509_free(cert);
-  EVP_PKEY_free(key);
-  if (!loaded) return;
-
+  if (SSL_CTX_use_certificate_file(context, certificateFile.c_str(), SSL_FILETYPE_PEM) != 1 ||
+      SSL_CTX_use_PrivateKey_file(context, keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    return;
+  }
   listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;

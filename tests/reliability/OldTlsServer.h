@@ -1,16 +1,16 @@
 #pragma once
 // A TLS server that speaks only TLS 1.0 and 1.1, on a thread of its own (Qt's TLS server
 // cannot be held to protocols that old). It counts handshakes and application bytes.
-#include <QByteArray>
-
 #include <atomic>
+#include <string>
 #include <thread>
 
 namespace kovrel {
 
 class OldTlsServer {
  public:
-  OldTlsServer(const QByteArray& certificatePem, const QByteArray& privateKeyPem);
+  /// Serves the certificate and key of these PEM files on 127.0.0.1, a port the system picks.
+  OldTlsServer(const std::string& certificateFile, const std::string& keyFile);
   ~OldTlsServer();  // stops and joins the thread
   OldTlsServer(const OldTlsServer&) = delete;
   OldTlsServer& operator=(const OldTlsServer&) = delete;

@@ -1,10 +1,8 @@
-// The answers' exact texts, the options' reading of scenario names, the log masking and
-// the stats document.
+// The answers' exact texts, the log masking and the stats document.
 #include <gtest/gtest.h>
 
 #include "SimDocuments.h"
 #include "SimLog.h"
-#include "SimScenario.h"
 #include "SimStats.h"
 
 using namespace kovsim;
@@ -17,7 +15,7 @@ TEST(SimDocuments, ScreenAndResultAnswersHaveTheirExactText) {
   screen.button2 = {"NO", false};
   screen.receipt = "R1";
   screen.receiptWidth = 24;
-  EXPECT_EQ(screenDocument(screen, 7),
+  EXPECT_EQ(screenDocument(screen, "7"),
             "<Scr><Complete>0</Complete><DL1>SIGNATURE OK?</DL1><DL2>A &amp; B</DL2><B1 en=\"1\">YES</B1>"
             "<B2 en=\"0\">NO</B2><Rcpt>R1</Rcpt><RcptW>24</RcptW><Tmo>7</Tmo></Scr>");
 
@@ -28,23 +26,6 @@ TEST(SimDocuments, ScreenAndResultAnswersHaveTheirExactText) {
   EXPECT_EQ(resultDocument(refused, SimCompleteForm::Result),
             "<Scr><DL1>ERROR</DL1><DL2>INVALID USER OR KEY</DL2><Result><Complete>1</Complete><AP>0</AP>"
             "<RC>p8</RC><RT>INVALID USER OR KEY</RT></Result></Scr>");
-}
-
-TEST(SimScenarioNames, NamesAndMerchantReferencesGiveTheScenario) {
-  for (const char* name : {"approve", "decline", "cancel", "signature", "drop", "stall", "http500", "garbage",
-                           "empty", "result-complete"}) {
-    const auto scenario = scenarioFromName(name);
-    ASSERT_TRUE(scenario) << name;
-    EXPECT_EQ(scenarioName(*scenario), name);
-  }
-  EXPECT_FALSE(scenarioFromName("Approve"));
-  bool unknown = true;
-  EXPECT_EQ(scenarioFromMerchantRef("sim:stall", unknown), SimScenario::Stall);
-  EXPECT_FALSE(unknown);
-  EXPECT_FALSE(scenarioFromMerchantRef("order 42", unknown));
-  EXPECT_FALSE(unknown);
-  EXPECT_FALSE(scenarioFromMerchantRef("sim:nope", unknown));
-  EXPECT_TRUE(unknown);
 }
 
 TEST(SimLog, KeyAttributesAndTheSecretAreMasked) {

@@ -45,8 +45,7 @@ class EngineRun {
   std::shared_ptr<Record> _record = std::make_shared<Record>();
 };
 
-/// The form of the key that text holds (raw, XML-escaped, URL-encoded, JSON-escaped, or its
-/// first three characters); empty if none.
-std::string findKey(const std::string& text);
+/// True when text holds the key in any form: raw, escaped for XML, JSON or a URL, or cut short.
+bool holdsKey(const std::string& text);
 
 }  // namespace kovrel

@@ -26,25 +26,6 @@ kovsim::SimKeys start(RunningSimulator& sim, const std::string& txnRef, const st
 
 }  // namespace
 
-TEST(SimServer, ApproveRunsThroughEveryScreenToTheResult) {
-  kovsim::SimConfig config = fastConfig();
-  config.speed = 5;  // the shortest screen lasts 200 ms, ample time for the next poll
-  RunningSimulator sim(config);
-  const kovsim::SimKeys first = start(sim, "T-approve");
-  EXPECT_EQ(at(first, "Scr/DL1"), "PRESENT/INSERT CARD");
-  EXPECT_EQ(at(first, "Scr/B1/__en"), "1");
-  EXPECT_EQ(at(first, "Scr/B2/__en"), "0");
-  EXPECT_EQ(at(first, "Scr/Tmo"), "2");
-  EXPECT_EQ(at(first, "Scr/Complete"), "0");
-  std::vector<std::string> screens;
-  const kovsim::SimKeys end = sim.pollToEnd("T-approve", &screens);
-  // Each long poll answers once the screen changed, so every screen is seen.
-  EXPECT_EQ(screens, (std::vector<std::string>{"SELECT ACCOUNT", "ENTER PIN", "PROCESSING"}));
-  EXPECT_EQ(at(end, "Scr/DL1"), "ACCEPTED");
-  EXPECT_EQ(at(end, "Scr/Result/RC"), "00");
-  EXPECT_EQ(at(end, "Scr/Result/DT_TZ"), "UTC");
-}
-
 TEST(SimServer, PressDuringAHeldPollIsSeenByThatPollAndTheNextIsAnsweredAtOnce) {
   kovsim::SimConfig config = fastConfig();
   config.speed = 2;  // the account and PIN screens last 750 ms each

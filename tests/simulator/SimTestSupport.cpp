@@ -80,14 +80,11 @@ kovsim::SimKeys RunningSimulator::status(const std::string& txnRef, const std::s
   return answer ? parse(answer->body) : kovsim::SimKeys{};
 }
 
-kovsim::SimKeys RunningSimulator::pollToEnd(const std::string& txnRef, std::vector<std::string>* screens) {
+kovsim::SimKeys RunningSimulator::pollToEnd(const std::string& txnRef) {
   for (int i = 0; i < 50; ++i) {
     const kovsim::SimKeys keys = status(txnRef);
     if (at(keys, "Scr/Complete") == "1" || at(keys, "Scr/Result/Complete") == "1") {
       return keys;
-    }
-    if (screens && (screens->empty() || screens->back() != at(keys, "Scr/DL1"))) {
-      screens->push_back(at(keys, "Scr/DL1"));
     }
   }
   ADD_FAILURE() << "no final result after 50 polls";

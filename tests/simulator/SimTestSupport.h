@@ -41,9 +41,8 @@ class RunningSimulator {
   std::optional<httplib::Response> post(const std::string& body);
   /// The keys of the answer to a status request (none when no answer came).
   kovsim::SimKeys status(const std::string& txnRef, const std::string& station = "ST1");
-  /// Polls until the answer is complete; the first line of every screen on the way goes to
-  /// screens.
-  kovsim::SimKeys pollToEnd(const std::string& txnRef, std::vector<std::string>* screens = nullptr);
+  /// Polls until the answer is complete.
+  kovsim::SimKeys pollToEnd(const std::string& txnRef);
   std::vector<std::string> logLines();
 
  private:

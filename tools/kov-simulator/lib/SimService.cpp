@@ -192,7 +192,7 @@ SimReply SimService::failure(SimTransaction& txn, SimFault fault, std::unique_lo
     case SimFault::Cut:
     case SimFault::Trickle:
       reply.body = answerFor(txn, false, SimFault::None).body;
-      reply.trickleMs = 2 * clientTimeOutMs;
+      reply.trickleMs = fault == SimFault::Trickle ? 2 * clientTimeOutMs : 0;
       reply.fault = fault;
       break;
     default:  // Close, Reset, Refuse, Oversize: the server plays them alone

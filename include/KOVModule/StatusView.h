@@ -15,7 +15,6 @@
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVWindowStyle.h>
 
-class WqKOV;
 
 /// The modal status screen shown while a transaction runs: the terminal's two display
 /// lines, up to two buttons that mirror the terminal's, a logo band and an activity
@@ -47,9 +46,9 @@ class KOV_QT_EXPORT StatusView : public QDialog {
                     const std::optional<std::string>& button2);
   /// Hides the button for nullopt; otherwise shows it with that title ("" gives an empty title).
   void updateButtonState(QAbstractButton* button, const std::optional<std::string>& title);
-  /// The left button's press: waits, and sends "B1" with its last title to the engine.
+  /// The left button's press: waits, and emits buttonPressed("B1", its last title).
   void leftButtonClicked();
-  /// The right button's press: waits, and sends "B2" with its last title to the engine.
+  /// The right button's press: waits, and emits buttonPressed("B2", its last title).
   void rightButtonClicked();
   /// Sets the layout constants before a layout pass: the header height (50, plus the status
   /// bar on a phone) and the details container's centre offset (the header height when the
@@ -63,8 +62,6 @@ class KOV_QT_EXPORT StatusView : public QDialog {
 
   /// Replaces the device the screen asks about status bar and tablet (default: a desktop).
   void setDeviceInfo(std::unique_ptr<KOVDeviceInfo> device);
-  /// Sends button presses to this engine instead of WqKOV::get(); it must outlive the screen.
-  void setEngine(WqKOV& engine);
 
   /// The style applied last; nullptr before applyStyle.
   const std::shared_ptr<KOVWindowStyle>& currentStyle() const { return _currentStyle; }
@@ -103,6 +100,9 @@ class KOV_QT_EXPORT StatusView : public QDialog {
  signals:
   /// The screen has been dismissed and is hidden.
   void dismissed();
+  /// The operator pressed a terminal button ("B1" or "B2") showing this title; not emitted
+  /// once the screen is being dismissed.
+  void buttonPressed(const std::string& buttonId, const std::optional<std::string>& title);
 
  public slots:
   /// Does nothing: the user cannot cancel the screen.
@@ -138,6 +138,5 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   std::optional<std::string> _rightButtonTitle;
   std::shared_ptr<KOVWindowStyle> _currentStyle;
   std::unique_ptr<KOVDeviceInfo> _device;
-  WqKOV* _engine = nullptr;  // not owned; nullptr means WqKOV::get()
   bool _dismissing = false;
 };

@@ -15,13 +15,7 @@
 #include <KOVModule/KOVURLSession.h>
 #include <KOVModule/NSStringDictionary.h>
 #include <KOVModule/WqXMLDocument.h>
-
-/// Receives every screen update: state, receipt, the two lines, the two buttons
-/// (nullopt when a button is not to be shown).
-using StatusChangeHandler = std::function<void(KOVState state, const std::optional<std::string>& receipt,
-                                               const std::string& firstLine, const std::string& secondLine,
-                                               const std::optional<std::string>& button1,
-                                               const std::optional<std::string>& button2)>;
+#include <KOVModule/KOVEndpointPolicy.h>
 
 /// The test endpoint used when useUAT is true (unless the host configured another).
 extern KOV_CORE_EXPORT const char* const kWqKOVUATUrl;
@@ -53,13 +47,17 @@ class KOV_CORE_EXPORT WqKOV {
   void setMainQueue(std::shared_ptr<KOVMainQueue> mainQueue);
   /// Points the engine at other endpoints (certification, a proxy, the simulator).
   /// Accepts https URLs, and http URLs only for a loopback host. Returns false, changes
-  /// nothing and logs the reason (when debug logging is on) for anything else.
+  /// nothing and logs the reason (see setDebugLog) for anything else.
   bool setEndpointUrls(const std::string& uatUrl, const std::string& secUrl);
+  /// The host's debug settings outside any transaction: refused endpoints are logged to
+  /// this handler while debugMode is on, whatever the engine is doing. The facade passes
+  /// its own settings here.
+  void setDebugLog(bool debugMode, KOVTransactionDebugLogHandler debugLogHandler);
   /// Back to kWqKOVUATUrl and kWqKOVSecUrl.
   void resetEndpointUrls();
   /// The URL every request goes to for the given endpoint choice.
   const std::string& endpointUrl(bool useUAT) const;
-  /// Whether url may carry the merchant key; why says what is wrong when it may not.
+  /// KOVEndpointPolicy::isAcceptable.
   static bool isAcceptableEndpointUrl(const std::string& url, std::string* why = nullptr);
 
   // ---- Transactions ----
@@ -75,7 +73,7 @@ class KOV_CORE_EXPORT WqKOV {
                           StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
                           KOVTransactionSignatureReceiptHandler signatureReceiptHandler);
   /// True from a start or recover until its result has been delivered.
-  bool isTransactionInProgress() const { return _inProgress; }
+  bool isTransactionInProgress() const;
 
   // ---- Transport ----
 
@@ -89,8 +87,8 @@ class KOV_CORE_EXPORT WqKOV {
 
   // ---- Answers ----
 
-  /// Handles one answer of the running transaction (URL-layer failure, auto-answer,
-  /// completion, or screen update followed by the next poll).
+  /// Hands the running transaction one answer of its loop (URL-layer failure, auto-answer,
+  /// completion, or screen update followed by the next poll). Nothing once it has ended.
   void processStatusResponse(const std::optional<std::string>& responseData, const std::optional<KOVError>& error);
   /// The integer under path read by the platform's intValue rules, or defaultValue if absent.
   static int32_t getIntValue(const NSStringDictionary& dictionary, const std::string& path, int32_t defaultValue);
@@ -99,7 +97,7 @@ class KOV_CORE_EXPORT WqKOV {
                                                 const std::optional<std::string>& defaultValue);
   /// The screen state of a first display line.
   static KOVState stateLineToState(const std::string& stateLine, bool isCompleted);
-  /// Reports an unfinished answer's screen to the status change handler.
+  /// Reports an unfinished answer's screen to the running transaction's status handler.
   void triggerStatusUpdate(const NSStringDictionary& response);
   /// Cuts text into lines of segmentWidth UTF-16 units, each ended by CR LF; nullopt for
   /// none or empty text. A width of 0 or below gives the whole text as one line; a
@@ -108,8 +106,9 @@ class KOV_CORE_EXPORT WqKOV {
   /// Presses a terminal button ("B1" or "B2") with its label, then polls once.
   void sendButtonRequest(const std::string& buttonId, const std::optional<std::string>& buttonValue);
   /// Presses the yes button of a signature step on the operator's behalf; true if it did.
+  /// (The running transaction's skip flag is looked at by the caller, not here.)
   bool skipSignatureVerification(const NSStringDictionary& result);
-  /// Builds the result record of a complete answer and hands it to the result handler.
+  /// Ends the running transaction with the result record of a complete answer (once).
   void processTransactionEnd(std::shared_ptr<NSStringDictionary> response);
   /// The result code of an unapproved answer's response code (case-insensitive).
   static KOVTransactionResult reCoToResultType(const std::string& reco);
@@ -132,64 +131,23 @@ class KOV_CORE_EXPORT WqKOV {
   /// The button request.
   std::string generateButtonRequest(const std::string& buttonName, const std::optional<std::string>& buttonValue) const;
 
-  // ---- Read-only view of the engine's fields ----
+  // ---- Read-only view of the current (or last) transaction ----
 
-  const std::shared_ptr<KOVTransactionDetails>& currentTxnDetails() const { return _currentTxnDetails; }
-  KOVTransactionType currentTxnType() const { return _currentTxnType; }
-  const std::optional<std::string>& currentTxnTypeStr() const { return _currentTxnTypeStr; }
-  bool isUAT() const { return _isUAT; }
-  KOVState currentState() const { return _currentState; }
-  int32_t numberOfConsecutiveTimeouts() const { return _numberOfConsecutiveTimeouts; }
-  int32_t maxNumberOfOfConsecutiveTimeouts() const { return _maxNumberOfOfConsecutiveTimeouts; }
-  int32_t currentTimeoutInSeconds() const { return _currentTimeoutInSeconds; }
-  bool debugMode() const { return _debugMode; }
-  bool hasSession() const { return _currentSession != nullptr; }
-  bool hasResultHandler() const { return static_cast<bool>(_resultHandler); }
+  const std::shared_ptr<KOVTransactionDetails>& currentTxnDetails() const;
+  KOVTransactionType currentTxnType() const;
+  const std::optional<std::string>& currentTxnTypeStr() const;
+  bool isUAT() const;
+  KOVState currentState() const;
+  int32_t numberOfConsecutiveTimeouts() const;
+  int32_t maxNumberOfOfConsecutiveTimeouts() const;
+  int32_t currentTimeoutInSeconds() const;
+  bool debugMode() const;
+  bool hasSession() const;
+  bool hasResultHandler() const;
   /// Whether a session factory has been set (the Qt layer installs its own only when none is).
-  bool hasSessionFactory() const { return static_cast<bool>(_sessionFactory); }
+  bool hasSessionFactory() const;
 
  private:
-  friend struct WqKOVTestPeer;
-
-  void beginTransaction(bool useUAT, bool debugMode, KOVTransactionDebugLogHandler debugLogHandler,
-                        StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
-                        KOVTransactionSignatureReceiptHandler signatureReceiptHandler);
-  void refuseStart(KOVTransactionResultHandler resultHandler, KOVTransactionResult result,
-                   std::optional<std::string> responseText);
-  // Posts the request that carries the polling loop on (the first request, each poll);
-  // it supersedes the loop's request still in flight.
-  void sendLoopRequest(const std::string& body, float timeoutInterval);
-  void sendStatusPoll();
-  void deliverLater(std::function<void()> work);
-  void finishTransaction();
-  void deliverTimeoutResult();
-  std::string textForLog(const std::string& document) const;
-
-  std::shared_ptr<KOVTransactionDetails> _currentTxnDetails;
-  KOVTransactionType _currentTxnType = KOVTransactionTypePurchase;
-  std::optional<std::string> _currentTxnTypeStr;
-  bool _isUAT = false;
-  StatusChangeHandler _statusChangeHandler;
-  KOVTransactionResultHandler _resultHandler;
-  KOVTransactionSignatureReceiptHandler _signatureReceiptHandler;
-  KOVTransactionDebugLogHandler _debugLogHandler;
-  std::unique_ptr<KOVURLSession> _currentSession;
-  KOVState _currentState = KOVStateInit;
-  int32_t _numberOfConsecutiveTimeouts = 0;
-  int32_t _maxNumberOfOfConsecutiveTimeouts = 0;
-  int32_t _currentTimeoutInSeconds = 0;
-  bool _debugMode = false;
-
-  // Wiring and the guards that keep one transaction, one loop, one result.
-  KOVURLSessionFactory _sessionFactory;
-  std::shared_ptr<KOVMainQueue> _mainQueue;
-  std::string _uatUrl;
-  std::string _secUrl;
-  bool _inProgress = false;
-  uint64_t _generation = 0;   // bumped by every start, recover and end
-  uint64_t _pollSeq = 0;      // the only poll whose answer is still wanted
-  std::optional<KOVRequestId> _pollInFlight;
-  // Completions may arrive after the engine is gone (a cancelled request still completes
-  // once, later); they hold this weakly and do nothing once it has expired.
-  std::shared_ptr<const bool> _alive = std::make_shared<const bool>(true);
+  struct Private;
+  std::unique_ptr<Private> d;
 };

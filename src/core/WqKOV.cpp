@@ -1,68 +1,170 @@
-// The engine's identity, its wiring to the platform, and the two ways a transaction begins.
+// The engine hosts call: process-wide wiring and settings, and the current transaction
+// run, to which every transaction operation is handed.
 #include <KOVModule/WqKOV.h>
 
 #include <utility>
 
+#include "core/KOVAnswerDecoder.h"
+#include "core/KOVDocumentWriter.h"
+#include "core/KOVTransactionRun.h"
 #include "core/WqKOVLimits.h"
 
 const char* const kWqKOVUATUrl = "https://uat.kov-payments.example/wqmi3/pos.aspx";
 const char* const kWqKOVSecUrl = "https://secure.kov-payments.example/wqmi3/pos.aspx";
+
+std::string sanitizeXml(const std::string& xml) {
+  static constexpr std::string_view kKeyAttribute = "key=\"";
+  const std::size_t found = xml.find(kKeyAttribute);
+  if (found == std::string::npos) {
+    return xml;
+  }
+  const std::size_t keyStartPos = found + kKeyAttribute.size();
+  const std::size_t closingQuote = xml.find('"', keyStartPos);
+  if (closingQuote == std::string::npos) {
+    return xml;
+  }
+  std::string masked;
+  masked.reserve(xml.size() + 6);
+  masked.append(xml, 0, keyStartPos);
+  masked.append("......");
+  masked.append(xml, closingQuote, std::string::npos);
+  return masked;
+}
+
+struct WqKOV::Private {
+  KOVURLSessionFactory sessionFactory;
+  std::shared_ptr<KOVMainQueue> mainQueue;
+  std::string uatUrl = kWqKOVUATUrl;
+  std::string secUrl = kWqKOVSecUrl;
+  bool settingsDebugMode = false;
+  KOVTransactionDebugLogHandler settingsDebugLog;
+  // The running transaction, or the last one until the next begins.
+  std::shared_ptr<KOVTransactionRun> run;
+
+  bool running() const { return run && !run->ended(); }
+
+  void deliverLater(std::function<void()> work) const {
+    if (mainQueue) {
+      mainQueue->post(std::move(work));
+    } else {
+      work();
+    }
+  }
+
+  void refuseStart(KOVTransactionResultHandler resultHandler, KOVTransactionResult result,
+                   std::optional<std::string> responseText) const {
+    if (!resultHandler) {
+      return;
+    }
+    KOVTransactionResultDetails record = KOVTransactionResultDetails::initWithResult(result);
+    record.responseText = std::move(responseText);
+    // Delivered later, like every other result: the caller's start returns first.
+    deliverLater([handler = std::move(resultHandler), record = std::move(record)]() mutable {
+      handler(std::move(record));
+    });
+  }
+
+  // A new run takes over the session that a timed-out transaction kept open.
+  void begin(std::shared_ptr<KOVTransactionDetails> details, KOVTransactionType type,
+             std::optional<std::string> typeName, bool useUAT, KOVTransactionRun::Handlers handlers,
+             bool transactionRequest) {
+    KOVTransactionRun::Wiring wiring{sessionFactory, mainQueue, useUAT ? uatUrl : secUrl,
+                                     run ? run->takeSession() : nullptr};
+    run = std::make_shared<KOVTransactionRun>(std::move(details), type, std::move(typeName), useUAT,
+                                              std::move(handlers), std::move(wiring));
+    const std::shared_ptr<KOVTransactionRun> current = run;
+    current->begin(transactionRequest);
+  }
+
+  void logOutsideTransaction(const std::string& entry) const {
+    // Endpoints are usually set before the first transaction, when only the host's own
+    // debug settings exist; the last transaction's are the fallback.
+    if (settingsDebugMode && settingsDebugLog) {
+      settingsDebugLog(KOVTransactionLogEntryInfo, entry);
+    } else if (run && run->debugMode()) {
+      run->log(KOVTransactionLogEntryInfo, entry);
+    }
+  }
+};
 
 WqKOV& WqKOV::get() {
   static WqKOV instance;
   return instance;
 }
 
-WqKOV::WqKOV() : _uatUrl(kWqKOVUATUrl), _secUrl(kWqKOVSecUrl) {}
+WqKOV::WqKOV() : d(std::make_unique<Private>()) {}
 
-WqKOV::~WqKOV() {
-  // Dropping the session cancels what is outstanding; completions that still arrive find
-  // a new generation and are ignored.
-  ++_generation;
-  if (_currentSession) {
-    _currentSession->invalidateAndCancel();
-  }
+WqKOV::~WqKOV() = default;
+
+// ---- Wiring ----
+
+void WqKOV::setSessionFactory(KOVURLSessionFactory factory) { d->sessionFactory = std::move(factory); }
+
+bool WqKOV::hasSessionFactory() const { return static_cast<bool>(d->sessionFactory); }
+
+void WqKOV::setMainQueue(std::shared_ptr<KOVMainQueue> mainQueue) { d->mainQueue = std::move(mainQueue); }
+
+bool WqKOV::isAcceptableEndpointUrl(const std::string& url, std::string* why) {
+  return KOVEndpointPolicy::isAcceptable(url, why);
 }
 
-void WqKOV::setSessionFactory(KOVURLSessionFactory factory) { _sessionFactory = std::move(factory); }
+bool WqKOV::setEndpointUrls(const std::string& uatUrl, const std::string& secUrl) {
+  for (const std::string* url : {&uatUrl, &secUrl}) {
+    std::string why;
+    if (!KOVEndpointPolicy::isAcceptable(*url, &why)) {
+      d->logOutsideTransaction("KOV endpoint refused: " + why + ".");
+      return false;
+    }
+  }
+  d->uatUrl = uatUrl;
+  d->secUrl = secUrl;
+  return true;
+}
 
-void WqKOV::setMainQueue(std::shared_ptr<KOVMainQueue> mainQueue) { _mainQueue = std::move(mainQueue); }
+void WqKOV::setDebugLog(bool debugMode, KOVTransactionDebugLogHandler debugLogHandler) {
+  d->settingsDebugMode = debugMode;
+  d->settingsDebugLog = std::move(debugLogHandler);
+}
+
+void WqKOV::resetEndpointUrls() {
+  d->uatUrl = kWqKOVUATUrl;
+  d->secUrl = kWqKOVSecUrl;
+}
+
+const std::string& WqKOV::endpointUrl(bool useUAT) const { return useUAT ? d->uatUrl : d->secUrl; }
+
+// ---- Transactions ----
 
 void WqKOV::startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, KOVTransactionType txnType,
                              bool useUAT, bool debugMode, KOVTransactionDebugLogHandler debugLogHandler,
                              StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
                              KOVTransactionSignatureReceiptHandler signatureReceiptHandler) {
-  if (_inProgress) {
-    refuseStart(std::move(resultHandler), KOVTransactionResultExistingRequestInProgress, std::nullopt);
+  if (d->running()) {
+    d->refuseStart(std::move(resultHandler), KOVTransactionResultExistingRequestInProgress, std::nullopt);
     return;
   }
   if (!txnDetails) {
-    refuseStart(std::move(resultHandler), KOVTransactionResultFailed,
-                std::string(kov::limits::kNoDetailsText));
+    d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::string(kov::limits::kNoDetailsText));
     return;
   }
-  _currentTxnType = txnType;
-  _currentTxnDetails = std::move(txnDetails);
-  _currentTxnTypeStr = txnTypeToStr(txnType);
   // An amount that cannot be written exactly is never sent.
-  std::optional<std::string> request = generateRequest();
-  if (!request) {
-    refuseStart(std::move(resultHandler), KOVTransactionResultFailed,
-                std::string(kov::limits::kAmountOutOfRangeText));
+  if (!KOVDocumentWriter::amountText(txnDetails->amount)) {
+    d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed,
+                   std::string(kov::limits::kAmountOutOfRangeText));
     return;
   }
-  beginTransaction(useUAT, debugMode, std::move(debugLogHandler), std::move(statusChangeHandler),
-                   std::move(resultHandler), std::move(signatureReceiptHandler));
-  sendLoopRequest(*request, static_cast<float>(_currentTimeoutInSeconds));
+  d->begin(std::move(txnDetails), txnType, KOVDocumentWriter::typeName(txnType), useUAT,
+           {debugMode, std::move(debugLogHandler), std::move(statusChangeHandler), std::move(resultHandler),
+            std::move(signatureReceiptHandler)},
+           true);
 }
 
 void WqKOV::recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryDetails, bool useUAT,
                                bool debugMode, KOVTransactionDebugLogHandler debugLogHandler,
-                               StatusChangeHandler statusChangeHandler,
-                               KOVTransactionResultHandler resultHandler,
+                               StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
                                KOVTransactionSignatureReceiptHandler signatureReceiptHandler) {
-  if (_inProgress) {
-    refuseStart(std::move(resultHandler), KOVTransactionResultExistingRequestInProgress, std::nullopt);
+  if (d->running()) {
+    d->refuseStart(std::move(resultHandler), KOVTransactionResultExistingRequestInProgress, std::nullopt);
     return;
   }
   auto details = std::make_shared<KOVTransactionDetails>();
@@ -71,54 +173,159 @@ void WqKOV::recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryD
   details->key = txnRecoveryDetails.key;
   details->txnRef = txnRecoveryDetails.txnRef;
   details->skipSignatureVerification = txnRecoveryDetails.skipSignatureVerification;
-  _currentTxnDetails = std::move(details);
-  // The type fields stay as they are: a recovery sends no transaction request.
-  beginTransaction(useUAT, debugMode, std::move(debugLogHandler), std::move(statusChangeHandler),
-                   std::move(resultHandler), std::move(signatureReceiptHandler));
-  sendLoopRequest(generateStatusRequest(), static_cast<float>(_currentTimeoutInSeconds));
+  // The type stays as it was: a recovery sends no transaction request.
+  d->begin(std::move(details), currentTxnType(), currentTxnTypeStr(), useUAT,
+           {debugMode, std::move(debugLogHandler), std::move(statusChangeHandler), std::move(resultHandler),
+            std::move(signatureReceiptHandler)},
+           false);
 }
 
-void WqKOV::beginTransaction(bool useUAT, bool debugMode, KOVTransactionDebugLogHandler debugLogHandler,
-                             StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
-                             KOVTransactionSignatureReceiptHandler signatureReceiptHandler) {
-  _isUAT = useUAT;
-  _statusChangeHandler = std::move(statusChangeHandler);
-  _resultHandler = std::move(resultHandler);
-  _signatureReceiptHandler = std::move(signatureReceiptHandler);
-  _currentState = KOVStateInit;
-  _debugMode = debugMode;
-  _debugLogHandler = std::move(debugLogHandler);
-  _numberOfConsecutiveTimeouts = 0;
-  _maxNumberOfOfConsecutiveTimeouts = kov::limits::kMaxConsecutiveTimeouts;
-  _currentTimeoutInSeconds = kov::limits::kDefaultTimeoutSeconds;
-  _inProgress = true;
-  ++_generation;
-  _pollInFlight.reset();
-}
+bool WqKOV::isTransactionInProgress() const { return d->running(); }
 
-void WqKOV::refuseStart(KOVTransactionResultHandler resultHandler, KOVTransactionResult result,
-                        std::optional<std::string> responseText) {
-  if (!resultHandler) {
-    return;
-  }
-  KOVTransactionResultDetails record = KOVTransactionResultDetails::initWithResult(result);
-  record.responseText = std::move(responseText);
-  // Delivered later, like every other result: the caller's start returns first.
-  deliverLater([handler = std::move(resultHandler), record = std::move(record)]() mutable {
-    handler(std::move(record));
-  });
-}
-
-void WqKOV::deliverLater(std::function<void()> work) {
-  if (_mainQueue) {
-    _mainQueue->post(std::move(work));
-  } else {
-    work();
+void WqKOV::sendButtonRequest(const std::string& buttonId, const std::optional<std::string>& buttonValue) {
+  if (const std::shared_ptr<KOVTransactionRun> run = d->run) {
+    run->press(buttonId, buttonValue);
   }
 }
 
-void WqKOV::finishTransaction() {
-  _inProgress = false;
-  ++_generation;
-  _pollInFlight.reset();
+// ---- Transport ----
+
+KOVRequestId WqKOV::sendRequest(const std::string& postDataStr, ResponseHandler responseHandler,
+                                float timeoutInterval) {
+  const std::shared_ptr<KOVTransactionRun> run = d->run;
+  if (!run) {
+    d->deliverLater([handler = std::move(responseHandler)] {
+      handler(std::nullopt, std::nullopt,
+              KOVError{NSURLErrorDomain, NSURLErrorUnsupportedURL, "No transaction has begun."});
+    });
+    return 0;
+  }
+  return run->post(postDataStr, sanitizeXml(postDataStr), std::move(responseHandler),
+                   static_cast<double>(timeoutInterval));
 }
+
+void WqKOV::releaseSession() {
+  if (d->run) {
+    d->run->releaseSession();
+  }
+}
+
+void WqKOV::doDebugLog(KOVTransactionLogEntryType entryType, const std::string& logEntry) {
+  if (d->run) {
+    d->run->log(entryType, logEntry);
+  }
+}
+
+// ---- Answers ----
+
+void WqKOV::processStatusResponse(const std::optional<std::string>& responseData,
+                                  const std::optional<KOVError>& error) {
+  if (const std::shared_ptr<KOVTransactionRun> run = d->run) {
+    run->onAnswer(responseData, std::nullopt, error);
+  }
+}
+
+void WqKOV::triggerStatusUpdate(const NSStringDictionary& response) {
+  if (const std::shared_ptr<KOVTransactionRun> run = d->run) {
+    run->report(KOVAnswerDecoder::screenOf(response));
+  }
+}
+
+bool WqKOV::skipSignatureVerification(const NSStringDictionary& result) {
+  const std::shared_ptr<KOVTransactionRun> run = d->run;
+  const std::optional<KOVPressButton> press = KOVAnswerDecoder::signatureAnswer(result);
+  if (!run || run->ended() || !press) {
+    return false;
+  }
+  run->press(press->buttonId, press->label);
+  return true;
+}
+
+void WqKOV::processTransactionEnd(std::shared_ptr<NSStringDictionary> response) {
+  if (const std::shared_ptr<KOVTransactionRun> run = d->run) {
+    run->complete(KOVAnswerDecoder::resultOf(std::move(response)));
+  }
+}
+
+int32_t WqKOV::getIntValue(const NSStringDictionary& dictionary, const std::string& path, int32_t defaultValue) {
+  return KOVAnswerDecoder::intValue(dictionary, path, defaultValue);
+}
+
+std::optional<std::string> WqKOV::getStrValue(const NSStringDictionary& dictionary, const std::string& path,
+                                              const std::optional<std::string>& defaultValue) {
+  return KOVAnswerDecoder::strValue(dictionary, path, defaultValue);
+}
+
+KOVState WqKOV::stateLineToState(const std::string& stateLine, bool isCompleted) {
+  return KOVAnswerDecoder::stateOf(stateLine, isCompleted);
+}
+
+std::optional<std::string> WqKOV::segmentString(const std::optional<std::string>& string, int32_t segmentWidth) {
+  return KOVAnswerDecoder::segment(string, segmentWidth);
+}
+
+KOVTransactionResult WqKOV::reCoToResultType(const std::string& reco) { return KOVAnswerDecoder::resultOfCode(reco); }
+
+// ---- Request documents ----
+
+namespace {
+
+const KOVTransactionDetails& detailsOf(const std::shared_ptr<KOVTransactionDetails>& details) {
+  static const KOVTransactionDetails kNoDetails;  // the builders read a missing record as an empty one
+  return details ? *details : kNoDetails;
+}
+
+}  // namespace
+
+std::string WqKOV::txnTypeToStr(KOVTransactionType txnType) { return KOVDocumentWriter::typeName(txnType); }
+
+std::string WqKOV::transactionTypeToStr() const {
+  const std::string name = KOVDocumentWriter::typeName(currentTxnType());
+  return name.empty() ? "Error" : name;
+}
+
+std::shared_ptr<WqXMLDocument> WqKOV::createTxnDocument() const {
+  return KOVDocumentWriter::skeleton(detailsOf(currentTxnDetails()), false);
+}
+
+std::optional<std::string> WqKOV::decimalToString(const std::optional<KOVDecimal>& decimalValue) {
+  return KOVDocumentWriter::amountText(decimalValue);
+}
+
+std::optional<std::string> WqKOV::generateRequest() const {
+  return KOVDocumentWriter::transactionRequest(detailsOf(currentTxnDetails()), currentTxnTypeStr(), false);
+}
+
+std::string WqKOV::generateStatusRequest() const {
+  return KOVDocumentWriter::statusRequest(detailsOf(currentTxnDetails()), false);
+}
+
+std::string WqKOV::generateButtonRequest(const std::string& buttonName,
+                                         const std::optional<std::string>& buttonValue) const {
+  return KOVDocumentWriter::buttonRequest(detailsOf(currentTxnDetails()), buttonName, buttonValue, false);
+}
+
+// ---- Read-only view ----
+
+namespace {
+
+const std::shared_ptr<KOVTransactionDetails> kNoRecord;
+const std::optional<std::string> kNoTypeName;
+
+}  // namespace
+
+const std::shared_ptr<KOVTransactionDetails>& WqKOV::currentTxnDetails() const {
+  return d->run ? d->run->details() : kNoRecord;
+}
+KOVTransactionType WqKOV::currentTxnType() const { return d->run ? d->run->type() : KOVTransactionTypePurchase; }
+const std::optional<std::string>& WqKOV::currentTxnTypeStr() const {
+  return d->run ? d->run->typeName() : kNoTypeName;
+}
+bool WqKOV::isUAT() const { return d->run && d->run->isUAT(); }
+KOVState WqKOV::currentState() const { return d->run ? d->run->state() : KOVStateInit; }
+int32_t WqKOV::numberOfConsecutiveTimeouts() const { return d->run ? d->run->failures() : 0; }
+int32_t WqKOV::maxNumberOfOfConsecutiveTimeouts() const { return d->run ? kov::limits::kMaxConsecutiveTimeouts : 0; }
+int32_t WqKOV::currentTimeoutInSeconds() const { return d->run ? d->run->timeoutSeconds() : 0; }
+bool WqKOV::debugMode() const { return d->run && d->run->debugMode(); }
+bool WqKOV::hasSession() const { return d->run && d->run->hasSession(); }
+bool WqKOV::hasResultHandler() const { return d->run && d->run->hasResultHandler(); }

@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 
 #include <unicode/locid.h>
+#include <unicode/ucnv.h>
+#include <unicode/ucnv_err.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/ustring.h>
+#include <unicode/utf16.h>
 #include <unicode/utf8.h>
 
 namespace kov::text {
@@ -99,6 +103,37 @@ std::string validUtf8(std::string_view bytes) {
     }
   }
   return out;
+}
+
+std::optional<std::array<int32_t, 256>> singleByteCharset(const char* name) {
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<UConverter, decltype(&ucnv_close)> converter(ucnv_open(name, &status), &ucnv_close);
+  if (U_FAILURE(status) || !converter || ucnv_getType(converter.get()) != UCNV_SBCS) {
+    return std::nullopt;
+  }
+  // An undefined byte must show as undefined, not as a substitute character.
+  ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+  if (U_FAILURE(status)) {
+    return std::nullopt;
+  }
+  std::array<int32_t, 256> table{};
+  for (int byte = 0; byte < 256; ++byte) {
+    const char in = static_cast<char>(byte);
+    UChar out[4];
+    UErrorCode byteStatus = U_ZERO_ERROR;
+    ucnv_reset(converter.get());
+    const int32_t length = ucnv_toUChars(converter.get(), out, 4, &in, 1, &byteStatus);
+    UChar32 codePoint = -1;
+    if (U_SUCCESS(byteStatus) && length > 0) {
+      int32_t offset = 0;
+      U16_NEXT(out, offset, length, codePoint);
+      if (offset != length) {
+        codePoint = -1;  // one byte giving two characters cannot be described to the parser
+      }
+    }
+    table[static_cast<std::size_t>(byte)] = codePoint;
+  }
+  return table;
 }
 
 }  // namespace kov::text

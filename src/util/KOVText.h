@@ -1,8 +1,10 @@
 #pragma once
 // Text semantics the engine relies on, on UTF-8 strings: full Unicode lower-casing,
 // case-insensitive equality, integer reading with clamping, UTF-16 lengths.
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,5 +31,10 @@ struct CodePointSpan {
   int utf16Units;
 };
 CodePointSpan nextCodePoint(std::string_view bytes, std::size_t pos);
+
+/// The code point of every byte of a single-byte character set that ICU knows by this name
+/// (windows-1252, ISO-8859-15, KOI8-R ...), -1 for a byte the set leaves undefined; nullopt
+/// for an unknown name or a set whose characters take more than one byte.
+std::optional<std::array<int32_t, 256>> singleByteCharset(const char* name);
 
 }  // namespace kov::text

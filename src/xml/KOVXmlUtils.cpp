@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <memory>
 
+#include "util/KOVText.h"
+
 std::string KOVXmlUtils::HtmlEncode(const std::optional<std::string>& inputStr) {
   std::string out;
   out.reserve(64);
@@ -80,6 +82,20 @@ void XMLCALL onDoctype(void* userData, const XML_Char*, const XML_Char*, const X
   XML_StopParser(static_cast<ParseState*>(userData)->parser, XML_FALSE);
 }
 
+// expat reads UTF-8, UTF-16, ISO-8859-1 and US-ASCII itself; services on some servers
+// declare windows-1252, ISO-8859-15 and the like, which ICU describes byte by byte.
+int XMLCALL onUnknownEncoding(void*, const XML_Char* name, XML_Encoding* info) {
+  const std::optional<std::array<int32_t, 256>> table = kov::text::singleByteCharset(name);
+  if (!table) {
+    return XML_STATUS_ERROR;
+  }
+  std::copy(table->begin(), table->end(), info->map);
+  info->data = nullptr;
+  info->convert = nullptr;
+  info->release = nullptr;
+  return XML_STATUS_OK;
+}
+
 struct ParserFree {
   void operator()(XML_Parser parser) const { XML_ParserFree(parser); }
 };
@@ -106,6 +122,7 @@ bool KOVXmlUtils::ParseXML(std::string_view data, NSStringDictionary& result) {
   XML_SetCdataSectionHandler(parser.get(), onCdataStart, onCdataEnd);
   XML_SetStartDoctypeDeclHandler(parser.get(), onDoctype);
   XML_SetParamEntityParsing(parser.get(), XML_PARAM_ENTITY_PARSING_NEVER);
+  XML_SetUnknownEncodingHandler(parser.get(), onUnknownEncoding, nullptr);
 
   constexpr std::size_t kChunk = 1 << 20;
   for (std::size_t offset = 0; offset < data.size(); offset += kChunk) {

@@ -69,6 +69,10 @@ TEST(CliOptions, BadUsageIsSaidInOneLine) {
   EXPECT_EQ(refused({"purchase", "--amount", "12,50"}),
             "--amount needs a plain decimal number such as 12.50, not '12,50'");
   EXPECT_EQ(refused({"purchase", "--amount", "1e3"}), "--amount needs a plain decimal number such as 12.50, not '1e3'");
+  EXPECT_EQ(refused({"purchase", "--amount", "92233720368547758.08"}),
+            "--amount '92233720368547758.08' cannot be sent: in cents it does not fit in 64 bits");
+  EXPECT_EQ(ok({"purchase", "--amount", "-92233720368547758.08"}).details.amount->scaledToInt64(2), INT64_MIN);
+  EXPECT_EQ(usageErrorLine("unknown option --x"), "kov-cli: unknown option --x (see kov-cli --help)");
   EXPECT_EQ(refused({"recover", "--amount", "1"}), "option --amount does not apply to recover");
   EXPECT_EQ(refused({"recover", "--currency", "AUD"}), "option --currency does not apply to recover");
 }

@@ -183,3 +183,67 @@ TEST_F(Dispatch, StatusCallbackThatEndsTheTransactionStopsTheLoop) {
   EXPECT_EQ(loopRequestsInFlight(), 0);
   EXPECT_EQ(net->posts.size(), 1u);
 }
+
+struct UrlLayerFailure {
+  const char* name;
+  int status;               // 0: a transport error instead of an answer
+  std::string body;
+  std::string loggedReason;
+};
+
+class UrlLayerFailures : public EngineTest, public ::testing::WithParamInterface<UrlLayerFailure> {};
+
+TEST_P(UrlLayerFailures, NineInARowEndInTheTimeoutResultWithTheirReasonLogged) {
+  const UrlLayerFailure& f = GetParam();
+  start(true);
+  log.clear();
+  for (int i = 1; i <= 9; ++i) {
+    if (f.status == 0) {
+      net->complete(last(), std::nullopt,
+                    KOVError{NSURLErrorDomain, NSURLErrorServerCertificateUntrusted,
+                             "The server's certificate is not trusted."});
+    } else {
+      net->answer(last(), f.body, f.status);
+    }
+  }
+  EXPECT_EQ(net->posts.size(), 9u);
+  EXPECT_TRUE(updates.empty()) << "an error page is no screen";
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].transactionResult, KOVTransactionResultTimeout);
+  std::erase_if(log, [](const LogEntry& e) { return e.type == KOVTransactionLogEntryRequestContent; });
+  ASSERT_EQ(log.size(), 19u);
+  for (int i = 0; i < 9; ++i) {
+    EXPECT_EQ(log[2 * i].type, KOVTransactionLogEntryError);
+    EXPECT_EQ(log[2 * i].text, f.loggedReason);
+    EXPECT_EQ(log[2 * i + 1].text, "KOV Timeout. Starting attempt " + std::to_string(i + 1));
+  }
+  EXPECT_EQ(log[18].text, "KOV Timeout. Out of attempts. Triggering result.");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Dispatch, UrlLayerFailures,
+    ::testing::Values(
+        UrlLayerFailure{"WrongPath", 404, "", "HTTP 404"},
+        UrlLayerFailure{"GatewayPage", 502, "<html><head><title>502 Bad Gateway</title></head></html>", "HTTP 502"},
+        UrlLayerFailure{"ErrorWithForeignXml", 500, "<Error><Scr>x</Scr></Error>", "HTTP 500"},
+        UrlLayerFailure{"UntrustedCertificate", 0, "",
+                        "The server's certificate is not trusted. (NSURLErrorDomain -1202)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Dispatch, HttpErrorsWithAScreenAndSuccessesWithoutOneAreAnswers) {
+  start();
+  net->answer(last(), "<Scr><DL1>SYSTEM BUSY</DL1></Scr>", 503);
+  net->answer(last(), "", 204);
+  ASSERT_EQ(updates.size(), 2u);
+  EXPECT_EQ(updates[0].firstLine, "SYSTEM BUSY");
+  EXPECT_EQ(updates[1].state, KOVStateError);
+  EXPECT_EQ(engine.numberOfConsecutiveTimeouts(), 0);
+}
+
+TEST_F(Dispatch, SingleByteAnswersReachTheScreenAsUtf8) {
+  start();
+  answer("<?xml version=\"1.0\" encoding=\"windows-1252\"?><Scr><DL1>TOTAL \x80 12.50</DL1></Scr>");
+  ASSERT_EQ(updates.size(), 1u);
+  EXPECT_EQ(updates[0].firstLine, "TOTAL \xE2\x82\xAC 12.50");
+}
+

@@ -2,7 +2,7 @@
 
 #include <KOVModule/KOVModule.h>
 
-#include "EnginePeer.h"
+#include "core/KOVDocumentWriter.h"
 #include "SampleDetails.h"
 
 namespace {
@@ -20,16 +20,23 @@ std::shared_ptr<KOVTransactionDetails> fullRecord() {
 
 class Documents : public ::testing::Test {
  protected:
-  WqKOV engine;
   std::shared_ptr<KOVTransactionDetails> details = fullRecord();
-  void use(KOVTransactionType type = KOVTransactionTypePurchase) { WqKOVTestPeer::setCurrent(engine, details, type); }
+  KOVTransactionType type = KOVTransactionTypePurchase;
+  void use(KOVTransactionType t = KOVTransactionTypePurchase) { type = t; }
+  std::optional<std::string> request() {
+    return KOVDocumentWriter::transactionRequest(*details, KOVDocumentWriter::typeName(type), false);
+  }
+  std::string status() { return KOVDocumentWriter::statusRequest(*details, false); }
+  std::string button(const std::string& name, const std::optional<std::string>& value) {
+    return KOVDocumentWriter::buttonRequest(*details, name, value, false);
+  }
 };
 
 }  // namespace
 
 TEST_F(Documents, TransactionRequestHasEveryElementInOrder) {
   use();
-  EXPECT_EQ(engine.generateRequest(),
+  EXPECT_EQ(request(),
             "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"s3cret\"><TxnRef>T-1</TxnRef><Station>ST01</Station>"
             "<Amount>12.50</Amount><Cur>AUD</Cur><TxnType>Purchase</TxnType><DeviceId>dev</DeviceId>"
             "<PosName>Till</PosName><PosVersion>2.1</PosVersion><VendorId>V9</VendorId><MRef>M7</MRef></Scr>");
@@ -42,35 +49,34 @@ TEST_F(Documents, NullAndEmptyFieldsAreWrittenDifferently) {
   details->urlSuccess = "";
   details->urlFail = "https://fail.example/x?a=1&b=2";
   use();
-  EXPECT_EQ(engine.generateRequest(),
+  EXPECT_EQ(request(),
             "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"s3cret\"><TxnRef>T-1</TxnRef><Station>ST01</Station>"
             "<Amount>12.50</Amount><Cur>AUD</Cur><TxnType>Purchase</TxnType><DeviceId></DeviceId>"
             "<PosName /><PosVersion>2.1</PosVersion><VendorId>V9</VendorId><MRef>M7</MRef>"
             "<UrlSuccess></UrlSuccess><UrlFail>https://fail.example/x?a=1&amp;b=2</UrlFail></Scr>");
   details->qelTxnRef = "Q42";
   details->urlSuccess.reset();
-  std::string request = *engine.generateRequest();
-  EXPECT_NE(request.find("<TxnRef>T-1</TxnRef><QelTxnRef>Q42</QelTxnRef><Station>"), std::string::npos);
-  EXPECT_EQ(request.find("UrlSuccess"), std::string::npos);
+  const std::string text = *request();
+  EXPECT_NE(text.find("<TxnRef>T-1</TxnRef><QelTxnRef>Q42</QelTxnRef><Station>"), std::string::npos);
+  EXPECT_EQ(text.find("UrlSuccess"), std::string::npos);
 }
 
 TEST_F(Documents, HalfFilledRecordWritesEmptyCredentials) {
   details = std::make_shared<KOVTransactionDetails>();
   use(static_cast<KOVTransactionType>(7));
-  EXPECT_EQ(engine.generateRequest(),
+  EXPECT_EQ(request(),
             "<Scr action=\"doScrKOV\" user=\"\" key=\"\"><TxnRef /><Station /><Amount>0.00</Amount><Cur />"
             "<TxnType></TxnType><DeviceId /><PosName /><PosVersion /><VendorId /><MRef /></Scr>");
-  EXPECT_EQ(engine.transactionTypeToStr(), "Error");
-  EXPECT_EQ(engine.generateStatusRequest(),
+  EXPECT_EQ(status(),
             "<Scr action=\"doScrKOV\" user=\"\" key=\"\"><TxnRef /><Station /><TxnType>Status</TxnType></Scr>");
 }
 
 TEST_F(Documents, StatusAndButtonRequests) {
   use();
-  EXPECT_EQ(engine.generateStatusRequest(),
+  EXPECT_EQ(status(),
             "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"s3cret\"><TxnRef>T-1</TxnRef><Station>ST01</Station>"
             "<TxnType>Status</TxnType></Scr>");
-  EXPECT_EQ(engine.generateButtonRequest("B1", std::string("OK")),
+  EXPECT_EQ(button("B1", std::string("OK")),
             "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"s3cret\"><TxnRef>T-1</TxnRef><Station>ST01</Station>"
             "<TxnType>UI</TxnType><UiType>Bn</UiType><Name>B1</Name><Val>OK</Val></Scr>");
 }
@@ -80,9 +86,9 @@ TEST_F(Documents, TextIsEscapedAndNonAsciiKept) {
   details->key = "<&'>";
   details->merchantRef = "Café € 😀\nline";
   use();
-  const std::string request = *engine.generateRequest();
-  EXPECT_NE(request.find("user=\"a&quot;b\" key=\"&lt;&amp;&#39;&gt;\""), std::string::npos);
-  EXPECT_NE(request.find("<MRef>Café € 😀\nline</MRef>"), std::string::npos);
+  const std::string text = *request();
+  EXPECT_NE(text.find("user=\"a&quot;b\" key=\"&lt;&amp;&#39;&gt;\""), std::string::npos);
+  EXPECT_NE(text.find("<MRef>Café € 😀\nline</MRef>"), std::string::npos);
 }
 
 TEST(TypeNames, WireNamesAndErrorName) {
@@ -129,13 +135,13 @@ TEST_F(Documents, EveryRequestReadsBackToItsKeys) {
   details->urlSuccess = "";
   use();
   NSStringDictionary keys;
-  ASSERT_TRUE(KOVXmlUtils::ParseXML(*engine.generateRequest(), keys));
+  ASSERT_TRUE(KOVXmlUtils::ParseXML(*request(), keys));
   EXPECT_EQ(keys, (NSStringDictionary{{"Scr/__action", "doScrKOV"}, {"Scr/__user", "merchant"},
                                       {"Scr/__key", "s3cret"}, {"Scr/TxnRef", "T-1"}, {"Scr/QelTxnRef", "Q&1"},
                                       {"Scr/Station", "ST01"}, {"Scr/Amount", "12.50"}, {"Scr/Cur", "AUD"},
                                       {"Scr/TxnType", "Purchase"}, {"Scr/DeviceId", "dev"}, {"Scr/PosName", "Till"},
                                       {"Scr/PosVersion", "2.1"}, {"Scr/VendorId", "V9"}, {"Scr/MRef", "M7"}}));
-  ASSERT_TRUE(KOVXmlUtils::ParseXML(engine.generateButtonRequest("B2", std::string("Yes")), keys));
+  ASSERT_TRUE(KOVXmlUtils::ParseXML(button("B2", std::string("Yes")), keys));
   EXPECT_EQ(keys.at("Scr/TxnType"), "UI");
   EXPECT_EQ(keys.at("Scr/UiType"), "Bn");
   EXPECT_EQ(keys.at("Scr/Name"), "B2");

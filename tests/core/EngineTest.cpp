@@ -189,9 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
                       EndpointCase{"", false}));
 
 TEST_F(EngineTest, RefusedEndpointChangesNothingAndSaysWhy) {
-  start(true);
-  answer(kCompleteApproved);
-  log.clear();
+  engine.setDebugLog(true, logHandler());  // the host's settings, before any transaction
   EXPECT_FALSE(engine.setEndpointUrls("https://ok.example/wqmi3/pos.aspx", "http://10.0.0.1/wqmi3/pos.aspx"));
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].type, KOVTransactionLogEntryInfo);

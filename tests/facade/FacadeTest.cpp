@@ -139,6 +139,17 @@ TEST_F(Facade, StyleIsKeptByReferenceAndDebugSettingsApplyToTheNextStart) {
   EXPECT_EQ(logged.size(), 3u) << "the running transaction keeps its debug settings";
 }
 
+TEST_F(Facade, RefusedEndpointReachesTheHostsLogBeforeAnyTransaction) {
+  std::vector<std::string> logged;
+  KOVTransaction::setDebugMode(true);
+  KOVTransaction::setDebugLogHandler([&](KOVTransactionLogEntryType, const std::string& e) { logged.push_back(e); });
+  EXPECT_FALSE(engine.setEndpointUrls("http://10.1.2.3/wqmi3/pos.aspx", "https://ok.example/wqmi3/pos.aspx"));
+  EXPECT_EQ(logged, std::vector<std::string>{
+                        "KOV endpoint refused: plain http is accepted only for a loopback host; use https."});
+  EXPECT_EQ(engine.endpointUrl(true), kWqKOVUATUrl);
+  KOVTransaction::setDebugMode(false);
+}
+
 TEST_F(Facade, NullResultHandlerIsRefusedAndNullParentRunsHeadless) {
   KOVTransaction::startTransaction(sampleDetails(), KOVTransactionTypePurchase, &parent, false, nullptr, nullptr);
   KOVTransactionRecoveryDetails recovery;

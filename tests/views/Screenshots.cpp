@@ -22,9 +22,7 @@ void advanceIndicator(StatusView& view, int ticks) {
 }
 
 bool render(const QString& path, const std::function<void(StatusView&)>& setUp) {
-  WqKOV engine;  // idle: a press sends nothing
   StatusView view;
-  view.setEngine(engine);
   view.applyStyle(nullptr);
   view.resize(420, 520);
   view.show();

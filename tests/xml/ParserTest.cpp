@@ -93,3 +93,40 @@ TEST(Parser, LongTextInManyPiecesIsJoined) {
   const auto dict = parse("<Scr><Rcpt>" + text + "</Rcpt></Scr>");
   EXPECT_EQ(dict.at("Scr/Rcpt"), text);
 }
+
+struct DeclaredEncoding {
+  const char* name;
+  std::string bytes;     // the line's text in that encoding
+  const char* expected;  // the same text in UTF-8
+};
+
+class ParserEncoding : public ::testing::TestWithParam<DeclaredEncoding> {};
+
+TEST_P(ParserEncoding, SingleByteAnswersReachTheDictionaryAsUtf8) {
+  const DeclaredEncoding& e = GetParam();
+  const std::string body = std::string("<?xml version=\"1.0\" encoding=\"") + e.name + "\"?><Scr><DL1 t=\"" +
+                           e.bytes + "\">" + e.bytes + "</DL1></Scr>";
+  EXPECT_EQ(parse(body), (NSStringDictionary{{"Scr/DL1", e.expected}, {"Scr/DL1/__t", e.expected}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, ParserEncoding,
+    ::testing::Values(
+        // the euro sign and curly quotes lie outside ISO-8859-1
+        DeclaredEncoding{"windows-1252", "\x80 5 \x93ok\x94", "\xE2\x82\xAC 5 \xE2\x80\x9Cok\xE2\x80\x9D"},
+        DeclaredEncoding{"Windows-1252", "caf\xE9", "caf\xC3\xA9"},
+        DeclaredEncoding{"ISO-8859-15", "\xA4 \xBD", "\xE2\x82\xAC \xC5\x93"},
+        DeclaredEncoding{"ISO-8859-2", "\xB3\xF3" "d\xBC", "\xC5\x82\xC3\xB3" "d\xC5\xBA"},
+        DeclaredEncoding{"windows-1251", "\xCF\xC8\xCD", "\xD0\x9F\xD0\x98\xD0\x9D"},
+        DeclaredEncoding{"KOI8-R", "\xF0\xE9\xEE", "\xD0\x9F\xD0\x98\xD0\x9D"},
+        DeclaredEncoding{"ISO-8859-7", "\xD0\xC9\xCD", "\xCE\xA0\xCE\x99\xCE\x9D"},
+        DeclaredEncoding{"windows-874", "\xA1", "\xE0\xB8\x81"}));
+
+TEST(Parser, EncodingsItCannotReadStopAtTheDeclaration) {
+  // unknown names and sets whose characters take several bytes
+  for (const char* name : {"x-no-such-set", "Shift_JIS", "EBCDIC-US"}) {
+    EXPECT_TRUE(parse(std::string("<?xml version=\"1.0\" encoding=\"") + name + "\"?><Scr><DL1>A</DL1></Scr>", false)
+                    .empty())
+        << name;
+  }
+}

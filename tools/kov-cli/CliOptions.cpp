@@ -69,6 +69,10 @@ const char* cliUsage() {
          "Exit status: 0 approved, 1 any other result, 2 bad usage.\n";
 }
 
+std::string usageErrorLine(const std::string& message) {
+  return "kov-cli: " + message + " (see kov-cli --help)";
+}
+
 std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::string>& args) {
   CliOptions options;
   std::optional<std::string> command;
@@ -123,6 +127,9 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
         options.details.amount = KOVDecimal::parse(*value);
         if (!options.details.amount) {
           return CliUsageError{"--amount needs a plain decimal number such as 12.50, not '" + *value + "'"};
+        }
+        if (!options.details.amount->scaledToInt64(2)) {
+          return CliUsageError{"--amount '" + *value + "' cannot be sent: in cents it does not fit in 64 bits"};
         }
         transactionOnly.push_back(name);
       }

@@ -31,6 +31,9 @@ struct CliUsageError {
 /// Parses the arguments after the program name.
 std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::string>& args);
 
+/// The line a usage error is reported with on stderr, ending with the hint to --help.
+std::string usageErrorLine(const std::string& message);
+
 /// The --help text.
 const char* cliUsage();
 

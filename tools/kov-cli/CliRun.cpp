@@ -63,14 +63,14 @@ int runTransaction(const CliOptions& options) {
   if (options.caFile) {
     std::string why;
     if (!KOVQtTransport::addTrustedCertificates(*options.caFile, &why)) {
-      std::cerr << "kov-cli: --ca-file " << *options.caFile << ": " << why << std::endl;
+      std::cerr << usageErrorLine("--ca-file " + *options.caFile + ": " + why) << std::endl;
       return 2;
     }
   }
   if (options.endpoint) {
     std::string why;
     if (!WqKOV::isAcceptableEndpointUrl(*options.endpoint, &why)) {
-      std::cerr << "kov-cli: --endpoint refused: " << why << std::endl;
+      std::cerr << usageErrorLine("--endpoint refused: " + why) << std::endl;
       return 2;
     }
     engine.setEndpointUrls(*options.endpoint, *options.endpoint);

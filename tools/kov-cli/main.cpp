@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   auto parsed = kovcli::parseCliOptions(args);
   if (const auto* error = std::get_if<kovcli::CliUsageError>(&parsed)) {
-    std::cerr << "kov-cli: " << error->message << " (see kov-cli --help)" << std::endl;
+    std::cerr << kovcli::usageErrorLine(error->message) << std::endl;
     return 2;
   }
   const auto& options = std::get<kovcli::CliOptions>(parsed);

@@ -42,7 +42,7 @@ struct Wiring {
 
 // Builds, styles and presents the screen (when there is a parent), and the two closures
 // that connect it to the engine.
-Wiring present(QWidget* parentVC, KOVTransactionResultHandler resultHandler) {
+Wiring present(WqKOV& engine, QWidget* parentVC, KOVTransactionResultHandler resultHandler) {
   if (!parentVC) {
     // Headless: a status closure is still given, so the signature receipt handler runs.
     return {[](KOVState, const std::optional<std::string>&, const std::string&, const std::string&,
@@ -57,9 +57,11 @@ Wiring present(QWidget* parentVC, KOVTransactionResultHandler resultHandler) {
   }
   vc->setWindowModality(Qt::WindowModal);
   vc->applyStyle(settings().windowStyle);
-  if (settings().engine) {
-    vc->setEngine(*settings().engine);
-  }
+  // The screen knows no engine: its presses are relayed here.
+  QObject::connect(vc.data(), &StatusView::buttonPressed, vc.data(),
+                   [&engine](const std::string& buttonId, const std::optional<std::string>& title) {
+                     engine.sendButtonRequest(buttonId, title);
+                   });
   QObject::connect(vc.data(), &StatusView::dismissed, vc.data(), &QObject::deleteLater);
   vc->open();
 
@@ -96,15 +98,32 @@ void KOVTransaction::setWindowStyle(std::shared_ptr<KOVWindowStyle> windowStyle)
   settings().windowStyle = std::move(windowStyle);
 }
 
-void KOVTransaction::setDebugMode(bool enableDebugMode) { settings().debugMode = enableDebugMode; }
+namespace {
+
+// The engine logs what it refuses outside a transaction (endpoints) with the same settings.
+void shareDebugSettings() {
+  WqKOV& e = settings().engine ? *settings().engine : WqKOV::get();
+  e.setDebugLog(settings().debugMode, settings().debugLogHandler);
+}
+
+}  // namespace
+
+void KOVTransaction::setDebugMode(bool enableDebugMode) {
+  settings().debugMode = enableDebugMode;
+  shareDebugSettings();
+}
 
 void KOVTransaction::setDebugLogHandler(KOVTransactionDebugLogHandler handler) {
   settings().debugLogHandler = std::move(handler);
+  shareDebugSettings();
 }
 
 std::string KOVTransaction::getModuleVersion() { return "iOS 0.3.0-kov"; }
 
-void KOVTransaction::setEngine(WqKOV* engine) { settings().engine = engine; }
+void KOVTransaction::setEngine(WqKOV* engine) {
+  settings().engine = engine;
+  shareDebugSettings();
+}
 
 void KOVTransaction::startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, KOVTransactionType txnType,
                                       QWidget* parentVC, bool useUAT, KOVTransactionResultHandler resultHandler,
@@ -114,7 +133,7 @@ void KOVTransaction::startTransaction(std::shared_ptr<KOVTransactionDetails> txn
   }
   WqKOV& e = engine();
   // A second start while one runs is answered by the engine; no second screen covers the first.
-  Wiring wiring = present(e.isTransactionInProgress() ? nullptr : parentVC, std::move(resultHandler));
+  Wiring wiring = present(e, e.isTransactionInProgress() ? nullptr : parentVC, std::move(resultHandler));
   e.startTransaction(std::move(txnDetails), txnType, useUAT, settings().debugMode, settings().debugLogHandler,
                      std::move(wiring.status), std::move(wiring.result), std::move(signatureReceiptHandler));
 }
@@ -126,7 +145,7 @@ void KOVTransaction::recoverTransaction(const KOVTransactionRecoveryDetails& txn
     return;
   }
   WqKOV& e = engine();
-  Wiring wiring = present(e.isTransactionInProgress() ? nullptr : parentVC, std::move(resultHandler));
+  Wiring wiring = present(e, e.isTransactionInProgress() ? nullptr : parentVC, std::move(resultHandler));
   e.recoverTransaction(txnRecoveryDetails, useUAT, settings().debugMode, settings().debugLogHandler,
                        std::move(wiring.status), std::move(wiring.result), std::move(signatureReceiptHandler));
 }

@@ -15,7 +15,6 @@
 #include <KOVModule/KOVDataUtils.h>
 #include <KOVModule/KOVHorzActivityIndicator.h>
 #include <KOVModule/KOVLayoutConstraint.h>
-#include <KOVModule/WqKOV.h>
 
 #include "KOVStatusButton.h"
 #include "StatusViewLayout.h"
@@ -187,8 +186,7 @@ void StatusView::rightButtonClicked() {
 void StatusView::pressButton(const char* buttonId, const std::optional<std::string>& title) {
   if (_dismissing) return;  // the transaction is over; nothing to press any more
   buttonClicked();
-  WqKOV& engine = _engine ? *_engine : WqKOV::get();
-  engine.sendButtonRequest(buttonId, title);
+  emit buttonPressed(buttonId, title);
 }
 
 void StatusView::buttonClicked() {
@@ -312,8 +310,4 @@ void StatusView::showEvent(QShowEvent* event) {
 
 void StatusView::setDeviceInfo(std::unique_ptr<KOVDeviceInfo> device) {
   _device = device ? std::move(device) : std::make_unique<KOVDesktopDeviceInfo>();
-}
-
-void StatusView::setEngine(WqKOV& engine) {
-  _engine = &engine;
 }

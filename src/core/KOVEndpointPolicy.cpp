@@ -1,9 +1,9 @@
-// Where the documents go: the two fixed endpoints, or the host's own, never plain http
-// to anything but this machine.
-#include <KOVModule/WqKOV.h>
+// https anywhere, http only to loopback, never user information in the URL.
+#include <KOVModule/KOVEndpointPolicy.h>
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 namespace {
 
@@ -17,8 +17,10 @@ std::string lowerAscii(std::string text) {
   return text;
 }
 
-bool isLoopbackHost(const std::string& host) {
-  if (host == "localhost" || host == "[::1]") {
+}  // namespace
+
+bool KOVEndpointPolicy::isLoopbackHost(const std::string& host) {
+  if (host == "localhost" || host == "[::1]" || host == "::1") {
     return true;
   }
   // 127.0.0.0/8 written as four decimal numbers.
@@ -43,9 +45,7 @@ bool isLoopbackHost(const std::string& host) {
   return parts == 4;
 }
 
-}  // namespace
-
-bool WqKOV::isAcceptableEndpointUrl(const std::string& url, std::string* why) {
+bool KOVEndpointPolicy::isAcceptable(const std::string& url, std::string* why) {
   auto refuse = [why](const char* reason) {
     if (why) {
       *why = reason;
@@ -85,25 +85,3 @@ bool WqKOV::isAcceptableEndpointUrl(const std::string& url, std::string* why) {
   }
   return true;
 }
-
-bool WqKOV::setEndpointUrls(const std::string& uatUrl, const std::string& secUrl) {
-  for (const std::string* url : {&uatUrl, &secUrl}) {
-    std::string why;
-    if (!isAcceptableEndpointUrl(*url, &why)) {
-      if (_debugMode) {
-        doDebugLog(KOVTransactionLogEntryInfo, "KOV endpoint refused: " + why + ".");
-      }
-      return false;
-    }
-  }
-  _uatUrl = uatUrl;
-  _secUrl = secUrl;
-  return true;
-}
-
-void WqKOV::resetEndpointUrls() {
-  _uatUrl = kWqKOVUATUrl;
-  _secUrl = kWqKOVSecUrl;
-}
-
-const std::string& WqKOV::endpointUrl(bool useUAT) const { return useUAT ? _uatUrl : _secUrl; }

@@ -1,0 +1,253 @@
+// From an answer's dictionary to one decision: which keys mean what, and nothing else.
+#include "core/KOVAnswerDecoder.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+#include <utility>
+
+#include "core/WqKOVLimits.h"
+#include "util/KOVText.h"
+
+namespace {
+
+struct StateWord {
+  std::string_view word;
+  KOVState state;
+};
+
+constexpr std::array<StateWord, 5> kPollingWords{{{"insert", KOVStateAwaitingCardSwipe},
+                                                  {"account", KOVStateAwaitingAccountSelection},
+                                                  {"pin", KOVStateAwaitingPINEntry},
+                                                  {"processing", KOVStateProcessing},
+                                                  {"signature", KOVStateSignatureRequired}}};
+
+constexpr std::array<StateWord, 3> kCompletedWords{
+    {{"accepted", KOVStateAccepted}, {"declined", KOVStateDeclined}, {"cancel", KOVStateCancelled}}};
+
+template <std::size_t N>
+KOVState firstWordIn(const std::string& lowered, const std::array<StateWord, N>& words) {
+  for (const StateWord& entry : words) {
+    if (lowered.find(entry.word) != std::string::npos) {
+      return entry.state;
+    }
+  }
+  return KOVStateError;
+}
+
+struct ResponseCode {
+  std::string_view code;
+  KOVTransactionResult result;
+};
+
+constexpr std::array<ResponseCode, 9> kResponseCodes{{
+    {"p7", KOVTransactionResultInvalidTransactionType},
+    {"p8", KOVTransactionResultUserKeyNotMatched},
+    {"p9", KOVTransactionResultStationPrefixError},
+    {"pb", KOVTransactionResultSessionInitError},
+    {"pc", KOVTransactionResultExistingRequestInProgress},
+    {"pd", KOVTransactionResultTransmitError},
+    {"pg", KOVTransactionResultSessionInitError},
+    {"ph", KOVTransactionResultUserIDNotMatched},
+    {"tq", KOVTransactionResultTerminalNotConnected},
+}};
+
+using TextField = std::optional<std::string> KOVTransactionResultDetails::*;
+
+struct ResultKey {
+  const char* key;
+  TextField field;
+};
+
+// Filled in this order, each with the key's text or the empty text.
+const std::array<ResultKey, 15> kResultKeys{{
+    {"Scr/Result/AC", &KOVTransactionResultDetails::authCode},
+    {"Scr/Result/CN", &KOVTransactionResultDetails::maskedCardNumber},
+    {"Scr/Result/CT", &KOVTransactionResultDetails::cardName},
+    {"Scr/Result/DS", &KOVTransactionResultDetails::expectedSettlementDate},
+    {"Scr/Result/DS_TZ", &KOVTransactionResultDetails::expectedSettlementDateTimeZone},
+    {"Scr/Result/DT", &KOVTransactionResultDetails::transactionDate},
+    {"Scr/Result/DT_TZ", &KOVTransactionResultDetails::transactionDateTimeZone},
+    {"Scr/Result/PIX", &KOVTransactionResultDetails::PIX},
+    {"Scr/Result/RID", &KOVTransactionResultDetails::RID},
+    {"Scr/Result/RRN", &KOVTransactionResultDetails::retrievalRefNumber},
+    {"Scr/Result/TR", &KOVTransactionResultDetails::qelTxnRef},
+    {"Scr/Result/CN2", &KOVTransactionResultDetails::cardNumber2},
+    {"Scr/Result/DBID", &KOVTransactionResultDetails::qelBillingId},
+    {"Scr/Result/RT", &KOVTransactionResultDetails::responseText},
+    {"Scr/Result/RC", &KOVTransactionResultDetails::reCo},
+}};
+
+std::string text(const NSStringDictionary& answer, const std::string& path) {
+  return KOVAnswerDecoder::strValue(answer, path, std::string()).value_or("");
+}
+
+std::optional<std::string> shownButton(const NSStringDictionary& answer, const std::string& key) {
+  if (KOVAnswerDecoder::intValue(answer, key + "/__en", 0) == 0) {
+    return std::nullopt;
+  }
+  return text(answer, key);
+}
+
+// Poll time-outs are always finite and positive.
+int32_t boundedTimeout(int32_t seconds) {
+  if (seconds <= 0) {
+    return kov::limits::kDefaultTimeoutSeconds;
+  }
+  return std::min(seconds, kov::limits::kMaxTimeoutSeconds);
+}
+
+}  // namespace
+
+std::optional<std::string> KOVAnswerDecoder::transportFailure(const std::optional<std::string>& data,
+                                                              const std::optional<KOVError>& error) {
+  if (error && error->domain == NSURLErrorDomain) {
+    return error->description + " (" + error->domain + " " + std::to_string(error->code) + ")";
+  }
+  // A transport must cap bodies; one that did not is treated as if it had.
+  if (data && data->size() > kKOVMaxResponseBytes) {
+    return "The answer is larger than " + std::to_string(kKOVMaxResponseBytes) + " bytes.";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> KOVAnswerDecoder::httpFailure(const std::optional<KOVURLResponse>& response,
+                                                         const NSStringDictionary& answer) {
+  // An error page without a screen (a wrong path, a gateway's outage page) says nothing
+  // about the transaction: it is retried and counted like a lost connection, so it ends in
+  // the time-out result instead of an endless run of immediate polls.
+  if (!response || response->statusCode < 400) {
+    return std::nullopt;
+  }
+  const auto first = answer.lower_bound("Scr/");
+  if (first != answer.end() && first->first.compare(0, 4, "Scr/") == 0) {
+    return std::nullopt;
+  }
+  return "HTTP " + std::to_string(response->statusCode);
+}
+
+KOVAnswerDecision KOVAnswerDecoder::decide(std::shared_ptr<NSStringDictionary> answer, bool skipSignature,
+                                           int32_t currentTimeoutSeconds) {
+  if (skipSignature) {
+    if (std::optional<KOVPressButton> press = signatureAnswer(*answer)) {
+      return *std::move(press);
+    }
+  }
+  if (isComplete(*answer)) {
+    return KOVFinish{resultOf(std::move(answer))};
+  }
+  return KOVShowScreen{screenOf(*answer),
+                       boundedTimeout(intValue(*answer, "Scr/Tmo", currentTimeoutSeconds))};
+}
+
+KOVScreen KOVAnswerDecoder::screenOf(const NSStringDictionary& answer) {
+  KOVScreen screen;
+  screen.receipt = segment(strValue(answer, "Scr/Rcpt", std::string()),
+                           intValue(answer, "Scr/RcptW", kov::limits::kDefaultReceiptWidth));
+  screen.firstLine = text(answer, "Scr/DL1");
+  screen.secondLine = text(answer, "Scr/DL2");
+  screen.button1 = shownButton(answer, "Scr/B1");
+  screen.button2 = shownButton(answer, "Scr/B2");
+  screen.state = stateOf(screen.firstLine, false);
+  return screen;
+}
+
+std::optional<KOVPressButton> KOVAnswerDecoder::signatureAnswer(const NSStringDictionary& answer) {
+  if (stateOf(text(answer, "Scr/DL1"), false) != KOVStateSignatureRequired) {
+    return std::nullopt;
+  }
+  std::optional<KOVPressButton> chosen;
+  for (const char* name : {"B1", "B2"}) {
+    const std::string key = std::string("Scr/") + name;
+    std::string label = text(answer, key);
+    if (intValue(answer, key + "/__en", 0) == 1 && kov::text::equalsIgnoreCase(label, "yes")) {
+      chosen = KOVPressButton{name, std::move(label)};  // a later qualifying button wins
+    }
+  }
+  return chosen;
+}
+
+KOVTransactionResultDetails KOVAnswerDecoder::resultOf(std::shared_ptr<NSStringDictionary> answer) {
+  if (!answer) {
+    answer = std::make_shared<NSStringDictionary>();
+  }
+  KOVTransactionResultDetails record;
+  for (const ResultKey& entry : kResultKeys) {
+    record.*entry.field = strValue(*answer, entry.key, std::string());
+  }
+  const int32_t width = intValue(*answer, "Scr/Result/RcptW", kov::limits::kDefaultReceiptWidth);
+  record.receipt = segment(strValue(*answer, "Scr/Result/Rcpt", std::string()), width);
+  record.receiptLineWidth = width;
+  const bool approved = intValue(*answer, "Scr/Result/AP", 0) == 1;
+  record.transactionResult = approved ? KOVTransactionResultSucceeded : resultOfCode(*record.reCo);
+  record.response = std::move(answer);
+  return record;
+}
+
+bool KOVAnswerDecoder::isComplete(const NSStringDictionary& answer) {
+  for (const char* key : {"Scr/Complete", "Scr/Result/Complete"}) {
+    const auto found = answer.find(key);
+    if (found != answer.end() && found->second == "1") {
+      return true;
+    }
+  }
+  return false;
+}
+
+int32_t KOVAnswerDecoder::intValue(const NSStringDictionary& answer, const std::string& path, int32_t defaultValue) {
+  const auto found = answer.find(path);
+  return found == answer.end() ? defaultValue : kov::text::intValue(found->second);
+}
+
+std::optional<std::string> KOVAnswerDecoder::strValue(const NSStringDictionary& answer, const std::string& path,
+                                                      const std::optional<std::string>& defaultValue) {
+  const auto found = answer.find(path);
+  return found == answer.end() ? defaultValue : std::optional<std::string>(found->second);
+}
+
+KOVState KOVAnswerDecoder::stateOf(const std::string& stateLine, bool isCompleted) {
+  const std::string lowered = kov::text::lowercase(stateLine);
+  return isCompleted ? firstWordIn(lowered, kCompletedWords) : firstWordIn(lowered, kPollingWords);
+}
+
+std::optional<std::string> KOVAnswerDecoder::segment(const std::optional<std::string>& string, int32_t width) {
+  if (!string || string->empty()) {
+    return std::nullopt;
+  }
+  const std::string& whole = *string;
+  if (width <= 0) {
+    return whole + "\r\n";  // a width that cannot advance gives the whole text as one line
+  }
+  std::string result;
+  result.reserve(whole.size() + 2 * (whole.size() / static_cast<std::size_t>(width) + 1));
+  std::size_t pos = 0;
+  while (pos < whole.size()) {
+    // Take code points until the line holds width UTF-16 units; a character outside the
+    // basic plane that would be cut in half goes whole into this line.
+    const std::size_t start = pos;
+    int32_t units = 0;
+    while (pos < whole.size() && units < width) {
+      if (static_cast<unsigned char>(whole[pos]) < 0x80) {
+        ++pos;  // ASCII, nearly every receipt character: one byte, one unit
+        ++units;
+        continue;
+      }
+      const kov::text::CodePointSpan span = kov::text::nextCodePoint(whole, pos);
+      pos += span.bytes;
+      units += span.utf16Units;
+    }
+    result.append(whole, start, pos - start);
+    result.append("\r\n");
+  }
+  return result;
+}
+
+KOVTransactionResult KOVAnswerDecoder::resultOfCode(const std::string& reco) {
+  const std::string lowered = kov::text::lowercase(reco);
+  for (const ResponseCode& entry : kResponseCodes) {
+    if (lowered == entry.code) {
+      return entry.result;
+    }
+  }
+  return KOVTransactionResultFailed;
+}

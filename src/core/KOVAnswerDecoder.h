@@ -1,0 +1,74 @@
+#pragma once
+// Reading one answer of the service: what it means for the transaction, decided without
+// acting. The transaction run carries the decision out.
+#include <KOVModule/KOVState.h>
+#include <KOVModule/KOVTransactionResultDetails.h>
+#include <KOVModule/KOVURLSession.h>
+#include <KOVModule/NSStringDictionary.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+/// What the terminal shows: the status change callback's arguments.
+struct KOVScreen {
+  KOVState state = KOVStateInit;
+  std::optional<std::string> receipt;
+  std::string firstLine;
+  std::string secondLine;
+  std::optional<std::string> button1;  ///< nullopt: not shown
+  std::optional<std::string> button2;
+};
+
+/// Show the screen, then poll with the given time-out.
+struct KOVShowScreen {
+  KOVScreen screen;
+  int32_t nextTimeoutSeconds = 0;
+};
+
+/// Press a terminal button on the operator's behalf; the press carries the loop on.
+struct KOVPressButton {
+  std::string buttonId;
+  std::string label;
+};
+
+/// The transaction is complete with this result.
+struct KOVFinish {
+  KOVTransactionResultDetails result;
+};
+
+using KOVAnswerDecision = std::variant<KOVShowScreen, KOVPressButton, KOVFinish>;
+
+/// Pure functions from an answer to its meaning.
+class KOVAnswerDecoder {
+ public:
+  /// Why a completion is a URL-layer failure (the transport's description and code, or an
+  /// oversize body); nullopt when it is an answer.
+  static std::optional<std::string> transportFailure(const std::optional<std::string>& data,
+                                                     const std::optional<KOVError>& error);
+  /// "HTTP 404" for an HTTP error answer that holds no screen of the service; nullopt for
+  /// every other answer.
+  static std::optional<std::string> httpFailure(const std::optional<KOVURLResponse>& response,
+                                                const NSStringDictionary& answer);
+  /// The decision for a parsed answer: auto-answer (when skipSignature), end, or screen.
+  static KOVAnswerDecision decide(std::shared_ptr<NSStringDictionary> answer, bool skipSignature,
+                                  int32_t currentTimeoutSeconds);
+
+  /// The screen an unfinished answer shows.
+  static KOVScreen screenOf(const NSStringDictionary& answer);
+  /// The button to press for a signature step with an enabled "yes" button, if any.
+  static std::optional<KOVPressButton> signatureAnswer(const NSStringDictionary& answer);
+  /// The result record of a complete answer (which it keeps as its response).
+  static KOVTransactionResultDetails resultOf(std::shared_ptr<NSStringDictionary> answer);
+  /// Whether either completion flag holds exactly "1".
+  static bool isComplete(const NSStringDictionary& answer);
+
+  static int32_t intValue(const NSStringDictionary& answer, const std::string& path, int32_t defaultValue);
+  static std::optional<std::string> strValue(const NSStringDictionary& answer, const std::string& path,
+                                             const std::optional<std::string>& defaultValue);
+  static KOVState stateOf(const std::string& stateLine, bool isCompleted);
+  static std::optional<std::string> segment(const std::optional<std::string>& text, int32_t width);
+  static KOVTransactionResult resultOfCode(const std::string& reco);
+};

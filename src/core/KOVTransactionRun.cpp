@@ -1,0 +1,231 @@
+// One transaction's loop: each answer is decided by the decoder and carried out here.
+#include "core/KOVTransactionRun.h"
+
+#include <KOVModule/KOVXmlUtils.h>
+
+#include <utility>
+
+#include "core/KOVDocumentWriter.h"
+#include "core/WqKOVLimits.h"
+#include "util/KOVText.h"
+
+namespace {
+
+template <class... Ts>
+struct Overloaded : Ts... {
+  using Ts::operator()...;
+};
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
+
+}  // namespace
+
+KOVTransactionRun::KOVTransactionRun(std::shared_ptr<KOVTransactionDetails> details, KOVTransactionType type,
+                                     std::optional<std::string> typeName, bool isUAT, Handlers handlers,
+                                     Wiring wiring)
+    : _details(std::move(details)),
+      _type(type),
+      _typeName(std::move(typeName)),
+      _isUAT(isUAT),
+      _handlers(std::move(handlers)),
+      _wiring(std::move(wiring)),
+      _timeoutSeconds(kov::limits::kDefaultTimeoutSeconds) {}
+
+KOVTransactionRun::~KOVTransactionRun() {
+  // Cancelled requests still complete once, later; they find this run gone.
+  releaseSession();
+}
+
+void KOVTransactionRun::begin(bool transactionRequest) {
+  // The first request carries the loop like a poll: its answer is dispatched the same way.
+  const KOVTransactionDetails& details = *_details;
+  if (!transactionRequest) {
+    sendLoopRequest(KOVDocumentWriter::statusRequest(details, false),
+                    _handlers.debugMode ? KOVDocumentWriter::statusRequest(details, true) : std::string());
+    return;
+  }
+  sendLoopRequest(KOVDocumentWriter::transactionRequest(details, _typeName, false).value_or(""),
+                  _handlers.debugMode ? KOVDocumentWriter::transactionRequest(details, _typeName, true).value_or("")
+                                      : std::string());
+}
+
+void KOVTransactionRun::poll() {
+  // One loop per transaction: the request in flight, if any, is superseded. Its answer is
+  // dropped by the sequence check, and the request is cancelled to free the line.
+  if (_pollInFlight && _wiring.session) {
+    _wiring.session->cancel(*_pollInFlight);
+  }
+  _pollInFlight.reset();
+  const KOVTransactionDetails& details = *_details;
+  sendLoopRequest(KOVDocumentWriter::statusRequest(details, false),
+                  _handlers.debugMode ? KOVDocumentWriter::statusRequest(details, true) : std::string());
+}
+
+void KOVTransactionRun::sendLoopRequest(const std::string& document, const std::string& logText) {
+  const uint64_t sequence = ++_pollSeq;
+  const KOVRequestId id = post(
+      document, logText,
+      [weak = weak_from_this(), sequence](const std::optional<std::string>& data,
+                                          const std::optional<KOVURLResponse>& response,
+                                          const std::optional<KOVError>& error) {
+        const std::shared_ptr<KOVTransactionRun> run = weak.lock();
+        if (run && sequence == run->_pollSeq) {
+          run->_pollInFlight.reset();
+          run->onAnswer(data, response, error);
+        }
+      },
+      static_cast<double>(_timeoutSeconds));
+  if (id != 0 && sequence == _pollSeq) {
+    _pollInFlight = id;
+  }
+}
+
+void KOVTransactionRun::onAnswer(const std::optional<std::string>& data,
+                                 const std::optional<KOVURLResponse>& response,
+                                 const std::optional<KOVError>& error) {
+  if (_ended) {
+    return;  // nothing is sent for a transaction that has ended
+  }
+  if (std::optional<std::string> reason = KOVAnswerDecoder::transportFailure(data, error)) {
+    onFailure(*reason);
+    return;
+  }
+  const std::string& body = data ? *data : std::string();
+  auto answer = std::make_shared<NSStringDictionary>();
+  // The flag is not looked at: a broken answer still gives the keys read before the fault.
+  KOVXmlUtils::ParseXML(body, *answer);
+  if (std::optional<std::string> reason = KOVAnswerDecoder::httpFailure(response, *answer)) {
+    onFailure(*reason);
+    return;
+  }
+  if (_handlers.debugMode) {
+    log(KOVTransactionLogEntryResponseContent, kov::text::validUtf8(body));
+  }
+  _failures = 0;
+
+  KOVAnswerDecision decision =
+      KOVAnswerDecoder::decide(std::move(answer), _details->skipSignatureVerification, _timeoutSeconds);
+  std::visit(Overloaded{[this](const KOVPressButton& p) { press(p.buttonId, p.label); },
+                        [this](KOVFinish& f) { complete(std::move(f.result)); },
+                        [this](const KOVShowScreen& s) {
+                          report(s.screen);
+                          if (_ended) {
+                            return;  // a callback ended the transaction
+                          }
+                          _timeoutSeconds = s.nextTimeoutSeconds;
+                          poll();
+                        }},
+             decision);
+}
+
+void KOVTransactionRun::onFailure(const std::string& reason) {
+  ++_failures;
+  if (_handlers.debugMode) {
+    log(KOVTransactionLogEntryError, reason);
+    log(KOVTransactionLogEntryInfo, "KOV Timeout. Starting attempt " + std::to_string(_failures));
+  }
+  if (_failures <= kov::limits::kMaxConsecutiveTimeouts) {
+    poll();
+    return;
+  }
+  if (_handlers.debugMode) {
+    log(KOVTransactionLogEntryInfo, "KOV Timeout. Out of attempts. Triggering result.");
+  }
+  // The session stays open for the next transaction to reuse.
+  finish(KOVTransactionResultDetails::initWithResult(KOVTransactionResultTimeout));
+}
+
+void KOVTransactionRun::press(const std::string& buttonId, const std::optional<std::string>& label) {
+  if (_ended) {
+    return;  // a press after the end sends nothing
+  }
+  const KOVTransactionDetails& details = *_details;
+  post(
+      KOVDocumentWriter::buttonRequest(details, buttonId, label, false),
+      _handlers.debugMode ? KOVDocumentWriter::buttonRequest(details, buttonId, label, true) : std::string(),
+      [weak = weak_from_this()](const std::optional<std::string>&, const std::optional<KOVURLResponse>&,
+                                const std::optional<KOVError>&) {
+        // Whatever the outcome, one status poll follows; it supersedes the poll in flight.
+        const std::shared_ptr<KOVTransactionRun> run = weak.lock();
+        if (run && !run->_ended) {
+          run->poll();
+        }
+      },
+      static_cast<double>(kov::limits::kButtonTimeoutSeconds));
+}
+
+void KOVTransactionRun::report(const KOVScreen& screen) {
+  if (!_handlers.statusChange) {
+    return;
+  }
+  _handlers.statusChange(screen.state, screen.receipt, screen.firstLine, screen.secondLine, screen.button1,
+                         screen.button2);
+  if (screen.state != _state) {
+    _state = screen.state;
+    if (screen.state == KOVStateSignatureRequired && _handlers.signatureReceipt) {
+      _handlers.signatureReceipt(screen.receipt);
+    }
+  }
+}
+
+void KOVTransactionRun::complete(KOVTransactionResultDetails record) {
+  if (_ended) {
+    return;
+  }
+  releaseSession();
+  _state = KOVStateInit;
+  finish(std::move(record));
+}
+
+void KOVTransactionRun::finish(KOVTransactionResultDetails record) {
+  // The transaction is over before its handler runs, so the host may start the next one
+  // from inside the handler.
+  _ended = true;
+  _pollInFlight.reset();
+  const std::shared_ptr<KOVTransactionRun> keepAlive = shared_from_this();
+  if (KOVTransactionResultHandler handler = std::exchange(_handlers.result, nullptr)) {
+    handler(std::move(record));
+  }
+}
+
+KOVRequestId KOVTransactionRun::post(const std::string& document, const std::string& logText,
+                                     ResponseHandler completion, double timeoutSeconds) {
+  if (_handlers.debugMode) {
+    log(KOVTransactionLogEntryRequestContent, logText);
+  }
+  if (!_wiring.session && _wiring.sessionFactory) {
+    _wiring.session = _wiring.sessionFactory();
+  }
+  if (!_wiring.session) {
+    // Nothing to post through: the answer is a URL-layer failure like any other, so the
+    // loop counts it and ends with the time-out result instead of hanging.
+    KOVError error{NSURLErrorDomain, NSURLErrorUnsupportedURL, "No URL session is configured."};
+    auto deliver = [completion = std::move(completion), error = std::move(error)] {
+      completion(std::nullopt, std::nullopt, error);
+    };
+    if (_wiring.mainQueue) {
+      _wiring.mainQueue->post(std::move(deliver));
+    } else {
+      deliver();
+    }
+    return 0;
+  }
+  return _wiring.session->post(_wiring.url, document, timeoutSeconds, std::move(completion));
+}
+
+void KOVTransactionRun::releaseSession() {
+  if (_wiring.session) {
+    // Taken out of the field first: a completion run from inside the cancel sees no session.
+    std::unique_ptr<KOVURLSession> session = std::move(_wiring.session);
+    session->invalidateAndCancel();
+  }
+  _pollInFlight.reset();
+}
+
+std::unique_ptr<KOVURLSession> KOVTransactionRun::takeSession() { return std::move(_wiring.session); }
+
+void KOVTransactionRun::log(KOVTransactionLogEntryType type, const std::string& entry) const {
+  if (_handlers.debugLog) {
+    _handlers.debugLog(type, entry);
+  }
+}

@@ -30,6 +30,7 @@ class EngineRun {
   const std::vector<KOVTransactionResultDetails>& results() const { return _record->results; }
   /// Each screen as "LINE1|LINE2".
   const std::vector<std::string>& screens() const { return _record->screens; }
+  const std::vector<std::pair<KOVTransactionLogEntryType, std::string>>& log() const { return _record->log; }
   /// Entries of one kind.
   std::vector<std::string> logOf(KOVTransactionLogEntryType type) const;
   /// Every text the host was handed: log entries, screen lines, the result's fields.

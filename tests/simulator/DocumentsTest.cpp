@@ -1,9 +1,8 @@
-// The answers' exact texts, the log masking and the stats document.
+// The answers' exact texts and the log masking.
 #include <gtest/gtest.h>
 
 #include "SimDocuments.h"
 #include "SimLog.h"
-#include "SimStats.h"
 
 using namespace kovsim;
 
@@ -35,18 +34,4 @@ TEST(SimLog, KeyAttributesAndTheSecretAreMasked) {
   EXPECT_EQ(maskKey("<Scr key=\"cut off", ""), "<Scr key=\"......\"");
   EXPECT_EQ(maskKey("said s3cret twice: s3cret", "s3cret"), "said ...... twice: ......");
   EXPECT_EQ(oneLine("a\r\nb\tc"), "a  b c");
-}
-
-TEST(SimStats, CountsPerTxnRefAndTypeAsJson) {
-  SimStats stats;
-  EXPECT_EQ(stats.toJson(), R"({"connections":0,"requests":0,"transactions":{}})");
-  stats.countConnection();
-  stats.countRequest("T1", "Purchase");
-  stats.countRequest("T1", "Status");
-  stats.countRequest("T1", "Status");
-  stats.countRequest("", "");
-  EXPECT_EQ(stats.count("T1", "Status"), 2u);
-  EXPECT_EQ(stats.count("T2", "Status"), 0u);
-  EXPECT_EQ(stats.toJson(),
-            R"({"connections":1,"requests":4,"transactions":{"T1":{"Purchase":1,"Status":2,"UI":0}}})");
 }

@@ -28,11 +28,11 @@ class CountingThreadPool : public httplib::TaskQueue {
 };
 
 constexpr std::size_t kKeepAliveMaxCount = 100000;
+constexpr time_t kKeepAliveSeconds = 30;
+constexpr std::size_t kMaxRequestBytes = 64 * 1024;
 // A cut answer stops this long before its reset, so what was sent surely reached the client.
 constexpr int kCutPauseMs = 200;
 constexpr int kTricklePieces = 10;
-constexpr time_t kKeepAliveSeconds = 30;
-constexpr std::size_t kMaxRequestBytes = 64 * 1024;
 
 }  // namespace
 

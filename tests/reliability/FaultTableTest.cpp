@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,19 +16,29 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "EngineRun.h"
 #include "LoopbackSimulator.h"
-#include "OldTlsServer.h"
 
 namespace kovrel {
 namespace {
 
 using kovsim::SimCertificateKind;
+
+// How the simulator serves: plain http, or https with a certificate or protocols to refuse.
+enum class Tls { Off, Valid, UnknownCa, WrongHost, Expired, Old };
+struct TlsSetting {
+  const char* nameSuffix;
+  SimCertificateKind certificate;
+};
+constexpr TlsSetting kTlsSettings[] = {
+    {"", SimCertificateKind::Valid},           {"_tls", SimCertificateKind::Valid},
+    {"_tls_unknown_ca", SimCertificateKind::UnknownCa}, {"_tls_wrong_host", SimCertificateKind::WrongHost},
+    {"_tls_expired", SimCertificateKind::Expired},      {"_tls_1_1", SimCertificateKind::Valid},
+};
 
 struct Row {
   const char* scenario;        // the transaction's merchant reference is "sim:" and this
@@ -38,7 +46,7 @@ struct Row {
   int failures;                // the highest "KOV Timeout. Starting attempt N": 0 none, 9 the time-out
   int received = -1;           // requests that reached the service; -1: each one the client sent
   const char* shown = nullptr;  // a screen "LINE1|LINE2" the host must have been shown
-  std::optional<SimCertificateKind> tls = std::nullopt;  // served over https with this certificate
+  Tls tls = Tls::Off;
   bool wrongKey = false;
   const char* pending = nullptr;  // why the library cannot pass this row yet
 };
@@ -60,22 +68,22 @@ const std::vector<Row> kRows = {
     {"cancel", KOVTransactionResultFailed, 0},
     {"signature", kOk, 0},
     {"result-complete", kOk, 0},
-    {"approve", KOVTransactionResultUserKeyNotMatched, 0, 1, nullptr, std::nullopt, true},
+    {"approve", KOVTransactionResultUserKeyNotMatched, 0, 1, nullptr, Tls::Off, true},
     // Failures that last: from the first poll (the transaction request and nine polls reach
     // the service), and from the transaction request (it and eight polls).
     {"close", kTimeout, 9, 10},
     {"reset", kTimeout, 9, 10},
-    {"reset-body", kTimeout, 9, 10, nullptr, std::nullopt, false, kQtChunked},
+    {"reset-body", kTimeout, 9, 10, nullptr, Tls::Off, false, kQtChunked},
     {"cut", kTimeout, 9, 10},
     {"stall", kTimeout, 9, 10},
-    {"trickle", kTimeout, 9, 10, nullptr, std::nullopt, false, kQtIdleTimer},
+    {"trickle", kTimeout, 9, 10, nullptr, Tls::Off, false, kQtIdleTimer},
     {"refuse", kTimeout, 9, 2},
     {"http404", kTimeout, 9, 10},
     {"http502", kTimeout, 9, 10},
     {"oversize", kTimeout, 9, 10},
     {"close-first", kTimeout, 9, 9},
     {"reset-first", kTimeout, 9, 9},
-    {"reset-body-first", kTimeout, 9, 9, nullptr, std::nullopt, false, kQtChunked},
+    {"reset-body-first", kTimeout, 9, 9, nullptr, Tls::Off, false, kQtChunked},
     {"cut-first", kTimeout, 9, 9},
     {"refuse-first", kTimeout, 9, 1},
     {"http404-first", kTimeout, 9, 9},
@@ -102,17 +110,17 @@ const std::vector<Row> kRows = {
     {"deep-first", kOk, 0, -1, "DEEP|"},
     {"doctype-first", kOk, 0, -1, "|"},
     {"odd-tmo-first", kOk, 0},
-    // Certificates a client must refuse before it sends anything.
-    {"approve", kOk, 0, -1, nullptr, SimCertificateKind::Valid},
-    {"approve", kTimeout, 9, 0, nullptr, SimCertificateKind::UnknownCa},
-    {"approve", kTimeout, 9, 0, nullptr, SimCertificateKind::WrongHost},
-    {"approve", kTimeout, 9, 0, nullptr, SimCertificateKind::Expired},
+    // Certificates and protocols a client must refuse before it sends anything.
+    {"approve", kOk, 0, -1, nullptr, Tls::Valid},
+    {"approve", kTimeout, 9, 0, nullptr, Tls::UnknownCa},
+    {"approve", kTimeout, 9, 0, nullptr, Tls::WrongHost},
+    {"approve", kTimeout, 9, 0, nullptr, Tls::Expired},
+    {"approve", kTimeout, 9, 0, nullptr, Tls::Old},
 };
 
 std::string rowName(const testing::TestParamInfo<Row>& info) {
-  static const char* const kTlsNames[] = {"_tls", "_tls_unknown_ca", "_tls_wrong_host", "_tls_expired"};
   std::string name = std::string(info.param.scenario) + (info.param.wrongKey ? "_wrong_key" : "") +
-                     (info.param.tls ? kTlsNames[static_cast<int>(*info.param.tls)] : "");
+                     kTlsSettings[static_cast<int>(info.param.tls)].nameSuffix;
   std::replace(name.begin(), name.end(), '-', '_');
   return name;
 }
@@ -187,8 +195,9 @@ TEST_P(FaultTable, EndsOnceWithTheResultOfItsFault) {
     GTEST_SKIP() << row.pending;
   }
   kovsim::SimConfig config = quickConfig(20);
-  config.tls = row.tls.has_value();
-  config.certificate = row.tls.value_or(SimCertificateKind::Valid);
+  config.tls = row.tls != Tls::Off;
+  config.oldTls = row.tls == Tls::Old;
+  config.certificate = kTlsSettings[static_cast<int>(row.tls)].certificate;
   LoopbackSimulator sim(config);
   ASSERT_TRUE(sim.running());
   if (config.tls) {
@@ -217,24 +226,6 @@ TEST_P(FaultTable, EndsOnceWithTheResultOfItsFault) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultTable, testing::ValuesIn(kRows), rowName);
-
-// Only a special server shows this one: the certificate is trusted, the protocol is too old.
-TEST(OldTls, ServerOfferingOnlyTls10And11IsRefusedBeforeTheRequest) {
-  QTemporaryDir dir;
-  std::string error;
-  const auto files = kovsim::writeTestCertificates(dir.path().toStdString(), SimCertificateKind::Valid, error);
-  ASSERT_TRUE(files) << error;
-  ASSERT_TRUE(KOVQtTransport::addTrustedCertificates(files->caCertificate));
-  OldTlsServer old(files->serverCertificate, files->serverKey);
-  ASSERT_TRUE(old.listening());
-  EngineRun run("https://127.0.0.1:" + std::to_string(old.port()) + "/wqmi3/pos.aspx", "T-old-tls", "");
-  ASSERT_TRUE(run.waitForResult(60000));
-  settle(200);
-  expectOneHonestEnd(run, kTimeout, 9);
-  EXPECT_GE(old.connections(), 1);
-  EXPECT_EQ(old.handshakesCompleted(), 0);
-  EXPECT_EQ(old.applicationBytes(), 0);
-}
 
 int envInt(const char* name, int fallback) {
   const char* value = std::getenv(name);
@@ -267,7 +258,7 @@ TEST(Soak, EveryTransactionEndsOnceWithTheResultOfItsFault) {
   std::vector<Row> rows;
   for (const Row& row : kRows) {
     const std::string name = row.scenario;
-    if (!row.tls && !row.pending && name.find("stall") == std::string::npos && name.find("trickle") == std::string::npos &&
+    if (row.tls == Tls::Off && !row.pending && name.find("stall") == std::string::npos && name.find("trickle") == std::string::npos &&
         name.find("refuse") == std::string::npos) {
       rows.push_back(row);
     }

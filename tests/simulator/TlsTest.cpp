@@ -11,10 +11,18 @@
 
 using namespace simtest;
 
-TEST(SimTls, ClientsTrustingTheWrittenCaConnectByAddressAndNameOthersFail) {
+namespace {
+
+std::filesystem::path freshDirectory() {
   std::string pattern = (std::filesystem::temp_directory_path() / "kov-sim-certs-XXXXXX").string();
-  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-  const std::filesystem::path dir(pattern);
+  EXPECT_NE(mkdtemp(pattern.data()), nullptr);
+  return pattern;
+}
+
+}  // namespace
+
+TEST(SimTls, ClientsTrustingTheWrittenCaConnectByAddressAndNameOthersFail) {
+  const std::filesystem::path dir = freshDirectory();
   kovsim::SimConfig config = fastConfig();
   config.tls = true;
   config.certDir = (dir / "certs").string();  // created when missing
@@ -44,6 +52,27 @@ TEST(SimTls, ClientsTrustingTheWrittenCaConnectByAddressAndNameOthersFail) {
     const auto refused = untrusting.Post(kovsim::SimServer::kEndpointPath, request("Status", "T-tls"), "text/xml");
     EXPECT_FALSE(refused);
     EXPECT_EQ(refused.error(), httplib::Error::SSLServerVerification);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(SimTls, OldTlsServesOnlyTls10And11) {
+  const std::filesystem::path dir = freshDirectory();
+  kovsim::SimConfig config = fastConfig();
+  config.tls = true;
+  config.oldTls = true;
+  config.certDir = dir.string();
+  {
+    RunningSimulator sim(config);
+    for (const bool old : {true, false}) {
+      httplib::SSLClient client("127.0.0.1", sim.server().port());
+      client.enable_server_certificate_verification(false);  // the protocol alone is looked at
+      if (old) {
+        SSL_CTX_set_security_level(client.ssl_context(), 0);
+        SSL_CTX_set_max_proto_version(client.ssl_context(), TLS1_1_VERSION);
+      }
+      EXPECT_EQ(static_cast<bool>(client.Get("/_sim/stats")), old);
+    }
   }
   std::filesystem::remove_all(dir);
 }

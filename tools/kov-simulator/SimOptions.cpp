@@ -97,6 +97,8 @@ SimOptions parseOptions(const std::vector<std::string>& args) {
       if (needValue(value) && !parseListen(value, config.host, config.port)) {
         options.error = "--listen wants HOST:PORT, not \"" + value + "\"";
       }
+    } else if (arg == "--tls-old") {
+      config.oldTls = true;
     } else if (arg == "--tls-cert") {
       if (needValue(value) && !parseCertificateKind(value, config.certificate)) {
         options.error = "--tls-cert wants valid, unknown-ca, wrong-host or expired, not \"" + value + "\"";
@@ -149,8 +151,8 @@ SimOptions parseOptions(const std::vector<std::string>& args) {
   if (options.error.empty() && !options.help) {
     if (config.tls && config.certDir.empty()) {
       options.error = "--tls needs --cert-dir DIR";
-    } else if (!config.tls && config.certificate != SimCertificateKind::Valid) {
-      options.error = "--tls-cert needs --tls";
+    } else if (!config.tls && (config.certificate != SimCertificateKind::Valid || config.oldTls)) {
+      options.error = "--tls-cert and --tls-old need --tls";
     } else if (!config.allowRemote && !isLoopbackHost(config.host)) {
       options.error = "refusing to listen on " + config.host + ", which is not a loopback address (use --allow-remote)";
     }
@@ -177,6 +179,7 @@ std::string usageText() {
          "                      trusting ca.pem must refuse before it sends anything: unknown-ca\n"
          "                      (issued by another CA), wrong-host (for pay.example.com only),\n"
          "                      expired (since yesterday)\n"
+         "  --tls-old           with --tls, offer only TLS 1.0 and 1.1, which a client must refuse\n"
          "  --scenario NAME     scenario of every transaction (default approve)\n"
          "  --speed FACTOR      clock factor of the terminal's screens (default 1; 10 is ten times faster)\n"
          "  --tmo SECONDS       poll time-out sent in every screen answer as Tmo (default 30)\n"

@@ -15,6 +15,7 @@ struct SimConfig {
   bool tls = false;
   std::string certDir;            ///< where the test CA and the server certificate are written
   SimCertificateKind certificate = SimCertificateKind::Valid;  ///< the certificate served with tls
+  bool oldTls = false;            ///< with tls: only TLS 1.0 and 1.1, which clients must refuse
   SimScenario scenario;           ///< of every transaction that does not choose its own
   double speed = 1.0;             ///< clock factor of the terminal's screens
   int tmoSeconds = 30;            ///< the poll time-out sent in every screen answer

@@ -81,8 +81,16 @@ bool SimServer::start(std::string& error) {
     if (!_certificates) {
       return false;
     }
-    _http = std::make_unique<httplib::SSLServer>(_certificates->serverCertificate.c_str(),
-                                                 _certificates->serverKey.c_str());
+    auto tlsServer = std::make_unique<httplib::SSLServer>(_certificates->serverCertificate.c_str(),
+                                                          _certificates->serverKey.c_str());
+    if (_config.oldTls && tlsServer->is_valid()) {
+      SSL_CTX* context = tlsServer->ssl_context();
+      // Protocols that old are offered only at the lowest security level.
+      SSL_CTX_set_security_level(context, 0);
+      SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
+      SSL_CTX_set_max_proto_version(context, TLS1_1_VERSION);
+    }
+    _http = std::move(tlsServer);
   } else {
     _http = std::make_unique<httplib::Server>();
   }

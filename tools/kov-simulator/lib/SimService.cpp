@@ -77,8 +77,7 @@ SimReply SimService::handleTransaction(const SimRequest& request, std::unique_lo
   const auto known = _transactions.find(request.txnRef);
   if (known != _transactions.end()) {
     known->second.advance(now);
-    const SimFault fault = faultFor(known->second);
-    SimReply reply = isFailure(fault) ? failure(known->second, fault, lock) : answerFor(known->second, true, fault);
+    SimReply reply = answerAtOnce(known->second, lock);
     reply.summary = "repeated, " + reply.summary;
     return reply;
   }
@@ -100,8 +99,7 @@ SimReply SimService::handleTransaction(const SimRequest& request, std::unique_lo
                           ++_sequence};
   SimTransaction& txn =
       _transactions.try_emplace(request.txnRef, std::move(info), scenario, _config.speed, now).first->second;
-  const SimFault fault = faultFor(txn);
-  SimReply reply = isFailure(fault) ? failure(txn, fault, lock) : answerFor(txn, true, fault);
+  SimReply reply = answerAtOnce(txn, lock);
   std::string started = "started (" + scenarioName(scenario);
   if (unknownName) {
     started += ", unknown scenario " + quoted(request.merchantRef);
@@ -162,6 +160,11 @@ SimReply SimService::handleButton(const SimRequest& request, std::unique_lock<st
   reply.summary = (changed ? "pressed " : "ignored press of ") + request.buttonName + " " +
                   quoted(request.buttonValue) + ", " + reply.summary;
   return reply;
+}
+
+SimReply SimService::answerAtOnce(SimTransaction& txn, std::unique_lock<std::mutex>& lock) {
+  const SimFault fault = faultFor(txn);
+  return isFailure(fault) ? failure(txn, fault, lock) : answerFor(txn, true, fault);
 }
 
 SimFault SimService::faultFor(SimTransaction& txn) {

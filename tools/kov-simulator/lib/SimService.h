@@ -62,6 +62,9 @@ class SimService {
   SimReply handleButton(const SimRequest& request, std::unique_lock<std::mutex>& lock);
 
   SimTransaction* find(const SimRequest& request);
+  /// The answer to a transaction request: the transaction as it stands, or the fault that
+  /// meets the request.
+  SimReply answerAtOnce(SimTransaction& txn, std::unique_lock<std::mutex>& lock);
   /// The fault that meets the request arriving now for the transaction (None for most).
   static SimFault faultFor(SimTransaction& txn);
   /// The reply to a request that meets a failure fault; a stall waits here.

@@ -1,9 +1,9 @@
 #pragma once
-// One transaction of an engine of its own over the Qt transport, with everything it reported
-// recorded: screens, debug log, results.
+// One transaction of the engine over the Qt transport, with everything it reported recorded.
 #include <KOVModule/KOVTransactionResultDetails.h>
 #include <KOVModule/WqKOV.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -14,45 +14,39 @@ namespace kovrel {
 /// The merchant key of these tests; its characters need escaping in XML, JSON and URLs.
 inline constexpr const char* kTestKey = "k3y&<\"s%2F";
 
-struct Screen {
-  KOVState state;
-  std::string firstLine, secondLine;
-};
-
-/// A purchase of 12.50 AUD with the tests' key, at a station of its own named after txnRef.
-std::shared_ptr<KOVTransactionDetails> purchaseDetails(const std::string& txnRef, const std::string& merchantRef = "",
-                                                       bool skipSignature = true);
+/// Runs the Qt event loop until done() holds or the deadline passes; true if done() held.
+bool waitUntil(const std::function<bool()>& done, int deadlineMs);
+/// Runs the Qt event loop for a while, so a late request or a second result would show.
+void settle(int ms);
 
 class EngineRun {
  public:
-  /// An engine wired to the Qt transport and pointed at url (both endpoints).
-  explicit EngineRun(const std::string& url);
-  ~EngineRun();
+  /// Starts a purchase of 12.50 AUD with debug logging on, through WqKOV::get() over the Qt
+  /// transport, at url, on a station named after txnRef; the signature is answered for the host.
+  EngineRun(const std::string& url, const std::string& txnRef, const std::string& merchantRef,
+            const std::string& key = kTestKey);
 
-  /// Starts a purchase of 12.50 AUD with debug logging on.
-  void start(const std::string& txnRef = "T-1", const std::string& merchantRef = "", bool skipSignature = true);
-  /// Runs the event loop until the result came (bounded); true if it did.
-  bool waitForResult(int deadlineMs = 20000);
-  /// Runs the event loop a while longer, so a second result or a late request would show.
-  void settleAfterResult();
-
-  WqKOV& engine() { return *engine_; }
-  const std::vector<KOVTransactionResultDetails>& results() const { return results_; }
-  const std::vector<Screen>& screens() const { return screens_; }
-  const std::vector<std::pair<KOVTransactionLogEntryType, std::string>>& log() const { return log_; }
+  bool waitForResult(int deadlineMs);
+  const std::vector<KOVTransactionResultDetails>& results() const { return _record->results; }
+  /// Each screen as "LINE1|LINE2".
+  const std::vector<std::string>& screens() const { return _record->screens; }
+  const std::vector<std::pair<KOVTransactionLogEntryType, std::string>>& log() const { return _record->log; }
   /// Entries of one kind.
   std::vector<std::string> logOf(KOVTransactionLogEntryType type) const;
   /// Every text the host was handed: log entries, screen lines, the result's fields.
   std::string everythingReported() const;
 
  private:
-  std::unique_ptr<WqKOV> engine_;
-  std::vector<KOVTransactionResultDetails> results_;
-  std::vector<Screen> screens_;
-  std::vector<std::pair<KOVTransactionLogEntryType, std::string>> log_;
+  // Shared with the engine's handlers, which may outlive a failed test.
+  struct Record {
+    std::vector<KOVTransactionResultDetails> results;
+    std::vector<std::string> screens;
+    std::vector<std::pair<KOVTransactionLogEntryType, std::string>> log;
+  };
+  std::shared_ptr<Record> _record = std::make_shared<Record>();
 };
 
-/// Where the key appears in text, in any of the forms it could take; empty if nowhere.
-std::string findKey(const std::string& text, const std::string& key = kTestKey);
+/// True when text holds the key in any form: raw, escaped for XML, JSON or a URL, or cut short.
+bool holdsKey(const std::string& text);
 
 }  // namespace kovrel

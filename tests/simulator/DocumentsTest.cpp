@@ -1,11 +1,8 @@
-// The answers' exact texts, the options' reading of scenario names, the log masking and
-// the stats document.
+// The answers' exact texts and the log masking.
 #include <gtest/gtest.h>
 
 #include "SimDocuments.h"
 #include "SimLog.h"
-#include "SimScenario.h"
-#include "SimStats.h"
 
 using namespace kovsim;
 
@@ -17,7 +14,7 @@ TEST(SimDocuments, ScreenAndResultAnswersHaveTheirExactText) {
   screen.button2 = {"NO", false};
   screen.receipt = "R1";
   screen.receiptWidth = 24;
-  EXPECT_EQ(screenDocument(screen, 7),
+  EXPECT_EQ(screenDocument(screen, "7"),
             "<Scr><Complete>0</Complete><DL1>SIGNATURE OK?</DL1><DL2>A &amp; B</DL2><B1 en=\"1\">YES</B1>"
             "<B2 en=\"0\">NO</B2><Rcpt>R1</Rcpt><RcptW>24</RcptW><Tmo>7</Tmo></Scr>");
 
@@ -30,23 +27,6 @@ TEST(SimDocuments, ScreenAndResultAnswersHaveTheirExactText) {
             "<RC>p8</RC><RT>INVALID USER OR KEY</RT></Result></Scr>");
 }
 
-TEST(SimScenarioNames, NamesAndMerchantReferencesGiveTheScenario) {
-  for (const char* name : {"approve", "decline", "cancel", "signature", "drop", "stall", "http500", "garbage",
-                           "empty", "result-complete"}) {
-    const auto scenario = scenarioFromName(name);
-    ASSERT_TRUE(scenario) << name;
-    EXPECT_EQ(scenarioName(*scenario), name);
-  }
-  EXPECT_FALSE(scenarioFromName("Approve"));
-  bool unknown = true;
-  EXPECT_EQ(scenarioFromMerchantRef("sim:stall", unknown), SimScenario::Stall);
-  EXPECT_FALSE(unknown);
-  EXPECT_FALSE(scenarioFromMerchantRef("order 42", unknown));
-  EXPECT_FALSE(unknown);
-  EXPECT_FALSE(scenarioFromMerchantRef("sim:nope", unknown));
-  EXPECT_TRUE(unknown);
-}
-
 TEST(SimLog, KeyAttributesAndTheSecretAreMasked) {
   EXPECT_EQ(maskKey("<Scr action=\"doScrKOV\" user=\"merchant\" key=\"wrong-key\"><TxnRef>T</TxnRef></Scr>", "s3cret"),
             "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"......\"><TxnRef>T</TxnRef></Scr>");
@@ -54,18 +34,4 @@ TEST(SimLog, KeyAttributesAndTheSecretAreMasked) {
   EXPECT_EQ(maskKey("<Scr key=\"cut off", ""), "<Scr key=\"......\"");
   EXPECT_EQ(maskKey("said s3cret twice: s3cret", "s3cret"), "said ...... twice: ......");
   EXPECT_EQ(oneLine("a\r\nb\tc"), "a  b c");
-}
-
-TEST(SimStats, CountsPerTxnRefAndTypeAsJson) {
-  SimStats stats;
-  EXPECT_EQ(stats.toJson(), R"({"connections":0,"requests":0,"transactions":{}})");
-  stats.countConnection();
-  stats.countRequest("T1", "Purchase");
-  stats.countRequest("T1", "Status");
-  stats.countRequest("T1", "Status");
-  stats.countRequest("", "");
-  EXPECT_EQ(stats.count("T1", "Status"), 2u);
-  EXPECT_EQ(stats.count("T2", "Status"), 0u);
-  EXPECT_EQ(stats.toJson(),
-            R"({"connections":1,"requests":4,"transactions":{"T1":{"Purchase":1,"Status":2,"UI":0}}})");
 }

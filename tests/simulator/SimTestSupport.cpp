@@ -2,78 +2,33 @@
 
 #include <gtest/gtest.h>
 
-#include <KOVModule/WqXMLDocument.h>
-#include <KOVModule/WqXMLNode.h>
-
-#include "SimXml.h"
-
 namespace simtest {
-namespace {
 
-std::shared_ptr<WqXMLDocument> skeleton(const std::string& txnRef, const std::string& user, const std::string& key) {
-  auto document = WqXMLDocument::documentWithRootNode("Scr");
-  auto root = document->getRootNode();
-  root->addAttribute("action", "doScrKOV");
-  root->addAttribute("user", user);
-  root->addAttribute("key", key);
-  root->addChildNode("TxnRef", txnRef);
-  return document;
+std::string request(const std::string& txnType, const std::string& txnRef, const std::string& station,
+                    const std::string& more, const std::string& key) {
+  return "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"" + key + "\"><TxnRef>" + txnRef + "</TxnRef><Station>" +
+         station + "</Station><TxnType>" + txnType + "</TxnType>" + more + "</Scr>";
 }
 
-}  // namespace
-
-std::string transactionRequest(const std::string& txnRef, const std::string& station, const std::string& merchantRef,
-                               const std::string& txnType, const std::string& user, const std::string& key) {
-  auto document = skeleton(txnRef, user, key);
-  auto root = document->getRootNode();
-  root->addChildNode("Station", station);
-  root->addChildNode("Amount", std::string("12.50"));
-  root->addChildNode("Cur", std::string("AUD"));
-  root->addChildNode("TxnType", txnType);
-  root->addChildNode("DeviceId", std::nullopt);
-  root->addChildNode("PosName", std::string("Till"));
-  root->addChildNode("PosVersion", std::nullopt);
-  root->addChildNode("VendorId", std::nullopt);
-  root->addChildNode("MRef", merchantRef);
-  return document->toString();
+std::string transactionRequest(const std::string& txnRef, const std::string& merchantRef) {
+  return request("Purchase", txnRef, "ST1", "<Amount>12.50</Amount><Cur>AUD</Cur><MRef>" + merchantRef + "</MRef>");
 }
 
-std::string statusRequest(const std::string& txnRef, const std::string& station, const std::string& user,
-                          const std::string& key) {
-  auto document = skeleton(txnRef, user, key);
-  auto root = document->getRootNode();
-  root->addChildNode("Station", station);
-  root->addChildNode("TxnType", std::string("Status"));
-  return document->toString();
+std::string buttonRequest(const std::string& txnRef, const std::string& name) {
+  return request("UI", txnRef, "ST1", "<UiType>Bn</UiType><Name>" + name + "</Name><Val>" + name + "</Val>");
 }
 
-std::string buttonRequest(const std::string& txnRef, const std::string& name, const std::string& value,
-                          const std::string& station) {
-  auto document = skeleton(txnRef, "merchant", "s3cret");
-  auto root = document->getRootNode();
-  root->addChildNode("Station", station);
-  root->addChildNode("TxnType", std::string("UI"));
-  root->addChildNode("UiType", std::string("Bn"));
-  root->addChildNode("Name", name);
-  root->addChildNode("Val", value);
-  return document->toString();
-}
-
-NSStringDictionary parse(const std::string& body) {
-  NSStringDictionary dict;
-  if (!kovsim::parseXml(body, dict)) {
-    dict.clear();
+kovsim::SimKeys parse(const std::string& body) {
+  kovsim::SimKeys keys;
+  if (!kovsim::parseXml(body, keys)) {
+    keys.clear();
   }
-  return dict;
+  return keys;
 }
 
-std::string at(const NSStringDictionary& dict, const std::string& key) {
-  const auto found = dict.find(key);
-  return found == dict.end() ? "<absent>" : found->second;
-}
-
-bool isComplete(const NSStringDictionary& dict) {
-  return at(dict, "Scr/Complete") == "1" || at(dict, "Scr/Result/Complete") == "1";
+std::string at(const kovsim::SimKeys& keys, const std::string& key) {
+  const auto found = keys.find(key);
+  return found == keys.end() ? "<absent>" : found->second;
 }
 
 kovsim::SimConfig fastConfig() {
@@ -110,10 +65,7 @@ std::unique_ptr<httplib::Client> RunningSimulator::client() const {
 
 std::optional<httplib::Response> RunningSimulator::post(httplib::Client& client, const std::string& body) const {
   httplib::Result result = client.Post(kovsim::SimServer::kEndpointPath, body, "text/xml");
-  if (!result) {
-    return std::nullopt;
-  }
-  return *result;
+  return result ? std::optional<httplib::Response>(*result) : std::nullopt;
 }
 
 std::optional<httplib::Response> RunningSimulator::post(const std::string& body) {
@@ -123,23 +75,19 @@ std::optional<httplib::Response> RunningSimulator::post(const std::string& body)
   return post(*_client, body);
 }
 
-NSStringDictionary RunningSimulator::pollToEnd(const std::string& txnRef, std::vector<std::string>* screens,
-                                               int maxPolls) {
-  for (int i = 0; i < maxPolls; ++i) {
-    const auto answer = post(statusRequest(txnRef));
-    if (!answer) {
-      ADD_FAILURE() << "status request without answer";
-      return {};
-    }
-    NSStringDictionary dict = parse(answer->body);
-    if (isComplete(dict)) {
-      return dict;
-    }
-    if (screens && (screens->empty() || screens->back() != at(dict, "Scr/DL1"))) {
-      screens->push_back(at(dict, "Scr/DL1"));
+kovsim::SimKeys RunningSimulator::status(const std::string& txnRef, const std::string& station) {
+  const auto answer = post(request("Status", txnRef, station));
+  return answer ? parse(answer->body) : kovsim::SimKeys{};
+}
+
+kovsim::SimKeys RunningSimulator::pollToEnd(const std::string& txnRef) {
+  for (int i = 0; i < 50; ++i) {
+    const kovsim::SimKeys keys = status(txnRef);
+    if (at(keys, "Scr/Complete") == "1" || at(keys, "Scr/Result/Complete") == "1") {
+      return keys;
     }
   }
-  ADD_FAILURE() << "no final result after " << maxPolls << " polls";
+  ADD_FAILURE() << "no final result after 50 polls";
   return {};
 }
 

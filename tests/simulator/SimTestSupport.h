@@ -7,26 +7,21 @@
 
 #include <httplib.h>
 
-#include <KOVModule/NSStringDictionary.h>
-
 #include "SimServer.h"
+#include "SimXml.h"
 
 namespace simtest {
 
-/// The request documents as the client library writes them.
-std::string transactionRequest(const std::string& txnRef, const std::string& station = "ST1",
-                               const std::string& merchantRef = "", const std::string& txnType = "Purchase",
-                               const std::string& user = "merchant", const std::string& key = "s3cret");
-std::string statusRequest(const std::string& txnRef, const std::string& station = "ST1",
-                          const std::string& user = "merchant", const std::string& key = "s3cret");
-std::string buttonRequest(const std::string& txnRef, const std::string& name, const std::string& value,
-                          const std::string& station = "ST1");
+/// A request document as the client writes it, with more elements after TxnType.
+std::string request(const std::string& txnType, const std::string& txnRef, const std::string& station = "ST1",
+                    const std::string& more = "", const std::string& key = "s3cret");
+std::string transactionRequest(const std::string& txnRef, const std::string& merchantRef = "");
+std::string buttonRequest(const std::string& txnRef, const std::string& name);
 
-/// The answer's path dictionary (empty when the body is not XML).
-NSStringDictionary parse(const std::string& body);
+/// The answer's keys (none when the body is not XML).
+kovsim::SimKeys parse(const std::string& body);
 /// The value under key, or "<absent>".
-std::string at(const NSStringDictionary& dict, const std::string& key);
-bool isComplete(const NSStringDictionary& dict);
+std::string at(const kovsim::SimKeys& keys, const std::string& key);
 
 /// A configuration for fast tests: loopback, a port the system picks, a quick clock.
 kovsim::SimConfig fastConfig();
@@ -38,18 +33,16 @@ class RunningSimulator {
   ~RunningSimulator();
 
   kovsim::SimServer& server() { return *_server; }
-  int port() const { return _server->port(); }
   /// A new plain-http client for the server (keep-alive on).
   std::unique_ptr<httplib::Client> client() const;
-  /// Posts a document to the endpoint; nullopt when no answer came.
+  /// Posts a document on the given client (or one kept for these calls); nullopt when no
+  /// answer came.
   std::optional<httplib::Response> post(httplib::Client& client, const std::string& body) const;
   std::optional<httplib::Response> post(const std::string& body);
-
-  /// Polls the status until the answer is complete (at most maxPolls polls); the first
-  /// lines of every unfinished screen seen go to screens.
-  NSStringDictionary pollToEnd(const std::string& txnRef, std::vector<std::string>* screens = nullptr,
-                               int maxPolls = 50);
-
+  /// The keys of the answer to a status request (none when no answer came).
+  kovsim::SimKeys status(const std::string& txnRef, const std::string& station = "ST1");
+  /// Polls until the answer is complete.
+  kovsim::SimKeys pollToEnd(const std::string& txnRef);
   std::vector<std::string> logLines();
 
  private:

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdlib>
+#include <map>
 #include <sstream>
 
 #include "SimServer.h"
@@ -44,6 +45,19 @@ std::set<std::string> parseList(const std::string& text) {
   return items;
 }
 
+bool parseCertificateKind(const std::string& text, SimCertificateKind& kind) {
+  static const std::map<std::string, SimCertificateKind> kinds{{"valid", SimCertificateKind::Valid},
+                                                               {"unknown-ca", SimCertificateKind::UnknownCa},
+                                                               {"wrong-host", SimCertificateKind::WrongHost},
+                                                               {"expired", SimCertificateKind::Expired}};
+  const auto found = kinds.find(text);
+  if (found == kinds.end()) {
+    return false;
+  }
+  kind = found->second;
+  return true;
+}
+
 // HOST:PORT, where HOST may be a bracketed IPv6 address.
 bool parseListen(const std::string& text, std::string& host, int& port) {
   const std::size_t colon = text.rfind(':');
@@ -82,6 +96,12 @@ SimOptions parseOptions(const std::vector<std::string>& args) {
     } else if (arg == "--listen") {
       if (needValue(value) && !parseListen(value, config.host, config.port)) {
         options.error = "--listen wants HOST:PORT, not \"" + value + "\"";
+      }
+    } else if (arg == "--tls-old") {
+      config.oldTls = true;
+    } else if (arg == "--tls-cert") {
+      if (needValue(value) && !parseCertificateKind(value, config.certificate)) {
+        options.error = "--tls-cert wants valid, unknown-ca, wrong-host or expired, not \"" + value + "\"";
       }
     } else if (arg == "--cert-dir") {
       if (needValue(value)) {
@@ -131,6 +151,8 @@ SimOptions parseOptions(const std::vector<std::string>& args) {
   if (options.error.empty() && !options.help) {
     if (config.tls && config.certDir.empty()) {
       options.error = "--tls needs --cert-dir DIR";
+    } else if (!config.tls && (config.certificate != SimCertificateKind::Valid || config.oldTls)) {
+      options.error = "--tls-cert and --tls-old need --tls";
     } else if (!config.allowRemote && !isLoopbackHost(config.host)) {
       options.error = "refusing to listen on " + config.host + ", which is not a loopback address (use --allow-remote)";
     }
@@ -140,7 +162,8 @@ SimOptions parseOptions(const std::vector<std::string>& args) {
 
 std::string usageText() {
   return "Usage: kov-simulator [options]\n"
-         "A payment service with simulated terminals for a developer's own machine.\n"
+         "A payment service with simulated terminals for a developer's own machine, and the\n"
+         "faults of a failing service for testing a client against them.\n"
          "It answers POSTs on /wqmi3/pos.aspx, and GET /_sim/stats with JSON counts: the TCP\n"
          "connections accepted since start and the requests per TxnRef and TxnType.\n"
          "On start it prints one line: kov-simulator listening on URL. It logs a line per\n"
@@ -152,6 +175,11 @@ std::string usageText() {
          "  --tls               serve https; writes a fresh test CA and server certificate\n"
          "  --cert-dir DIR      where --tls writes ca.pem (the CA to trust), server.pem and\n"
          "                      server-key.pem (for 127.0.0.1 and localhost)\n"
+         "  --tls-cert KIND     the certificate --tls serves: valid (default), or one that a client\n"
+         "                      trusting ca.pem must refuse before it sends anything: unknown-ca\n"
+         "                      (issued by another CA), wrong-host (for pay.example.com only),\n"
+         "                      expired (since yesterday)\n"
+         "  --tls-old           with --tls, offer only TLS 1.0 and 1.1, which a client must refuse\n"
          "  --scenario NAME     scenario of every transaction (default approve)\n"
          "  --speed FACTOR      clock factor of the terminal's screens (default 1; 10 is ten times faster)\n"
          "  --tmo SECONDS       poll time-out sent in every screen answer as Tmo (default 30)\n"
@@ -167,7 +195,7 @@ std::string usageText() {
          "Transaction and button requests are answered at once.\n"
          "\n"
          "A transaction whose MRef is \"sim:NAME\" runs scenario NAME instead.\n"
-         "Scenarios:\n"
+         "Scenarios of the terminal:\n"
          "  approve          PRESENT/INSERT CARD (B1 CANCEL), SELECT ACCOUNT (CHQ/SAV), ENTER PIN\n"
          "                   (B1 CANCEL), PROCESSING, then approved (RC 00). Screens move on with\n"
          "                   the clock (card 2 s, account 1.5 s, PIN 1.5 s, processing 1 s at speed 1);\n"
@@ -176,15 +204,43 @@ std::string usageText() {
          "  cancel           cancelled on the terminal while it asks for the card (RC TC)\n"
          "  signature        after processing, SIGNATURE OK? with a receipt and YES/NO; it waits\n"
          "                   for a press: YES approves, NO declines (RC S2)\n"
-         "  drop             the transaction request starts the transaction, then every request of\n"
-         "                   it, the first one included, has its connection closed without answer\n"
-         "  stall            the transaction request is answered at once (so the client learns the\n"
-         "                   Tmo); every status request is held Tmo + 2 s, past the client's time-out\n"
-         "  http500          every answer has HTTP status 500, its body the usual screen or result\n"
-         "  garbage          every screen answer is a 200 whose body is not XML; the final result\n"
-         "                   is a valid document, so a client still ends\n"
-         "  empty            every screen answer is a 200 with an empty body; the final result as above\n"
-         "  result-complete  the final answer has Result/Complete 1 and no Complete at the root\n"
+         "  result-complete  approve, with Result/Complete 1 and no Complete at the root at the end\n"
+         "\n"
+         "Fault scenarios, NAME[-first][-N], play approve with a fault. The fault meets the\n"
+         "transaction's requests from the first status poll on (the transaction request gets the\n"
+         "first screen, so the client knows the Tmo); with -first from the transaction request on.\n"
+         "It meets every request from there; with -N, N requests in a row meet it and the next one\n"
+         "is served, over and over (a client that gives up at its ninth failure in a row ends\n"
+         "with \"-8\" approved and with \"-9\" timed out). Requests are counted as they arrive:\n"
+         "transaction, status and button requests alike; a button request that meets a failure\n"
+         "is lost with its press.\n"
+         "Failures (the client gets no usable answer):\n"
+         "  close            the connection is closed without an answer\n"
+         "  reset            the connection is reset (RST) without an answer\n"
+         "  reset-body       a chunked answer, reset after half its body\n"
+         "  cut              half of an answer's Content-Length, a pause of 200 ms, then a reset\n"
+         "  stall            no answer until 2 s past the client's time-out (the Tmo, or 30 s\n"
+         "                   while the client has had no screen)\n"
+         "  trickle          the answer in ten pieces over twice the client's time-out\n"
+         "  refuse           the connection is closed and the simulator stops listening for good:\n"
+         "                   every later connection, of any transaction, is refused (no -N)\n"
+         "  http404          HTTP 404 with an empty body\n"
+         "  http502          HTTP 502 with a gateway's HTML page\n"
+         "  oversize         a chunked 200 with a 2 MiB screen, over a client's 1 MiB cap\n"
+         "  drop             the older name of close-first\n"
+         "Broken answers (read as answers; they stand in for screens, while the final result is\n"
+         "always sent intact, since nothing else could end the transaction):\n"
+         "  http500          HTTP 500 with the usual screen or result (the final one too)\n"
+         "  garbage          a body that is not XML\n"
+         "  truncated        a screen that breaks off in its second line: TRUNCATED / ANSWER CU\n"
+         "  empty            an empty body\n"
+         "  bad-utf8         a first line BAD, then bytes that are not UTF-8\n"
+         "  deep             a first line DEEP, then elements nested 100,000 deep\n"
+         "  doctype          a document type with nested entities (10^9 \"lol\" when expanded) and\n"
+         "                   an external one naming /etc/passwd\n"
+         "  odd-tmo          the usual screens, with Tmo 0, -5, 99999999999 and soon in turn\n"
+         "After their fault, bad-utf8, deep and doctype end the transaction as declined (RC 51): a\n"
+         "client that reads past the fault ends with the wrong result.\n"
          "\n"
          "Service errors (a complete answer with AP 0 and the response code RC):\n"
          "  p8 wrong user or key, p7 unknown TxnType, p9 unknown or missing station,\n"

@@ -57,20 +57,27 @@ bool setRandomSerial(X509* cert) {
   return done;
 }
 
-// A certificate for key, named commonName, signed by signer (itself when issuer is null).
-Cert newCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKEY* signer) {
+// What a certificate says beyond its key and issuer.
+struct Shape {
+  const char* commonName;
+  const char* altNames;  // nullptr: a CA
+  long notBefore = -3600;
+  long notAfter = kValiditySeconds;
+};
+
+// A certificate for key, signed by signer (itself when issuer is null).
+Cert newCertificate(EVP_PKEY* key, const Shape& shape, X509* issuer, EVP_PKEY* signer) {
   Cert cert(X509_new());
   if (!cert || X509_set_version(cert.get(), 2) != 1 || !setRandomSerial(cert.get()) ||
-      !X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600) ||
-      !X509_gmtime_adj(X509_getm_notAfter(cert.get()), kValiditySeconds) ||
-      X509_set_pubkey(cert.get(), key) != 1) {
+      !X509_gmtime_adj(X509_getm_notBefore(cert.get()), shape.notBefore) ||
+      !X509_gmtime_adj(X509_getm_notAfter(cert.get()), shape.notAfter) || X509_set_pubkey(cert.get(), key) != 1) {
     return nullptr;
   }
   X509_NAME* name = X509_get_subject_name(cert.get());
   if (X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("KOV Simulator"),
                                  -1, -1, 0) != 1 ||
-      X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(commonName), -1,
-                                 -1, 0) != 1) {
+      X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>(shape.commonName),
+                                 -1, -1, 0) != 1) {
     return nullptr;
   }
   X509* issuerCert = issuer ? issuer : cert.get();
@@ -78,12 +85,12 @@ Cert newCertificate(EVP_PKEY* key, const char* commonName, X509* issuer, EVP_PKE
     return nullptr;
   }
   bool extensionsDone = addExtension(cert.get(), issuerCert, NID_subject_key_identifier, "hash");
-  if (issuer) {
+  if (shape.altNames) {
     extensionsDone = extensionsDone && addExtension(cert.get(), issuerCert, NID_authority_key_identifier, "keyid:always") &&
                      addExtension(cert.get(), issuerCert, NID_basic_constraints, "critical,CA:FALSE") &&
                      addExtension(cert.get(), issuerCert, NID_key_usage, "critical,digitalSignature,keyEncipherment") &&
                      addExtension(cert.get(), issuerCert, NID_ext_key_usage, "serverAuth") &&
-                     addExtension(cert.get(), issuerCert, NID_subject_alt_name, "IP:127.0.0.1,DNS:localhost");
+                     addExtension(cert.get(), issuerCert, NID_subject_alt_name, shape.altNames);
   } else {
     extensionsDone = extensionsDone && addExtension(cert.get(), issuerCert, NID_basic_constraints, "critical,CA:TRUE") &&
                      addExtension(cert.get(), issuerCert, NID_key_usage, "critical,keyCertSign,cRLSign");
@@ -121,21 +128,35 @@ bool writeKey(const std::string& path, EVP_PKEY* key) {
 
 }  // namespace
 
-std::optional<SimCertificateFiles> writeTestCertificates(const std::string& dir, std::string& error) {
+std::optional<SimCertificateFiles> writeTestCertificates(const std::string& dir, SimCertificateKind kind,
+                                                         std::string& error) {
   std::error_code fsError;
   std::filesystem::create_directories(dir, fsError);
   if (fsError) {
     error = "cannot create " + dir + ": " + fsError.message();
     return std::nullopt;
   }
+  const Shape caShape{"KOV Simulator Test CA", nullptr};
+  Shape serverShape{"localhost", "IP:127.0.0.1,DNS:localhost"};
+  if (kind == SimCertificateKind::WrongHost) {
+    serverShape = {"pay.example.com", "DNS:pay.example.com"};
+  } else if (kind == SimCertificateKind::Expired) {
+    serverShape.notBefore = -2 * 86400;
+    serverShape.notAfter = -86400;
+  }
   Key caKey = newKey();
+  Key otherCaKey = newKey();
   Key serverKey = newKey();
-  if (!caKey || !serverKey) {
+  if (!caKey || !otherCaKey || !serverKey) {
     error = "cannot generate keys";
     return std::nullopt;
   }
-  Cert ca = newCertificate(caKey.get(), "KOV Simulator Test CA", nullptr, caKey.get());
-  Cert server = ca ? newCertificate(serverKey.get(), "localhost", ca.get(), caKey.get()) : nullptr;
+  Cert ca = newCertificate(caKey.get(), caShape, nullptr, caKey.get());
+  Cert otherCa = newCertificate(otherCaKey.get(), {"KOV Simulator Unknown CA", nullptr}, nullptr, otherCaKey.get());
+  const bool unknown = kind == SimCertificateKind::UnknownCa;
+  X509* issuer = unknown ? otherCa.get() : ca.get();
+  Cert server = issuer ? newCertificate(serverKey.get(), serverShape, issuer, unknown ? otherCaKey.get() : caKey.get())
+                       : nullptr;
   if (!ca || !server) {
     error = "cannot build the certificates";
     return std::nullopt;

@@ -2,6 +2,7 @@
 #include <set>
 #include <string>
 
+#include "SimCertificates.h"
 #include "SimScenario.h"
 
 namespace kovsim {
@@ -13,7 +14,9 @@ struct SimConfig {
   bool allowRemote = false;       ///< listening on an address other than loopback
   bool tls = false;
   std::string certDir;            ///< where the test CA and the server certificate are written
-  SimScenario scenario = SimScenario::Approve;
+  SimCertificateKind certificate = SimCertificateKind::Valid;  ///< the certificate served with tls
+  bool oldTls = false;            ///< with tls: only TLS 1.0 and 1.1, which clients must refuse
+  SimScenario scenario;           ///< of every transaction that does not choose its own
   double speed = 1.0;             ///< clock factor of the terminal's screens
   int tmoSeconds = 30;            ///< the poll time-out sent in every screen answer
   int holdMs = -1;                ///< longest hold of a status request; below 0: 90 % of the Tmo
@@ -24,8 +27,6 @@ struct SimConfig {
 
   /// The hold limit in milliseconds that applies.
   int effectiveHoldMs() const { return holdMs >= 0 ? holdMs : tmoSeconds * 900; }
-  /// How long a stalled status answer is held: past the client's time-out of Tmo seconds.
-  int stallMs() const { return tmoSeconds * 1000 + 2000; }
 };
 
 }  // namespace kovsim

@@ -1,5 +1,8 @@
 #include "SimDocuments.h"
 
+#include <algorithm>
+#include <array>
+
 #include <KOVModule/WqXMLDocument.h>
 #include <KOVModule/WqXMLNode.h>
 
@@ -22,7 +25,7 @@ SimResult serviceError(const std::string& responseCode, const std::string& respo
   return result;
 }
 
-std::string screenDocument(const SimScreen& screen, int tmoSeconds) {
+std::string screenDocument(const SimScreen& screen, const std::string& tmo) {
   auto document = WqXMLDocument::documentWithRootNode("Scr");
   auto root = document->getRootNode();
   root->addChildNode("Complete", std::string("0"));
@@ -34,7 +37,7 @@ std::string screenDocument(const SimScreen& screen, int tmoSeconds) {
     root->addChildNode("Rcpt", screen.receipt);
     root->addChildNode("RcptW", std::to_string(screen.receiptWidth));
   }
-  root->addChildNode("Tmo", std::to_string(tmoSeconds));
+  root->addChildNode("Tmo", tmo);
   return document->toString();
 }
 
@@ -57,6 +60,67 @@ std::string resultDocument(const SimResult& result, SimCompleteForm form) {
   return document->toString();
 }
 
-std::string garbageBody() { return "<<<Scr not xml & never closed"; }
+std::string brokenBody(SimFault fault) {
+  // What a client must never take: an end with a declined result.
+  const std::string declinedEnd = "<Complete>1</Complete><Result><AP>0</AP><RC>51</RC><RT>DECLINED</RT></Result></Scr>";
+  switch (fault) {
+    case SimFault::Garbage: return "<<<Scr not xml & never closed";
+    case SimFault::Truncated: return "<Scr><Complete>0</Complete><DL1>TRUNCATED</DL1><DL2>ANSWER CU";
+    case SimFault::BadUtf8: return "<Scr><DL1>BAD\xff\xfe UTF-8</DL1><DL2>AFTER THE FAULT</DL2>" + declinedEnd;
+    case SimFault::Deep: {
+      constexpr int kDepth = 100000;
+      std::string body = "<Scr><DL1>DEEP</DL1>";
+      body.reserve(body.size() + kDepth * 7 + declinedEnd.size() + 32);
+      for (int i = 0; i < kDepth; ++i) {
+        body += "<a>";
+      }
+      for (int i = 0; i < kDepth; ++i) {
+        body += "</a>";
+      }
+      return body + "<DL2>AFTER THE FAULT</DL2>" + declinedEnd;
+    }
+    case SimFault::Doctype: {
+      // Nine levels of ten make 10^9 "lol"s when expanded; the external entity names a
+      // file every such machine has.
+      std::string body = "<?xml version=\"1.0\"?>\n<!DOCTYPE Scr [\n<!ENTITY lol0 \"lol\">\n";
+      for (int level = 1; level <= 9; ++level) {
+        body += "<!ENTITY lol" + std::to_string(level) + " \"";
+        for (int i = 0; i < 10; ++i) {
+          body += "&lol" + std::to_string(level - 1) + ";";
+        }
+        body += "\">\n";
+      }
+      return body + "<!ENTITY file SYSTEM \"file:///etc/passwd\">\n]>\n<Scr><DL1>&lol9;</DL1><DL2>&file;</DL2>" +
+             declinedEnd;
+    }
+    default: return "";
+  }
+}
+
+std::string oddTimeOut(std::uint64_t screenVersion) {
+  static const std::array<const char*, 4> kOdd{"0", "-5", "99999999999", "soon"};
+  return kOdd[screenVersion % kOdd.size()];
+}
+
+std::string_view oversizePiece(std::size_t offset) {
+  static const std::string head = "<Scr><Complete>0</Complete><DL1>";
+  static const std::string tail = "</DL1><DL2>OVERSIZE</DL2></Scr>";
+  static const std::string filler(64 * 1024, 'X');
+  constexpr std::size_t kFillerBytes = 2 * 1024 * 1024;
+  if (offset < head.size()) {
+    return std::string_view(head).substr(offset);
+  }
+  offset -= head.size();
+  if (offset < kFillerBytes) {
+    return std::string_view(filler).substr(0, std::min(filler.size(), kFillerBytes - offset));
+  }
+  offset -= kFillerBytes;
+  return offset < tail.size() ? std::string_view(tail).substr(offset) : std::string_view();
+}
+
+std::string gatewayPage() {
+  return "<html><head><title>502 Bad Gateway</title></head><body><h1>Bad Gateway</h1>"
+         "<p>The upstream server did not answer.</p></body></html>";
+}
 
 }  // namespace kovsim

@@ -1,6 +1,9 @@
 #pragma once
+#include <cstdint>
 #include <string>
+#include <string_view>
 
+#include "SimScenario.h"
 #include "SimScreen.h"
 
 namespace kovsim {
@@ -14,13 +17,27 @@ enum class SimCompleteForm {
 /// The final result for a request the service refuses (response code and its text).
 SimResult serviceError(const std::string& responseCode, const std::string& responseText);
 
-/// The answer that shows a running transaction's screen, with the poll time-out in seconds.
-std::string screenDocument(const SimScreen& screen, int tmoSeconds);
+/// The answer that shows a running transaction's screen, with the poll time-out (whole
+/// seconds, or whatever text a fault puts there).
+std::string screenDocument(const SimScreen& screen, const std::string& tmo);
+
+/// The poll time-out the OddTmo fault sends with the screen of the given version: 0, -5,
+/// 99999999999 and "soon" in turn.
+std::string oddTimeOut(std::uint64_t screenVersion);
 
 /// The answer that ends a transaction.
 std::string resultDocument(const SimResult& result, SimCompleteForm form);
 
-/// The body of the "garbage" scenario: text that no XML parser accepts.
-std::string garbageBody();
+/// The body a broken-answer fault sends instead of a screen (Garbage, Truncated, Empty,
+/// BadUtf8, Deep, Doctype). Past their fault, the documents that could be read on end the
+/// transaction as declined, so a client that reads beyond the fault ends with the wrong result.
+std::string brokenBody(SimFault fault);
+
+/// The Oversize fault's screen, whose first line is 2 MiB of "X": the piece (at most 64 KiB)
+/// that starts at offset, empty past its end. Sent piece by piece, it is never held whole.
+std::string_view oversizePiece(std::size_t offset);
+
+/// The HTML page of a gateway that got no answer from the service (the Http502 fault).
+std::string gatewayPage();
 
 }  // namespace kovsim

@@ -5,12 +5,12 @@
 namespace kovsim {
 namespace {
 
-std::string valueOf(const NSStringDictionary& dict, const std::string& key) {
+std::string valueOf(const SimKeys& dict, const std::string& key) {
   const auto found = dict.find(key);
   return found == dict.end() ? std::string() : found->second;
 }
 
-bool hasScrRoot(const NSStringDictionary& dict) {
+bool hasScrRoot(const SimKeys& dict) {
   for (const auto& [key, value] : dict) {
     if (key == "Scr" || key.rfind("Scr/", 0) == 0) {
       return true;
@@ -22,7 +22,7 @@ bool hasScrRoot(const NSStringDictionary& dict) {
 }  // namespace
 
 std::optional<SimRequest> parseRequest(std::string_view body) {
-  NSStringDictionary dict;
+  SimKeys dict;
   if (!parseXml(body, dict) || !hasScrRoot(dict)) {
     return std::nullopt;
   }

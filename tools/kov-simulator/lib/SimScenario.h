@@ -1,31 +1,76 @@
 #pragma once
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace kovsim {
 
-/// How the simulated terminal and service behave for one transaction.
-enum class SimScenario {
+/// What the simulated terminal does in one transaction.
+enum class SimTerminal {
   Approve,         ///< card, account, PIN, processing, approved
   Decline,         ///< the same screens, then declined by the issuer
   Cancel,          ///< the cardholder cancels on the terminal while it asks for the card
   Signature,       ///< after processing, a signature check answered with YES or NO
-  Drop,            ///< every request of the transaction has its connection closed unanswered
-  Stall,           ///< every status answer is held past the client's time-out
-  Http500,         ///< every answer is sent with HTTP status 500, its body unchanged
-  Garbage,         ///< every screen answer is a 200 whose body is not XML
-  Empty,           ///< every screen answer is a 200 with an empty body
-  ResultComplete,  ///< the final answer marks completion under Result instead of the root
+  ResultComplete,  ///< approved; the final answer marks completion under Result instead of the root
 };
 
-/// The scenario's name as written on the command line and in "sim:NAME".
-std::string_view scenarioName(SimScenario scenario);
+/// A fault the simulated service plays on purpose.
+enum class SimFault {
+  None,
+  // The client gets no usable answer: a URL-layer failure.
+  Close,      ///< the connection is closed without an answer
+  Reset,      ///< the connection is reset (RST) without an answer
+  ResetBody,  ///< a chunked answer reset in the middle of its body
+  Cut,        ///< an answer cut short of its Content-Length, then reset
+  Stall,      ///< no answer until 2 s past the client's time-out
+  Trickle,    ///< the answer in ten pieces spread over twice the client's time-out
+  Refuse,     ///< the connection is closed and the simulator stops listening for good
+  Http404,    ///< HTTP 404 with an empty body
+  Http502,    ///< HTTP 502 with a gateway's HTML page
+  Oversize,   ///< a chunked screen answer of 2 MiB, over the client's 1 MiB cap
+  // Broken answers: the client reads them as answers.
+  Http500,    ///< HTTP 500 with the usual screen or result
+  Garbage,    ///< a body that is not XML
+  Truncated,  ///< a screen document that breaks off in the middle of a line
+  Empty,      ///< an empty body
+  BadUtf8,    ///< a screen whose first line holds bytes that are not UTF-8
+  Deep,       ///< a screen nested 100,000 elements deep after its first line
+  Doctype,    ///< a document type declaring nested entities and an external file
+  OddTmo,     ///< the usual screens with poll time-outs of 0, -5, 99999999999 and "soon"
+};
+
+/// How one transaction plays: its terminal, and a fault that meets some of its requests.
+/// The requests of a transaction are numbered as they arrive: 0 is the transaction request,
+/// then every status and button request.
+struct SimScenario {
+  SimTerminal terminal = SimTerminal::Approve;
+  SimFault fault = SimFault::None;
+  bool fromFirstRequest = false;  ///< the fault starts at request 0; otherwise at request 1
+  int run = 0;                    ///< faulted requests in a row before one is served; 0: all
+
+  /// True when request number n meets the fault.
+  bool hits(std::uint64_t n) const;
+  bool operator==(const SimScenario&) const = default;
+};
+
+/// The longest run a name may give.
+inline constexpr int kMaxFaultRun = 1000;
+
+/// True for the faults that leave the client without a usable answer.
+bool isFailure(SimFault fault);
+
+/// The fault's name ("reset-body"); "none" for SimFault::None.
+std::string_view faultName(SimFault fault);
+
+/// The scenario's name as written on the command line and in "sim:NAME": a terminal name
+/// ("approve"), or a fault name with its suffixes ("reset", "close-first", "reset-8").
+std::string scenarioName(const SimScenario& scenario);
 
 /// The scenario of a name; nullopt for a name that is none of them.
 std::optional<SimScenario> scenarioFromName(std::string_view name);
 
-/// All names, separated by ", " (for usage and error texts).
+/// The names for usage and error texts.
 std::string scenarioNames();
 
 /// The scenario a transaction request asks for through its merchant reference

@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include "SimDocuments.h"
 #include "SimLog.h"
 #include "SimSockets.h"
 
@@ -29,6 +30,9 @@ class CountingThreadPool : public httplib::TaskQueue {
 constexpr std::size_t kKeepAliveMaxCount = 100000;
 constexpr time_t kKeepAliveSeconds = 30;
 constexpr std::size_t kMaxRequestBytes = 64 * 1024;
+// A cut answer stops this long before its reset, so what was sent surely reached the client.
+constexpr int kCutPauseMs = 200;
+constexpr int kTricklePieces = 10;
 
 }  // namespace
 
@@ -73,12 +77,20 @@ bool SimServer::start(std::string& error) {
   std::signal(SIGPIPE, SIG_IGN);
 
   if (_config.tls) {
-    _certificates = writeTestCertificates(_config.certDir, error);
+    _certificates = writeTestCertificates(_config.certDir, _config.certificate, error);
     if (!_certificates) {
       return false;
     }
-    _http = std::make_unique<httplib::SSLServer>(_certificates->serverCertificate.c_str(),
-                                                 _certificates->serverKey.c_str());
+    auto tlsServer = std::make_unique<httplib::SSLServer>(_certificates->serverCertificate.c_str(),
+                                                          _certificates->serverKey.c_str());
+    if (_config.oldTls && tlsServer->is_valid()) {
+      SSL_CTX* context = tlsServer->ssl_context();
+      // Protocols that old are offered only at the lowest security level.
+      SSL_CTX_set_security_level(context, 0);
+      SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
+      SSL_CTX_set_max_proto_version(context, TLS1_1_VERSION);
+    }
+    _http = std::move(tlsServer);
   } else {
     _http = std::make_unique<httplib::Server>();
   }
@@ -121,6 +133,11 @@ void SimServer::stop() {
   if (!_listener.joinable()) {
     return;
   }
+  {
+    const std::lock_guard<std::mutex> guard(_pauseLock);
+    _stopping = true;
+  }
+  _pauseWake.notify_all();
   _service.shutdown();
   _http->stop();
   // Idle keep-alive connections would keep their worker threads until their time-out;
@@ -157,24 +174,87 @@ void SimServer::installRoutes() {
     SimReply reply = _service.handle(request.body);
     log("POST " + (reply.txnType.empty() ? std::string("-") : reply.txnType) + " TxnRef=" +
         (reply.txnRef.empty() ? std::string("-") : reply.txnRef) + " -> " +
-        (reply.drop ? std::string("closed") : std::to_string(reply.status)) + " " + reply.summary + " | " +
-        request.body);
-    if (reply.drop) {
-      shutdownConnection(request.local_port, request.remote_addr, request.remote_port);
-      {
-        const std::lock_guard<std::mutex> guard(_busyLock);
-        _busy.erase({request.remote_addr, request.remote_port});
-      }
-      response.status = 500;
-      return;
-    }
-    response.status = reply.status;
-    response.set_content(reply.body, "text/xml; charset=utf-8");
+        (reply.fault == SimFault::None ? std::to_string(reply.status) : std::string(faultName(reply.fault))) + " " +
+        reply.summary + " | " + request.body);
+    play(Peer{request.local_port, request.remote_addr, request.remote_port}, std::move(reply), response);
   });
   _http->Get("/_sim/stats", [this](const httplib::Request&, httplib::Response& response) {
     response.set_content(_service.stats().toJson(), "application/json");
     log("GET /_sim/stats -> 200");
   });
+}
+
+void SimServer::play(const Peer& peer, SimReply reply, httplib::Response& response) {
+  if (reply.fault == SimFault::None) {
+    response.status = reply.status;
+    response.set_content(reply.body, reply.contentType);
+    return;
+  }
+  // The fault's answer is not one the stop should wait for.
+  forgetBusy(peer);
+  auto body = std::make_shared<const std::string>(std::move(reply.body));
+  const auto reset = [this, peer] { resetConnection(peer.localPort, peer.address, peer.port); };
+  switch (reply.fault) {
+    case SimFault::Refuse:
+      _http->stop();  // first, so that no retry finds the simulator still listening
+      shutdownConnection(peer.localPort, peer.address, peer.port);
+      break;
+    case SimFault::Close:
+      shutdownConnection(peer.localPort, peer.address, peer.port);
+      break;
+    case SimFault::Reset:
+      reset();
+      break;
+    case SimFault::Cut:
+      response.set_content_provider(body->size(), reply.contentType,
+                                    [this, body, reset](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                      sink.write(body->data(), body->size() / 2);
+                                      pause(kCutPauseMs);
+                                      reset();
+                                      return false;
+                                    });
+      return;
+    case SimFault::Trickle:
+      response.set_content_provider(
+          body->size(), reply.contentType,
+          [this, body, gapMs = reply.trickleMs / kTricklePieces](std::size_t offset, std::size_t,
+                                                                 httplib::DataSink& sink) {
+            const std::size_t piece = (body->size() + kTricklePieces - 1) / kTricklePieces;
+            return pause(gapMs) && sink.write(body->data() + offset, std::min(piece, body->size() - offset));
+          });
+      return;
+    case SimFault::ResetBody:
+      response.set_chunked_content_provider(reply.contentType, [body, reset](std::size_t, httplib::DataSink& sink) {
+        sink.write(body->data(), body->size() / 2);
+        reset();
+        return false;
+      });
+      return;
+    case SimFault::Oversize:
+      response.set_chunked_content_provider(reply.contentType, [](std::size_t offset, httplib::DataSink& sink) {
+        const std::string_view piece = oversizePiece(offset);
+        if (piece.empty()) {
+          sink.done();
+          return true;
+        }
+        return sink.write(piece.data(), piece.size());
+      });
+      return;
+    default:
+      break;
+  }
+  // Nothing is written: the connection is gone.
+  response.status = 500;
+}
+
+bool SimServer::pause(int ms) {
+  std::unique_lock<std::mutex> lock(_pauseLock);
+  return !_pauseWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return _stopping; });
+}
+
+void SimServer::forgetBusy(const Peer& peer) {
+  const std::lock_guard<std::mutex> guard(_busyLock);
+  _busy.erase({peer.address, peer.port});
 }
 
 }  // namespace kovsim

@@ -15,6 +15,7 @@
 
 namespace httplib {
 class Server;
+struct Response;
 }
 
 namespace kovsim {
@@ -38,7 +39,8 @@ class SimServer {
   /// Writes the certificates (with tls), binds and starts serving. False with the reason
   /// in error when it cannot.
   bool start(std::string& error);
-  /// Ends held requests and open connections, and joins every thread. Idempotent.
+  /// Ends held requests, faults in play and open connections, and joins every thread.
+  /// Idempotent.
   void stop();
 
   /// The bound port (the chosen one when the configured port was 0).
@@ -55,8 +57,20 @@ class SimServer {
   static constexpr std::size_t kWorkerThreads = 32;
 
  private:
+  /// One accepted connection by its two ends.
+  struct Peer {
+    int localPort;
+    std::string address;
+    int port;
+  };
+
   void installRoutes();
   void log(const std::string& line);
+  /// Writes the reply, or plays its fault on the connection.
+  void play(const Peer& peer, SimReply reply, httplib::Response& response);
+  /// Waits ms unless the server stops first; false when it stopped.
+  bool pause(int ms);
+  void forgetBusy(const Peer& peer);
 
   SimConfig _config;
   SimLogSink _log;
@@ -73,6 +87,10 @@ class SimServer {
   // its answer; a stop lets them finish their answer before it ends them.
   std::mutex _busyLock;
   std::set<std::pair<std::string, int>> _busy;
+  // Wakes the pauses of faults in play when the server stops.
+  std::mutex _pauseLock;
+  std::condition_variable _pauseWake;
+  bool _stopping = false;
 };
 
 }  // namespace kovsim

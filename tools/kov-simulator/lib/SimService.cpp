@@ -67,7 +67,7 @@ SimReply SimService::handle(std::string_view body) {
   return reply;
 }
 
-SimReply SimService::handleTransaction(const SimRequest& request, std::unique_lock<std::mutex>&) {
+SimReply SimService::handleTransaction(const SimRequest& request, std::unique_lock<std::mutex>& lock) {
   const Clock::time_point now = Clock::now();
   if (request.txnRef.empty()) {
     return refusal("pd", "MISSING TXNREF");
@@ -77,7 +77,7 @@ SimReply SimService::handleTransaction(const SimRequest& request, std::unique_lo
   const auto known = _transactions.find(request.txnRef);
   if (known != _transactions.end()) {
     known->second.advance(now);
-    SimReply reply = answerFor(known->second, true);
+    SimReply reply = answerAtOnce(known->second, lock);
     reply.summary = "repeated, " + reply.summary;
     return reply;
   }
@@ -97,11 +97,10 @@ SimReply SimService::handleTransaction(const SimRequest& request, std::unique_lo
 
   SimTransactionInfo info{request.txnRef, request.station, request.txnType, request.amount, request.currency,
                           ++_sequence};
-  auto [entry, inserted] =
-      _transactions.try_emplace(request.txnRef, std::move(info), scenario, _config.speed, now);
-  (void)inserted;
-  SimReply reply = answerFor(entry->second, true);
-  std::string started = "started (" + std::string(scenarioName(scenario));
+  SimTransaction& txn =
+      _transactions.try_emplace(request.txnRef, std::move(info), scenario, _config.speed, now).first->second;
+  SimReply reply = answerAtOnce(txn, lock);
+  std::string started = "started (" + scenarioName(scenario);
   if (unknownName) {
     started += ", unknown scenario " + quoted(request.merchantRef);
   }
@@ -116,13 +115,11 @@ SimReply SimService::handleStatus(const SimRequest& request, std::unique_lock<st
   }
   Clock::time_point now = Clock::now();
   txn->advance(now);
-  if (txn->scenario() == SimScenario::Drop) {
-    return answerFor(*txn, true);
+  const SimFault fault = faultFor(*txn);
+  if (isFailure(fault)) {
+    return failure(*txn, fault, lock);
   }
-  if (txn->scenario() == SimScenario::Stall) {
-    const Clock::time_point until = now + std::chrono::milliseconds(_config.stallMs());
-    _changed.wait_until(lock, until, [this] { return _stopping; });
-  } else if (!txn->finished() && !txn->takeButtonRequest()) {
+  if (!txn->finished() && !txn->takeButtonRequest()) {
     // Long poll: answer when the screen differs from the one last sent, or with the same
     // screen at the hold limit.
     const std::uint64_t seen = txn->answeredVersion();
@@ -141,16 +138,17 @@ SimReply SimService::handleStatus(const SimRequest& request, std::unique_lock<st
     --_held[request.txnRef];
   }
   txn->advance(Clock::now());
-  return answerFor(*txn, true);
+  return answerFor(*txn, true, fault);
 }
 
-SimReply SimService::handleButton(const SimRequest& request, std::unique_lock<std::mutex>&) {
+SimReply SimService::handleButton(const SimRequest& request, std::unique_lock<std::mutex>& lock) {
   SimTransaction* txn = find(request);
   if (!txn) {
     return refusal("pn", "TRANSACTION NOT FOUND");
   }
-  if (txn->scenario() == SimScenario::Drop) {
-    return answerFor(*txn, false);
+  const SimFault fault = faultFor(*txn);
+  if (isFailure(fault)) {
+    return failure(*txn, fault, lock);  // the press is lost with its request
   }
   txn->noteButtonRequest();
   const bool changed = request.uiType == "Bn" && txn->press(request.buttonName, Clock::now());
@@ -158,9 +156,53 @@ SimReply SimService::handleButton(const SimRequest& request, std::unique_lock<st
     _changed.notify_all();
   }
   // The client does not read this answer: the screen it shows still counts as unsent.
-  SimReply reply = answerFor(*txn, false);
+  SimReply reply = answerFor(*txn, false, fault);
   reply.summary = (changed ? "pressed " : "ignored press of ") + request.buttonName + " " +
                   quoted(request.buttonValue) + ", " + reply.summary;
+  return reply;
+}
+
+SimReply SimService::answerAtOnce(SimTransaction& txn, std::unique_lock<std::mutex>& lock) {
+  const SimFault fault = faultFor(txn);
+  return isFailure(fault) ? failure(txn, fault, lock) : answerFor(txn, true, fault);
+}
+
+SimFault SimService::faultFor(SimTransaction& txn) {
+  const SimScenario& scenario = txn.scenario();
+  return scenario.hits(txn.takeRequestNumber()) ? scenario.fault : SimFault::None;
+}
+
+SimReply SimService::failure(SimTransaction& txn, SimFault fault, std::unique_lock<std::mutex>& lock) {
+  const int clientTimeOutMs = (txn.timeOutSent() ? _config.tmoSeconds : kClientDefaultTimeOutSeconds) * 1000;
+  SimReply reply;
+  switch (fault) {
+    case SimFault::Stall:
+      _changed.wait_for(lock, std::chrono::milliseconds(clientTimeOutMs + kStallPastTimeOutMs),
+                        [this] { return _stopping; });
+      txn.advance(Clock::now());
+      reply = answerFor(txn, false, SimFault::None);
+      reply.summary = "stalled, then " + reply.summary;
+      return reply;
+    case SimFault::Http404:
+      reply.status = 404;
+      break;
+    case SimFault::Http502:
+      reply.status = 502;
+      reply.contentType = "text/html; charset=utf-8";
+      reply.body = gatewayPage();
+      break;
+    case SimFault::ResetBody:
+    case SimFault::Cut:
+    case SimFault::Trickle:
+      reply.body = answerFor(txn, false, SimFault::None).body;
+      reply.trickleMs = fault == SimFault::Trickle ? 2 * clientTimeOutMs : 0;
+      reply.fault = fault;
+      break;
+    default:  // Close, Reset, Refuse, Oversize: the server plays them alone
+      reply.fault = fault;
+      break;
+  }
+  reply.summary = "fault " + std::string(faultName(fault));
   return reply;
 }
 
@@ -189,33 +231,31 @@ bool SimService::stationBusy(const std::string& station) {
   return false;
 }
 
-SimReply SimService::answerFor(SimTransaction& txn, bool readByClient) const {
+SimReply SimService::answerFor(SimTransaction& txn, bool readByClient, SimFault fault) const {
   if (readByClient) {
     txn.markAnswered();
   }
   SimReply reply;
-  const SimScenario scenario = txn.scenario();
-  if (scenario == SimScenario::Drop) {
-    reply.drop = true;
-    reply.summary = "dropped";
-    return reply;
-  }
   if (txn.finished()) {
+    // Never broken by a fault of an answer: nothing else could end the transaction.
     const SimResult& result = txn.result();
-    reply.body = resultDocument(
-        result, scenario == SimScenario::ResultComplete ? SimCompleteForm::Result : SimCompleteForm::Root);
+    reply.body = resultDocument(result, txn.scenario().terminal == SimTerminal::ResultComplete
+                                            ? SimCompleteForm::Result
+                                            : SimCompleteForm::Root);
     reply.summary = "result AP=" + result.field("AP") + " RC=" + result.field("RC") + " " + quoted(result.field("RT"));
-  } else if (scenario == SimScenario::Garbage) {
-    reply.body = garbageBody();
-    reply.summary = "garbage for screen " + quoted(txn.screen().line1);
-  } else if (scenario == SimScenario::Empty) {
-    reply.summary = "empty body for screen " + quoted(txn.screen().line1);
+  } else if (fault != SimFault::None && fault != SimFault::Http500 && fault != SimFault::OddTmo) {
+    reply.body = brokenBody(fault);
+    reply.summary = std::string(faultName(fault)) + " instead of screen " + quoted(txn.screen().line1);
   } else {
     const SimScreen screen = txn.screen();
-    reply.body = screenDocument(screen, _config.tmoSeconds);
+    reply.body = screenDocument(screen, fault == SimFault::OddTmo ? oddTimeOut(txn.version())
+                                                                 : std::to_string(_config.tmoSeconds));
     reply.summary = "screen " + quoted(screen.line1);
+    if (readByClient) {
+      txn.noteTimeOutSent();
+    }
   }
-  if (scenario == SimScenario::Http500) {
+  if (fault == SimFault::Http500) {
     reply.status = 500;
   }
   return reply;

@@ -42,8 +42,9 @@ bool endpointOf(int fd, bool peer, Endpoint& endpoint) {
 }
 
 // The server library does not hand out the socket of a request, so the connection is
-// found among this process's descriptors by its two ends.
-int forEachConnection(int localPort, const std::function<bool(const Endpoint&)>& wanted) {
+// found among this process's descriptors by its two ends. act ends it; the number ended.
+int forEachConnection(int localPort, const std::function<bool(const Endpoint&)>& wanted,
+                      const std::function<bool(int fd)>& act) {
   std::vector<int> fds;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
@@ -58,23 +59,38 @@ int forEachConnection(int localPort, const std::function<bool(const Endpoint&)>&
         local.port != localPort || !endpointOf(fd, true, peer) || !wanted(peer)) {
       continue;
     }
-    if (shutdown(fd, SHUT_RDWR) == 0) {
+    if (act(fd)) {
       ++count;
     }
   }
   return count;
 }
 
+bool shutDown(int fd) { return shutdown(fd, SHUT_RDWR) == 0; }
+
 }  // namespace
 
 bool shutdownConnection(int localPort, const std::string& peerAddress, int peerPort) {
-  return forEachConnection(localPort, [&](const Endpoint& peer) {
-           return peer.port == peerPort && peer.address == peerAddress;
-         }) > 0;
+  return forEachConnection(
+             localPort, [&](const Endpoint& peer) { return peer.port == peerPort && peer.address == peerAddress; },
+             shutDown) > 0;
+}
+
+bool resetConnection(int localPort, const std::string& peerAddress, int peerPort) {
+  return forEachConnection(
+             localPort, [&](const Endpoint& peer) { return peer.port == peerPort && peer.address == peerAddress; },
+             [](int fd) {
+               // Connecting a TCP socket to AF_UNSPEC drops the connection with a reset, as
+               // a close with a zero linger would, without closing the descriptor.
+               sockaddr unspecified{};
+               unspecified.sa_family = AF_UNSPEC;
+               return connect(fd, &unspecified, sizeof unspecified) == 0;
+             }) > 0;
 }
 
 int shutdownConnections(int localPort, const std::set<std::pair<std::string, int>>& spare) {
-  return forEachConnection(localPort, [&](const Endpoint& peer) { return !spare.count({peer.address, peer.port}); });
+  return forEachConnection(
+      localPort, [&](const Endpoint& peer) { return !spare.count({peer.address, peer.port}); }, shutDown);
 }
 
 }  // namespace kovsim

@@ -11,6 +11,10 @@ namespace kovsim {
 /// True when such a connection was found.
 bool shutdownConnection(int localPort, const std::string& peerAddress, int peerPort);
 
+/// Resets (RST) the accepted connection found as for shutdownConnection, leaving the
+/// descriptor to the server, which then sees every write fail. True when it was found.
+bool resetConnection(int localPort, const std::string& peerAddress, int peerPort);
+
 /// Shuts down every accepted connection of this process on localPort, so idle
 /// keep-alive connections end at once when the server stops. The number shut down.
 /// Connections whose peer is in spare are left alone.

@@ -86,7 +86,7 @@ SimTransaction::Step SimTransaction::stepAfter(Step step) const {
     case Step::Card: return Step::Account;
     case Step::Account: return Step::Pin;
     case Step::Pin: return Step::Processing;
-    case Step::Processing: return _scenario == SimScenario::Signature ? Step::Signature : Step::Done;
+    case Step::Processing: return _scenario.terminal == SimTerminal::Signature ? Step::Signature : Step::Done;
     case Step::Signature:
     case Step::Done: break;
   }
@@ -107,9 +107,9 @@ bool SimTransaction::advance(Clock::time_point now) {
   while (_deadline && now >= *_deadline) {
     const Clock::time_point from = *_deadline;
     changed = true;
-    if (_step == Step::Card && _scenario == SimScenario::Cancel) {
+    if (_step == Step::Card && _scenario.terminal == SimTerminal::Cancel) {
       finish(Outcome::Cancelled);
-    } else if (_step == Step::Processing && _scenario == SimScenario::Decline) {
+    } else if (_step == Step::Processing && _scenario.terminal == SimTerminal::Decline) {
       finish(Outcome::Declined);
     } else {
       const Step next = stepAfter(_step);

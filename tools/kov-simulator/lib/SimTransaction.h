@@ -34,7 +34,8 @@ class SimTransaction {
   /// Width of every receipt line.
   static constexpr int kReceiptWidth = 24;
 
-  /// Starts the transaction at its first screen. speed scales the clock (2 = twice as fast).
+  /// Starts the transaction at its first screen. speed scales the clock (2 = twice as fast);
+  /// the terminal plays scenario.terminal.
   SimTransaction(SimTransactionInfo info, SimScenario scenario, double speed, Clock::time_point now);
 
   /// Moves the screens on up to now; true when the screen changed.
@@ -56,6 +57,11 @@ class SimTransaction {
   void noteButtonRequest() { _buttonRequestSeen = true; }
   /// True once after noteButtonRequest().
   bool takeButtonRequest() { return std::exchange(_buttonRequestSeen, false); }
+  /// The number of the request that arrived now: 0 for the transaction request, then 1, 2 ...
+  std::uint64_t takeRequestNumber() { return _requests++; }
+  /// A screen with the poll time-out was sent, so the client's time-out is no longer its default.
+  void noteTimeOutSent() { _timeOutSent = true; }
+  bool timeOutSent() const { return _timeOutSent; }
   bool finished() const { return _step == Step::Done; }
   SimScenario scenario() const { return _scenario; }
   const SimTransactionInfo& info() const { return _info; }
@@ -83,6 +89,8 @@ class SimTransaction {
   std::uint64_t _version = 0;
   std::uint64_t _answeredVersion = 0;
   bool _buttonRequestSeen = false;
+  std::uint64_t _requests = 0;
+  bool _timeOutSent = false;
   std::string _account = "CHQ";
   SimResult _result;
 };

@@ -1,13 +1,16 @@
 #pragma once
+#include <map>
+#include <string>
 #include <string_view>
-
-#include <KOVModule/NSStringDictionary.h>
 
 namespace kovsim {
 
-/// KOVXmlUtils::ParseXML behind one process-wide lock. The parser keeps its element stack
-/// in process-wide state, so the server's worker threads (and a client in the same process)
-/// must never run it at the same time.
-bool parseXml(std::string_view data, NSStringDictionary& result);
+/// A document read as the client reads answers: each element's slash-joined path ("Scr/TxnRef")
+/// to its text, and each attribute under its element's path, "/__" and its name.
+using SimKeys = std::map<std::string, std::string>;
+
+/// Reads a document into keys; false when it is not well-formed (or declares a document
+/// type), with the keys read before the fault kept. Thread-safe: every call has its own parser.
+bool parseXml(std::string_view data, SimKeys& keys);
 
 }  // namespace kovsim

@@ -36,8 +36,9 @@ TEST(SimulatorProgram, BadUsageIsOneLineOnStderrAndExitStatus2) {
        "kov-simulator: refusing to listen on 0.0.0.0, which is not a loopback address (use --allow-remote)\n"},
       {{"--listen", "127.0.0.1"}, "kov-simulator: --listen wants HOST:PORT, not \"127.0.0.1\"\n"},
       {{"--scenario", "nope"},
-       "kov-simulator: unknown scenario \"nope\" (one of: approve, decline, cancel, signature, drop, stall, "
-       "http500, garbage, empty, result-complete)\n"},
+       "kov-simulator: unknown scenario \"nope\" (one of: approve, decline, cancel, signature, result-complete, "
+       "drop; or a fault NAME[-first][-N] with NAME one of: close, reset, reset-body, cut, stall, trickle, refuse, "
+       "http404, http502, oversize, http500, garbage, truncated, empty, bad-utf8, deep, doctype, odd-tmo)\n"},
       {{"--speed", "0"}, "kov-simulator: --speed wants a number above 0, not \"0\"\n"},
       {{"--tmo", "0"}, "kov-simulator: --tmo wants whole seconds from 1 to 3600, not \"0\"\n"},
       {{"--hold-ms"}, "kov-simulator: --hold-ms needs a value\n"},

@@ -1,2 +1,0 @@
-// The reliability suite builds on the transport suite's test support, from here.
-#include "../transport/TestHttpServer.cpp"

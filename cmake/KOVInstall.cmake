@@ -54,6 +54,16 @@ if(TARGET KOVModuleQt)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/KOVModule)
 endif()
 
+# The Qt library needs the curl library next to it; a host that links only the Qt library
+# (its linker dropping what the host does not call itself) finds it through this.
+if(_kov_rpath)
+  foreach(library KOVModuleCurl KOVModuleQt)
+    if(TARGET ${library})
+      set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
+    endif()
+  endforeach()
+endif()
+
 foreach(tool kov-cli kov-simulator)
   if(TARGET ${tool})
     set_target_properties(${tool} PROPERTIES INSTALL_RPATH "${_kov_rpath}")

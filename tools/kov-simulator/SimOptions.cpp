@@ -1,5 +1,7 @@
 #include "SimOptions.h"
 
+#include <KOVModule/KOVEndpointPolicy.h>
+
 #include <charconv>
 #include <cstdlib>
 #include <map>
@@ -153,7 +155,7 @@ SimOptions parseOptions(const std::vector<std::string>& args) {
       options.error = "--tls needs --cert-dir DIR";
     } else if (!config.tls && (config.certificate != SimCertificateKind::Valid || config.oldTls)) {
       options.error = "--tls-cert and --tls-old need --tls";
-    } else if (!config.allowRemote && !isLoopbackHost(config.host)) {
+    } else if (!config.allowRemote && !KOVEndpointPolicy::isLoopbackHost(config.host)) {
       options.error = "refusing to listen on " + config.host + ", which is not a loopback address (use --allow-remote)";
     }
   }

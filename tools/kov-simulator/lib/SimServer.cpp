@@ -1,5 +1,7 @@
 #include "SimServer.h"
 
+#include <KOVModule/KOVEndpointPolicy.h>
+
 #include <csignal>
 #include <utility>
 
@@ -36,14 +38,6 @@ constexpr int kTricklePieces = 10;
 
 }  // namespace
 
-bool isLoopbackHost(const std::string& host) {
-  if (host == "localhost" || host == "::1" || host == "[::1]") {
-    return true;
-  }
-  in_addr address{};
-  return inet_pton(AF_INET, host.c_str(), &address) == 1 && (ntohl(address.s_addr) >> 24) == 127;
-}
-
 SimServer::SimServer(SimConfig config, SimLogSink log)
     : _config(config), _log(std::move(log)), _service(std::move(config)) {}
 
@@ -69,7 +63,7 @@ bool SimServer::start(std::string& error) {
     error = "already started";
     return false;
   }
-  if (!_config.allowRemote && !isLoopbackHost(_config.host)) {
+  if (!_config.allowRemote && !KOVEndpointPolicy::isLoopbackHost(_config.host)) {
     error = "refusing to listen on " + _config.host + ", which is not a loopback address (use --allow-remote)";
     return false;
   }

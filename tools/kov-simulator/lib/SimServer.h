@@ -24,9 +24,6 @@ namespace kovsim {
 /// one call at a time.
 using SimLogSink = std::function<void(const std::string& line)>;
 
-/// True for a loopback listen address: 127.0.0.0/8, "localhost" or "::1".
-bool isLoopbackHost(const std::string& host);
-
 /// The simulator's HTTP(S) server: the endpoint "/wqmi3/pos.aspx" and "GET /_sim/stats"
 /// on a thread of its own, until stop() or destruction.
 class SimServer {

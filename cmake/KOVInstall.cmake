@@ -19,31 +19,20 @@ else()
   set(_kov_rpath "")
 endif()
 
-set(_kov_components Core)
-install(TARGETS KOVModuleCore EXPORT KOVModuleCoreTargets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-if(TARGET KOVModuleCurl)
-  list(APPEND _kov_components Curl)
-  install(TARGETS KOVModuleCurl EXPORT KOVModuleCurlTargets
+# Each component: its library with its headers (the component's file set), and its exports.
+set(_kov_components "")
+foreach(component Core Curl Qt)
+  if(NOT TARGET KOVModule${component})
+    continue()
+  endif()
+  list(APPEND _kov_components ${component})
+  install(TARGETS KOVModule${component} EXPORT KOVModule${component}Targets
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-endif()
-if(TARGET KOVModuleQt)
-  list(APPEND _kov_components Qt)
-  install(TARGETS KOVModuleQt EXPORT KOVModuleQtTargets
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-endif()
+endforeach()
 
 # The resources are compiled into the Qt library; the originals are installed for hosts that
 # restyle or inspect the screen.

@@ -1,5 +1,6 @@
 #pragma once
-// One transaction of the engine over the Qt transport, with everything it reported recorded.
+// One transaction of the engine over the transport KOVQtTransport installs, with everything it
+// reported recorded.
 #include <KOVModule/KOVTransactionResultDetails.h>
 #include <KOVModule/WqKOV.h>
 

@@ -1,4 +1,4 @@
-// The tests run on the thread of a QCoreApplication, as the Qt transport's users do.
+// The tests run on the thread of a QCoreApplication, as hosts of the Qt layer do.
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>

@@ -19,7 +19,8 @@ std::string lowerAscii(std::string text) {
 
 }  // namespace
 
-bool KOVEndpointPolicy::isLoopbackHost(const std::string& host) {
+bool KOVEndpointPolicy::isLoopbackHost(const std::string& name) {
+  const std::string host = lowerAscii(name);  // host names are case-insensitive
   if (host == "localhost" || host == "[::1]" || host == "::1") {
     return true;
   }

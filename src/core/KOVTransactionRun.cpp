@@ -40,8 +40,7 @@ void KOVTransactionRun::begin(bool transactionRequest) {
   // The first request carries the loop like a poll: its answer is dispatched the same way.
   const KOVTransactionDetails& details = *_details;
   if (!transactionRequest) {
-    sendLoopRequest(KOVDocumentWriter::statusRequest(details, false),
-                    _handlers.debugMode ? KOVDocumentWriter::statusRequest(details, true) : std::string());
+    sendStatusRequest();
     return;
   }
   sendLoopRequest(KOVDocumentWriter::transactionRequest(details, _typeName, false).value_or(""),
@@ -56,6 +55,11 @@ void KOVTransactionRun::poll() {
     _wiring.session->cancel(*_pollInFlight);
   }
   _pollInFlight.reset();
+  sendStatusRequest();
+}
+
+void KOVTransactionRun::sendStatusRequest() {
+  // The masked copy is written only when the debug log will show it.
   const KOVTransactionDetails& details = *_details;
   sendLoopRequest(KOVDocumentWriter::statusRequest(details, false),
                   _handlers.debugMode ? KOVDocumentWriter::statusRequest(details, true) : std::string());

@@ -78,6 +78,7 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
  private:
   void onFailure(const std::string& reason);
   void poll();
+  void sendStatusRequest();
   void sendLoopRequest(const std::string& document, const std::string& logText);
   void finish(KOVTransactionResultDetails record);
 

@@ -125,10 +125,7 @@ std::optional<KOVError> KOVCurlSession::refusalOf(const std::string& url) {
     return urlError(NSURLErrorBadURL, "The URL is not valid for this service.");
   }
   const std::unique_ptr<char, TextDeleter> host(rawHost);
-  std::string lowered(host.get());
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-  if (!https && !KOVEndpointPolicy::isLoopbackHost(lowered)) {
+  if (!https && !KOVEndpointPolicy::isLoopbackHost(host.get())) {
     return urlError(NSURLErrorUnsupportedURL, "Plain http is used only for this machine.");
   }
   if (std::strlen(host.get()) == 0 || !KOVEndpointPolicy::isAcceptable(url)) {

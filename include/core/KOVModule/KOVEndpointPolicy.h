@@ -7,8 +7,8 @@
 class KOV_CORE_EXPORT KOVEndpointPolicy {
  public:
   KOVEndpointPolicy() = delete;
-  /// Whether host names this machine: "localhost", "::1" (bracketed or not), or 127.0.0.0/8
-  /// written as four decimal numbers.
+  /// Whether host names this machine: "localhost" (any case), "::1" (bracketed or not), or
+  /// 127.0.0.0/8 written as four decimal numbers.
   static bool isLoopbackHost(const std::string& host);
   /// Whether url may carry the merchant key; why says what is wrong when it may not.
   static bool isAcceptable(const std::string& url, std::string* why = nullptr);

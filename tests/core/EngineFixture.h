@@ -1,29 +1,39 @@
 #pragma once
+// An engine on the scripted network whose every outward act is written to one transcript:
+//   "> Status 45"              a request posted (its type and time-out; " uat" on the test endpoint)
+//   "> UI B1=CANCEL 10"        a button request
+//   "x Status"                 a request the engine cancelled
+//   "screen 1 L1|L2 [B1|-]"    a status callback (state, lines, buttons; "-" for none, "rcpt=" receipt
+//                              with "/" for each line end)
+//   "sig -"                    the signature receipt handler ("-" for no receipt)
+//   "result 10"                the result handler (its code, then its response text if any)
+//   "log E text", "log I text" debug entries; "log >" and "log <" for documents sent and received
 #include <gtest/gtest.h>
 
 #include <KOVModule/KOVModule.h>
 
+#include <sstream>
 #include <vector>
 
 #include "FakeSession.h"
 
 namespace kovtest {
 
-struct StatusUpdate {
-  KOVState state;
-  std::optional<std::string> receipt;
-  std::string firstLine, secondLine;
-  std::optional<std::string> button1, button2;
-};
-
-struct LogEntry {
-  KOVTransactionLogEntryType type;
-  std::string text;
-};
-
 inline const char* kCompleteApproved =
     "<Scr><Complete>1</Complete><Result><AP>1</AP><RC>00</RC><AC>A1</AC></Result></Scr>";
 inline const char* kCardScreen = "<Scr><DL1>INSERT CARD</DL1><DL2>$12.50</DL2><B1 en=\"1\">CANCEL</B1><Tmo>45</Tmo></Scr>";
+
+inline std::string tagText(const std::string& body, const std::string& tag) {
+  const auto open = body.find("<" + tag + ">");
+  if (open == std::string::npos) return {};
+  const auto from = open + tag.size() + 2;
+  return body.substr(from, body.find("</" + tag + ">", from) - from);
+}
+
+inline std::string lineEnds(std::string text) {
+  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.replace(at, 2, "/");
+  return text;
+}
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -31,40 +41,65 @@ class EngineTest : public ::testing::Test {
   std::shared_ptr<FakeNetwork> net = wireFakeNetwork(engine);
   std::shared_ptr<KOVTransactionDetails> details = sampleDetails();
   std::vector<KOVTransactionResultDetails> results;
-  std::vector<StatusUpdate> updates;
-  std::vector<std::optional<std::string>> signatureReceipts;
-  std::vector<LogEntry> log;
+  std::vector<std::string> transcript;
+  std::vector<std::string> logged;  // every debug entry's full text
+
+  EngineTest() {
+    net->onPost = [this](const PostedRequest& p) {
+      std::ostringstream line;
+      line << "> " << tagText(p.body, "TxnType");
+      if (p.isButton()) line << " " << tagText(p.body, "Name") << "=" << tagText(p.body, "Val");
+      line << " " << p.timeout << (p.url == kWqKOVUATUrl ? " uat" : "");
+      transcript.push_back(line.str());
+    };
+    net->onCancel = [this](const PostedRequest& p) { transcript.push_back("x " + tagText(p.body, "TxnType")); };
+  }
+  // The engine outlives the transcript and cancels what is still outstanding as it goes.
+  ~EngineTest() override { net->onPost = net->onCancel = nullptr; }
 
   KOVTransactionResultHandler resultHandler() {
-    return [this](KOVTransactionResultDetails r) { results.push_back(std::move(r)); };
+    return [this](KOVTransactionResultDetails r) {
+      transcript.push_back("result " + std::to_string(r.transactionResult) +
+                           (r.responseText.value_or("").empty() ? "" : " " + *r.responseText));
+      results.push_back(std::move(r));
+    };
   }
   StatusChangeHandler statusHandler() {
     return [this](KOVState s, const std::optional<std::string>& receipt, const std::string& l1, const std::string& l2,
                   const std::optional<std::string>& b1, const std::optional<std::string>& b2) {
-      updates.push_back({s, receipt, l1, l2, b1, b2});
+      transcript.push_back("screen " + std::to_string(s) + " " + l1 + "|" + l2 + " [" + b1.value_or("-") + "|" +
+                           b2.value_or("-") + "]" + (receipt ? " rcpt=" + lineEnds(*receipt) : ""));
     };
   }
   KOVTransactionSignatureReceiptHandler signatureHandler() {
-    return [this](const std::optional<std::string>& r) { signatureReceipts.push_back(r); };
+    return [this](const std::optional<std::string>& r) { transcript.push_back("sig " + lineEnds(r.value_or("-"))); };
   }
   KOVTransactionDebugLogHandler logHandler() {
-    return [this](KOVTransactionLogEntryType t, const std::string& e) { log.push_back({t, e}); };
+    return [this](KOVTransactionLogEntryType t, const std::string& e) {
+      logged.push_back(e);
+      if (t == KOVTransactionLogEntryRequestContent || t == KOVTransactionLogEntryResponseContent) {
+        transcript.push_back(t == KOVTransactionLogEntryRequestContent ? "log >" : "log <");
+      } else {
+        transcript.push_back(std::string(t == KOVTransactionLogEntryError ? "log E " : "log I ") + e);
+      }
+    };
   }
   void start(bool debug = false, KOVTransactionType type = KOVTransactionTypePurchase, bool uat = false) {
     engine.startTransaction(details, type, uat, debug, logHandler(), statusHandler(), resultHandler(),
                             signatureHandler());
   }
-  void recover(const KOVTransactionRecoveryDetails& r, bool debug = false) {
-    engine.recoverTransaction(r, false, debug, logHandler(), statusHandler(), resultHandler(), signatureHandler());
+  std::shared_ptr<PostedRequest> oldest(bool button) const {
+    for (const auto& p : net->outstanding()) {
+      if (p->isButton() == button) return p;
+    }
+    return nullptr;
   }
   std::shared_ptr<PostedRequest> last() { return net->last(); }
   void answer(const std::string& body) { net->answer(last(), body); }
-  void fail(int32_t code = NSURLErrorTimedOut) { net->fail(last(), code); }
+  void fail() { net->fail(last()); }
   int loopRequestsInFlight() const {
     int n = 0;
-    for (const auto& p : net->outstanding()) {
-      if (p->body.find("<TxnType>UI</TxnType>") == std::string::npos) ++n;
-    }
+    for (const auto& p : net->outstanding()) n += p->isButton() ? 0 : 1;
     return n;
   }
 };

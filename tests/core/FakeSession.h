@@ -2,8 +2,6 @@
 // A scripted session and main queue: every post is recorded, and the test decides when
 // and how each request completes. Completions always run from the fake main queue,
 // never inside post() or cancel(), as the real transports promise.
-#include <KOVModule/KOVDecimal.h>
-#include <KOVModule/KOVTransactionDetails.h>
 #include <KOVModule/KOVURLSession.h>
 #include <KOVModule/WqKOV.h>
 
@@ -40,7 +38,7 @@ struct PostedRequest {
   ResponseHandler completion;
   bool completed = false;
   bool cancelled = false;
-  int sessionNumber = 0;
+  bool isButton() const { return body.find("<TxnType>UI</TxnType>") != std::string::npos; }
 };
 
 /// Shared by all sessions one factory makes, so a test sees every post of a transaction
@@ -51,6 +49,7 @@ struct FakeNetwork {
   int sessionsMade = 0;
   int sessionsInvalidated = 0;
   KOVRequestId nextId = 1;
+  std::function<void(const PostedRequest&)> onPost, onCancel;
 
   std::vector<std::shared_ptr<PostedRequest>> outstanding() const {
     std::vector<std::shared_ptr<PostedRequest>> out;
@@ -86,7 +85,7 @@ struct FakeNetwork {
 
 class FakeSession : public KOVURLSession {
  public:
-  FakeSession(std::shared_ptr<FakeNetwork> network, int number) : network_(std::move(network)), number_(number) {}
+  explicit FakeSession(std::shared_ptr<FakeNetwork> network, int /*number*/ = 0) : network_(std::move(network)) {}
   KOVRequestId post(const std::string& url, const std::string& body, double timeoutSeconds,
                     ResponseHandler completion) override {
     auto request = std::make_shared<PostedRequest>();
@@ -95,16 +94,17 @@ class FakeSession : public KOVURLSession {
     request->body = body;
     request->timeout = timeoutSeconds;
     request->completion = std::move(completion);
-    request->sessionNumber = number_;
     network_->posts.push_back(request);
     std::erase_if(mine_, [](const auto& r) { return r->completed; });
     mine_.push_back(request);
+    if (network_->onPost) network_->onPost(*request);
     return request->id;
   }
   void cancel(KOVRequestId id) override {
     for (const auto& request : mine_) {
       if (request->id == id && !request->completed) {
         request->cancelled = true;
+        if (network_->onCancel) network_->onCancel(*request);
         network_->finish(request, std::nullopt, KOVError{NSURLErrorDomain, NSURLErrorCancelled, "cancelled"}, 0);
       }
     }
@@ -116,7 +116,6 @@ class FakeSession : public KOVURLSession {
 
  private:
   std::shared_ptr<FakeNetwork> network_;
-  int number_;
   std::vector<std::shared_ptr<PostedRequest>> mine_;
 };
 
@@ -125,7 +124,8 @@ inline std::shared_ptr<FakeNetwork> wireFakeNetwork(WqKOV& engine) {
   auto network = std::make_shared<FakeNetwork>();
   engine.setMainQueue(network->queue);
   engine.setSessionFactory([network]() -> std::unique_ptr<KOVURLSession> {
-    return std::make_unique<FakeSession>(network, ++network->sessionsMade);
+    ++network->sessionsMade;
+    return std::make_unique<FakeSession>(network);
   });
   return network;
 }

@@ -1,0 +1,397 @@
+// One transaction as a script of network events, checked against everything the engine did
+// in answer: requests, cancels, screens, signature calls, results and debug entries, in order.
+#include "EngineFixture.h"
+
+using namespace kovtest;
+
+namespace {
+
+struct Script {
+  const char* name;
+  std::vector<std::string> steps;
+  // Expected transcript; "LINE *N" stands for N copies of LINE.
+  std::vector<std::string> expected;
+  bool skipSignature = false, debug = false, uat = false, statusHandler = true;
+  KOVTransactionType type = KOVTransactionTypePurchase;
+};
+
+void PrintTo(const Script& s, std::ostream* out) { *out << s.name; }
+
+class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
+ protected:
+  // "start", "recover" and "amount TEXT" act as the host; "a[STATUS] BODY" answers the oldest poll; "f[CODE][*N]" fails it; "e" is an error of another
+  // domain, "n" an answer with neither data nor error, "big" one over the size cap; "p ID VALUE"
+  // is the host's press; "pa BODY" and "pf" complete the oldest button request.
+  void play(const Script& s, const std::string& step) {
+    const std::string op = step.substr(0, step.find(' '));
+    const std::string rest = op.size() < step.size() ? step.substr(op.size() + 1) : "";
+    if (op == "start") {
+      engine.startTransaction(details, s.type, s.uat, s.debug, logHandler(),
+                              s.statusHandler ? statusHandler() : nullptr, resultHandler(), signatureHandler());
+    } else if (op == "recover") {
+      engine.recoverTransaction({}, s.uat, s.debug, logHandler(), statusHandler(), resultHandler(), nullptr);
+    } else if (op == "amount") {
+      details->amount = KOVDecimal::parse(rest);
+    } else if (op == "p") {
+      engine.sendButtonRequest(rest.substr(0, rest.find(' ')), rest.substr(rest.find(' ') + 1));
+    } else if (op == "pa" || op == "pf") {
+      ASSERT_TRUE(oldest(true)) << step;
+      op == "pa" ? net->answer(oldest(true), rest) : net->fail(oldest(true));
+    } else {
+      auto poll = oldest(false);
+      ASSERT_TRUE(poll) << step;
+      if (op[0] == 'a') {
+        net->answer(poll, rest, op.size() > 1 ? std::stoi(op.substr(1)) : 200);
+      } else if (op[0] == 'f') {
+        const auto star = op.find('*');
+        const int code = op.size() > 1 && op[1] != '*' ? std::stoi(op.substr(1, star - 1)) : NSURLErrorTimedOut;
+        for (int i = star == std::string::npos ? 1 : std::stoi(op.substr(star + 1)); i > 0; --i) {
+          net->fail(oldest(false), code);
+        }
+      } else if (op == "e") {
+        net->complete(poll, std::nullopt, KOVError{"NSPOSIXErrorDomain", 54, "reset"});
+      } else if (op == "n") {
+        net->complete(poll, std::nullopt, std::nullopt, 200);
+      } else if (op == "big") {
+        net->answer(poll, "<Scr><DL1>" + std::string(kKOVMaxResponseBytes, 'x') + "</DL1></Scr>");
+      } else {
+        FAIL() << "unknown step " << step;
+      }
+    }
+    net->queue->drain();
+  }
+};
+
+TEST_P(Run, DoesExactlyWhatTheAnswersCallFor) {
+  const Script& s = GetParam();
+  details->skipSignatureVerification = s.skipSignature;
+  if (std::none_of(s.steps.begin(), s.steps.end(), [](const auto& step) { return step.find("start") == 0; })) {
+    play(s, "start");
+  }
+  for (const auto& step : s.steps) play(s, step);
+  std::string want, got;
+  for (const auto& line : s.expected) {
+    const auto star = line.rfind(" *");
+    const int copies = star == std::string::npos ? 1 : std::stoi(line.substr(star + 2));
+    for (int i = 0; i < copies; ++i) want += line.substr(0, star) + "\n";
+  }
+  for (const auto& line : transcript) got += line + "\n";
+  EXPECT_EQ(got, want);
+}
+
+const std::string kSigYesNo =
+    "<Scr><DL1>SIGNATURE OK?</DL1><B1 en=\"1\">YES</B1><B2 en=\"1\">NO</B2><Rcpt>ABCDEFGHIJ</Rcpt><RcptW>4</RcptW></Scr>";
+const std::string kCard = std::string("a ") + kCardScreen;
+const std::string kApproved = std::string("a ") + kCompleteApproved;
+const std::string kCardShown = "screen 1 INSERT CARD|$12.50 [CANCEL|-]";
+
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, Run,
+    ::testing::Values(
+        Script{"Purchase", {kCard, kApproved}, {"> Purchase 30", kCardShown, "> Status 45", "result 0"}},
+        Script{"UatForEveryRequest", {kCard, "f"},
+               {"> Refund 30 uat", kCardShown, "> Status 45 uat", "> Status 45 uat"}, false, false, true, true,
+               KOVTransactionTypeRefund},
+        Script{"NinthFailureInARowEndsWithTheTimeoutResult", {"f-1004*8", "f-1005"},
+               {"> Purchase 30", "> Status 30 *8", "result 10"}},
+        Script{"AnyAnswerResetsTheFailureCount", {"f*8", "a not xml at all", "f*9"},
+               {"> Purchase 30", "> Status 30 *8", "screen 9 | [-|-]", "> Status 30 *9", "result 10"}},
+        Script{"OtherDomainsAndHttpErrorsWithAScreenAreAnswers",
+               {"e", "a500 " + std::string(kCardScreen), "n", "a204 "},
+               {"> Purchase 30", "screen 9 | [-|-]", "> Status 30", kCardShown, "> Status 45", "screen 9 | [-|-]",
+                "> Status 45", "screen 9 | [-|-]", "> Status 45"}},
+        Script{"ErrorPagesWithoutAScreenAndOversizeAnswersAreFailures",
+               {"a404 ", "a502 <html><title>502 Bad Gateway</title></html>", "a500 <Error><Scr>x</Scr></Error>",
+                "big", "f-1202", "a503 <Scr><DL1>SYSTEM BUSY</DL1></Scr>"},
+               {"log >", "> Purchase 30", "log E HTTP 404", "log I KOV Timeout. Starting attempt 1", "log >",
+                "> Status 30", "log E HTTP 502", "log I KOV Timeout. Starting attempt 2", "log >", "> Status 30",
+                "log E HTTP 500", "log I KOV Timeout. Starting attempt 3", "log >", "> Status 30",
+                "log E The answer is larger than 1048576 bytes.", "log I KOV Timeout. Starting attempt 4", "log >",
+                "> Status 30", "log E The request timed out. (NSURLErrorDomain -1202)",
+                "log I KOV Timeout. Starting attempt 5", "log >", "> Status 30", "log <",
+                "screen 9 SYSTEM BUSY| [-|-]", "log >", "> Status 30"},
+               false, true},
+        Script{"TmoSetsEachPollsTimeoutWithinBounds",
+               {kCard, "a <Scr/>", "f", "a <Scr><Tmo>0</Tmo></Scr>", "a <Scr><Tmo>5</Tmo></Scr>",
+                "a <Scr><Tmo>-5</Tmo></Scr>", "a <Scr><Tmo>5</Tmo></Scr>", "a <Scr><Tmo>soon</Tmo></Scr>",
+                "a <Scr><Tmo>99999999999</Tmo></Scr>", "a <Scr><Tmo> 7.9</Tmo></Scr>"},
+               {"> Purchase 30", "> Status 45 *3", "> Status 30", "> Status 5", "> Status 30", "> Status 5",
+                "> Status 30", "> Status 3600", "> Status 7"},
+               false, false, false, false},
+        Script{"OnlyTheExactTextOneCompletesInEitherPlace",
+               {"a <Scr><Complete>01</Complete></Scr>", "a <Scr><Complete> 1</Complete></Scr>",
+                "a <Scr><Complete>true</Complete></Scr>", "a <Scr><Result><AP>1</AP></Result></Scr>",
+                "a <Scr><Result><Complete>1</Complete><AP>1</AP></Result></Scr>"},
+               {"> Purchase 30", "> Status 30 *4", "result 0"}, false, false, false, false},
+        Script{"BrokenXmlKeepsTheKeysReadBeforeTheFault",
+               {"a <Scr><DL1>ENTER PIN</DL1><DL2>now</DL2><B1 en=\"1\">X</B1><oops",
+                "a <Scr><Complete>1</Complete><Result><RC>p8</RC></Result><broken"},
+               {"> Purchase 30", "screen 3 ENTER PIN|now [X|-]", "> Status 30", "result 3"}},
+        Script{"ScreenCarriesLinesButtonsAndReceipt",
+               {"a <Scr><DL1>INSERT CARD</DL1><DL2>$1</DL2><B1 en=\"1\">CANCEL</B1><Rcpt>ABCDEFGHIJ</Rcpt>"
+                "<RcptW>4</RcptW></Scr>",
+                "a <Scr><B1 en=\"yes\">A</B1><B2 en=\"2\"/><Rcpt>ABCDEFGHIJ</Rcpt></Scr>",
+                "a <Scr><Rcpt>ABC</Rcpt><RcptW>wide</RcptW></Scr>",
+                "a <?xml version=\"1.0\" encoding=\"windows-1252\"?><Scr><DL1>TOTAL \x80 5</DL1></Scr>"},
+               {"> Purchase 30", "screen 1 INSERT CARD|$1 [CANCEL|-] rcpt=ABCD/EFGH/IJ/", "> Status 30",
+                "screen 9 | [-|] rcpt=ABCDEFGHIJ/", "> Status 30", "screen 9 | [-|-] rcpt=ABC/", "> Status 30",
+                "screen 9 TOTAL \xE2\x82\xAC 5| [-|-]", "> Status 30"}},
+        Script{"SignatureReceiptOnEachEntryIntoTheStep",
+               {"a <Scr><DL1>SIGNATURE OK?</DL1></Scr>", "a " + kSigYesNo, "a <Scr><DL1>PROCESSING</DL1></Scr>",
+                "a " + kSigYesNo},
+               {"> Purchase 30", "screen 5 SIGNATURE OK?| [-|-]", "sig -", "> Status 30",
+                "screen 5 SIGNATURE OK?| [YES|NO] rcpt=ABCD/EFGH/IJ/", "> Status 30", "screen 4 PROCESSING| [-|-]",
+                "> Status 30", "screen 5 SIGNATURE OK?| [YES|NO] rcpt=ABCD/EFGH/IJ/", "sig ABCD/EFGH/IJ/",
+                "> Status 30"}},
+        Script{"WithoutAStatusHandlerNoSignatureCall", {"a " + kSigYesNo}, {"> Purchase 30", "> Status 30"},
+               false, false, false, false},
+        Script{"PressSendsItsRequestAndItsCompletionOnePollThatSupersedesTheLoop",
+               {kCard, "p B1 CANCEL", "pf", "p B2 <&>", "p B1 A", "pa <Scr/>", "pa <Scr/>", kApproved},
+               {"> Purchase 30", kCardShown, "> Status 45", "> UI B1=CANCEL 10", "x Status", "> Status 45",
+                "> UI B2=&lt;&amp;&gt; 10", "> UI B1=A 10", "x Status", "> Status 45", "x Status", "> Status 45",
+                "result 0"}},
+        Script{"TheEndCancelsAnOutstandingPressAndLaterPressesSendNothing",
+               {"p B1 CANCEL", kApproved, "p B2 OK"}, {"> Purchase 30", "> UI B1=CANCEL 10", "x UI", "result 0"}},
+        Script{"SignatureAnsweredWithTheLastYesButtonOnly",
+               {"a <Scr><DL1>SIGNATURE OK?</DL1><B1 en=\"1\">No</B1><B2 en=\"1\">Yes</B2><Tmo>12</Tmo></Scr>",
+                "pa <Scr/>", "a <Scr><DL1>SIGNATURE OK?</DL1><B1 en=\"1\">YES</B1><B2 en=\"1\">yes</B2></Scr>",
+                "pf", "a <Scr><DL1>SIGNATURE OK?</DL1><B1 en=\"2\">YES</B1></Scr>",
+                "a <Scr><DL1>SIGNATURE OK?</DL1><B1 en=\"1\"> YES</B1></Scr>",
+                "a <Scr><DL1>INSERT CARD</DL1><B1 en=\"1\">YES</B1></Scr>"},
+               {"> Purchase 30", "> UI B2=Yes 10", "> Status 30", "> UI B2=yes 10", "> Status 30",
+                "screen 5 SIGNATURE OK?| [YES|-]", "sig -", "> Status 30", "screen 5 SIGNATURE OK?| [ YES|-]", "> Status 30",
+                "screen 1 INSERT CARD| [YES|-]", "> Status 30"},
+               true},
+        Script{"AnsweredSignatureWinsOverACompleteFlag",
+               {"a <Scr><Complete>1</Complete><DL1>SIGNATURE</DL1><B1 en=\"1\">YES</B1></Scr>"},
+               {"> Purchase 30", "> UI B1=YES 10"}, true},
+        Script{"SecondStartOrRecoverWhileRunningIsRefusedWithoutTouchingTheFirst",
+               {"start", "start", "recover", kApproved, "recover"},
+               {"> Purchase 30", "result 5", "result 5", "result 0", "> Status 30"}},
+        Script{"AmountThatDoesNotFitIsNeverSent", {"amount 123456789012345678901234567890", "start"},
+               {"result 1 The amount cannot be sent: in cents it does not fit in a signed 64-bit number."}},
+        Script{"DebugLogsEachDocumentOnce", {kCard, "e"},
+               {"log >", "> Purchase 30", "log <", kCardShown, "log >", "> Status 45", "log <", "screen 9 | [-|-]", "log >",
+                "> Status 45"},
+               false, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(EngineTest, RetryLinesCountTheAttemptsAndTheLastOneSaysSo) {
+  start(true);
+  for (int i = 0; i < 9; ++i) fail();
+  std::vector<std::string> infos;
+  for (const auto& line : transcript) {
+    if (line.rfind("log I ", 0) == 0) infos.push_back(line.substr(6));
+  }
+  ASSERT_EQ(infos.size(), 10u);
+  for (int i = 0; i < 9; ++i) EXPECT_EQ(infos[i], "KOV Timeout. Starting attempt " + std::to_string(i + 1));
+  EXPECT_EQ(infos[9], "KOV Timeout. Out of attempts. Triggering result.");
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0].response, nullptr);
+  EXPECT_EQ(net->posts.size(), 9u);
+}
+
+TEST_F(EngineTest, StartAndRecoverWriteTheirDocumentsFromTheRecordsOfTheMoment) {
+  start();
+  EXPECT_EQ(last()->url, kWqKOVSecUrl);
+  EXPECT_EQ(last()->body, *engine.generateRequest());
+  EXPECT_TRUE(engine.isTransactionInProgress());
+  EXPECT_EQ(engine.currentTxnTypeStr(), "Purchase");
+  EXPECT_EQ(engine.maxNumberOfOfConsecutiveTimeouts(), 8);
+  details->txnRef = "T-2";
+  details->key = "new-key";
+  answer(kCardScreen);
+  EXPECT_NE(last()->body.find("key=\"new-key\"><TxnRef>T-2</TxnRef>"), std::string::npos);
+  EXPECT_EQ(engine.currentTimeoutInSeconds(), 45);
+  EXPECT_EQ(engine.currentState(), KOVStateAwaitingCardSwipe);
+  answer(kCompleteApproved);
+  EXPECT_EQ(engine.currentState(), KOVStateInit);
+
+  KOVTransactionRecoveryDetails r;
+  r.userName = "merchant";
+  r.key = "k";
+  r.stationId = "ST02";
+  r.txnRef = "T-9";
+  r.skipSignatureVerification = true;
+  engine.recoverTransaction(r, false, false, nullptr, nullptr, resultHandler(), nullptr);
+  EXPECT_EQ(last()->body,
+            "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"k\"><TxnRef>T-9</TxnRef><Station>ST02</Station>"
+            "<TxnType>Status</TxnType></Scr>");
+  EXPECT_DOUBLE_EQ(last()->timeout, 30.0);
+  EXPECT_EQ(engine.currentTxnTypeStr(), "Purchase") << "recovering leaves the type as it was";
+  EXPECT_TRUE(engine.currentTxnDetails()->skipSignatureVerification);
+  EXPECT_EQ(engine.currentTxnDetails()->amount, std::nullopt);
+  r.txnRef = "changed";  // the engine keeps its own copy
+  answer(kCardScreen);
+  EXPECT_NE(last()->body.find("<TxnRef>T-9</TxnRef>"), std::string::npos);
+}
+
+TEST_F(EngineTest, TheKeyNeverReachesTheLog) {
+  details->userName = "xkey=";
+  details->key = "TopSecret";
+  start(true);
+  fail();
+  answer("<Scr><Complete>1</Complete></Scr>");
+  ASSERT_GE(logged.size(), 3u);
+  for (const auto& entry : logged) EXPECT_EQ(entry.find("TopSecret"), std::string::npos) << entry;
+  EXPECT_NE(logged[0].find("user=\"xkey=\" key=\"......\""), std::string::npos) << logged[0];
+  details->key = "";
+  start(true);
+  EXPECT_NE(logged.back().find("key=\"......\""), std::string::npos) << "an empty key is masked too";
+  answer(kCompleteApproved);
+  start(false);
+  const auto before = logged.size();
+  fail();
+  EXPECT_EQ(logged.size(), before) << "debug off logs nothing even with a handler";
+}
+
+TEST_F(EngineTest, SessionIsReleasedAfterCompletionAndKeptAfterTimeout) {
+  start();
+  answer(kCompleteApproved);
+  EXPECT_FALSE(engine.hasSession());
+  EXPECT_EQ(net->sessionsInvalidated, 1);
+  start();
+  for (int i = 0; i < 9; ++i) fail();
+  EXPECT_EQ(results.back().transactionResult, KOVTransactionResultTimeout);
+  EXPECT_TRUE(engine.hasSession());
+  start();
+  EXPECT_EQ(net->sessionsMade, 2) << "the timed-out transaction's session is reused";
+}
+
+TEST_F(EngineTest, ResultHandlersMayStartTheNextTransaction) {
+  std::vector<KOVTransactionResult> next;
+  auto startNext = [&](KOVTransactionResultDetails) {
+    engine.startTransaction(sampleDetails(), KOVTransactionTypeRefund, false, false, nullptr, nullptr,
+                            [&](KOVTransactionResultDetails r) { next.push_back(r.transactionResult); }, nullptr);
+  };
+  engine.startTransaction(details, KOVTransactionTypePurchase, false, false, nullptr, nullptr, startNext, nullptr);
+  answer(kCompleteApproved);
+  EXPECT_EQ(engine.currentTxnTypeStr(), "Refund");
+  EXPECT_TRUE(engine.hasResultHandler());
+  answer("<Scr><Complete>1</Complete><Result><RC>p8</RC></Result></Scr>");
+  engine.startTransaction(details, KOVTransactionTypePurchase, false, false, nullptr, nullptr, startNext, nullptr);
+  for (int i = 0; i < 9; ++i) fail();  // the time-out ending, too
+  EXPECT_TRUE(engine.isTransactionInProgress());
+  EXPECT_EQ(engine.numberOfConsecutiveTimeouts(), 0);
+  answer(kCompleteApproved);
+  EXPECT_EQ(next, (std::vector<KOVTransactionResult>{KOVTransactionResultUserKeyNotMatched,
+                                                      KOVTransactionResultSucceeded}));
+}
+
+TEST_F(EngineTest, AnswersAfterTheEndAreDroppedUncounted) {
+  start(true);
+  answer(kCardScreen);
+  auto firstPoll = last();
+  engine.sendButtonRequest("B1", "CANCEL");
+  net->answer(last(), "<Scr/>");
+  answer(kCompleteApproved);
+  const auto seen = transcript.size();
+  net->fail(firstPoll);  // already completed as cancelled: nothing at all happens
+  engine.processStatusResponse(std::nullopt, KOVError{NSURLErrorDomain, NSURLErrorTimedOut, "late"});
+  engine.processStatusResponse(std::string(kCardScreen), std::nullopt);
+  net->queue->drain();
+  EXPECT_EQ(transcript.size(), seen);
+  EXPECT_EQ(engine.numberOfConsecutiveTimeouts(), 0);
+}
+
+TEST_F(EngineTest, StatusCallbackThatEndsTheTransactionStopsTheLoop) {
+  engine.startTransaction(details, KOVTransactionTypePurchase, false, false, nullptr,
+                          [&](KOVState, const std::optional<std::string>&, const std::string&, const std::string&,
+                              const std::optional<std::string>&, const std::optional<std::string>&) {
+                            engine.processStatusResponse(std::string(kCompleteApproved), std::nullopt);
+                          },
+                          resultHandler(), nullptr);
+  answer(kCardScreen);
+  EXPECT_EQ(transcript, (std::vector<std::string>{"> Purchase 30", "result 0"}));
+  EXPECT_EQ(loopRequestsInFlight(), 0);
+}
+
+TEST_F(EngineTest, EndFillsTheRecordFromTheFinalAnswer) {
+  start();
+  answer(
+      "<Scr><Complete>1</Complete><Result><AP>1</AP><RC>00</RC><RT>APPROVED</RT><AC>123456</AC>"
+      "<CN>4111********1111</CN><CT>VISA</CT><DS>20261207</DS><DS_TZ>+1100</DS_TZ><DT>20261206</DT>"
+      "<DT_TZ>+1000</DT_TZ><PIX>px</PIX><RID>r1</RID><RRN>999</RRN><TR>Q1</TR><CN2>c2</CN2><DBID>b1</DBID>"
+      "<Rcpt>ABCDEFGHIJ</Rcpt><RcptW>5</RcptW></Result></Scr>");
+  start();
+  answer("<Scr><Complete>1</Complete><Result><RC>TQ</RC></Result></Scr>");
+  ASSERT_EQ(results.size(), 2u);
+  const auto& r = results[0];
+  const std::vector<std::optional<std::string>> texts = {
+      r.authCode, r.maskedCardNumber, r.cardName, r.expectedSettlementDate, r.expectedSettlementDateTimeZone,
+      r.transactionDate, r.transactionDateTimeZone, r.PIX, r.RID, r.retrievalRefNumber, r.qelTxnRef, r.cardNumber2,
+      r.qelBillingId, r.responseText, r.reCo, r.receipt};
+  EXPECT_EQ(texts, (std::vector<std::optional<std::string>>{
+                       "123456", "4111********1111", "VISA", "20261207", "+1100", "20261206", "+1000", "px", "r1",
+                       "999", "Q1", "c2", "b1", "APPROVED", "00", "ABCDE\r\nFGHIJ\r\n"}));
+  EXPECT_EQ(r.receiptLineWidth, 5);
+  ASSERT_NE(r.response, nullptr);
+  EXPECT_EQ(r.response->at("Scr/Result/RRN"), "999");
+  const auto& empty = results[1];
+  EXPECT_EQ(empty.transactionResult, KOVTransactionResultTerminalNotConnected);
+  EXPECT_EQ(empty.authCode, "") << "absent keys are the empty text, not null";
+  EXPECT_EQ(empty.receipt, std::nullopt);
+  EXPECT_EQ(empty.receiptLineWidth, 20);
+}
+
+TEST_F(EngineTest, RefusedEndpointChangesNothingAndSaysWhy) {
+  WqKOV bare;  // no session factory: the transaction ends at once with the time-out result
+  bare.startTransaction(details, KOVTransactionTypePurchase, false, false, nullptr, nullptr, resultHandler(), nullptr);
+  EXPECT_EQ(transcript, (std::vector<std::string>{"result 10"}));
+
+  engine.setDebugLog(true, logHandler());  // the host's settings, before any transaction
+  EXPECT_FALSE(engine.setEndpointUrls("https://ok.example/wqmi3/pos.aspx", "http://10.0.0.1/wqmi3/pos.aspx"));
+  EXPECT_EQ(transcript.back(),
+            "log I KOV endpoint refused: plain http is accepted only for a loopback host; use https.");
+  EXPECT_EQ(engine.endpointUrl(true), kWqKOVUATUrl);
+  ASSERT_TRUE(engine.setEndpointUrls("http://127.0.0.1:1/a", "http://127.0.0.1:2/b"));
+  start();
+  EXPECT_EQ(last()->url, "http://127.0.0.1:2/b");
+  engine.resetEndpointUrls();
+  EXPECT_EQ(engine.endpointUrl(false), kWqKOVSecUrl);
+}
+
+struct EndpointCase {
+  const char* url;
+  bool accepted;
+};
+
+class Endpoints : public ::testing::TestWithParam<EndpointCase> {};
+
+TEST_P(Endpoints, HttpsAnywhereAndHttpOnlyForLoopback) {
+  std::string why;
+  EXPECT_EQ(WqKOV::isAcceptableEndpointUrl(GetParam().url, &why), GetParam().accepted) << GetParam().url;
+  EXPECT_EQ(why.empty(), GetParam().accepted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Endpoints,
+    ::testing::Values(EndpointCase{"https://cert.example.com/wqmi3/pos.aspx", true},
+                      EndpointCase{"HTTPS://cert.example.com:8443/wqmi3/pos.aspx", true},
+                      EndpointCase{"http://127.0.0.1:8080/wqmi3/pos.aspx", true},
+                      EndpointCase{"http://127.10.0.1/wqmi3/pos.aspx", true},
+                      EndpointCase{"http://LocalHost:9/wqmi3/pos.aspx", true},
+                      EndpointCase{"http://[::1]:8080/wqmi3/pos.aspx", true},
+                      EndpointCase{"http://192.168.1.5/wqmi3/pos.aspx", false},
+                      EndpointCase{"http://127.0.0.1.evil.example/", false},
+                      EndpointCase{"http://127.0.0.1@evil.example/", false},
+                      EndpointCase{"http://example.com/", false}, EndpointCase{"ftp://127.0.0.1/", false},
+                      EndpointCase{"https:///path", false}, EndpointCase{"https://a b/", false},
+                      EndpointCase{"", false}));
+
+TEST(EngineLifetime, CompletionsAfterTheEngineIsGoneDoNothing) {
+  auto engine = std::make_unique<WqKOV>();
+  auto net = wireFakeNetwork(*engine);
+  int results = 0;
+  engine->startTransaction(sampleDetails(), KOVTransactionTypePurchase, false, false, nullptr, nullptr,
+                           [&](KOVTransactionResultDetails) { ++results; }, nullptr);
+  net->answer(net->last(), kCardScreen);
+  engine->sendButtonRequest("B1", "CANCEL");
+  ASSERT_EQ(net->outstanding().size(), 2u);
+  engine.reset();       // cancels both; their completions are still queued
+  net->queue->drain();  // and run against an engine that no longer exists
+  EXPECT_EQ(results, 0);
+  EXPECT_TRUE(net->outstanding().empty());
+}
+
+}  // namespace

@@ -45,7 +45,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "screen:1:INSERT CARD:CANCEL:-:45"},
         DecoderCase{"DisabledButtonIsHidden", "<Scr><DL1>Enter PIN</DL1><B1 en=\"0\">X</B1><B2 en=\"yes\">Y</B2></Scr>",
                     false, "screen:3:Enter PIN:-:-:30"},
-        DecoderCase{"EnabledEmptyButton", "<Scr><DL1>processing</DL1><B2 en=\"2\"/></Scr>", false, "screen:4:processing:-::30"},
+        DecoderCase{"EnabledEmptyButton", "<Scr><DL1>processing</DL1><B2 en=\"2\"/></Scr>", false,
+                    "screen:4:processing:-::30"},
         DecoderCase{"EmptyAnswerIsAnErrorScreen", "", false, "screen:9::-:-:30"},
         DecoderCase{"ZeroTimeoutMeansTheDefault", "<Scr><Tmo>0</Tmo></Scr>", false, "screen:9::-:-:30"},
         DecoderCase{"HugeTimeoutIsCut", "<Scr><Tmo>99999999999</Tmo></Scr>", false, "screen:9::-:-:3600"},
@@ -102,23 +103,20 @@ TEST_P(StateWords, FirstLineGivesTheScreenState) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, StateWords,
-    ::testing::Values(StateCase{"INSERT OR SWIPE CARD", false, KOVStateAwaitingCardSwipe},
-                      StateCase{"SELECT ACCOUNT", false, KOVStateAwaitingAccountSelection},
-                      StateCase{"ENTER PIN", false, KOVStateAwaitingPINEntry},
-                      StateCase{"PROCESSING", false, KOVStateProcessing},
-                      StateCase{"SIGNATURE OK?", false, KOVStateSignatureRequired},
-                      StateCase{"REMOVE CARD", false, KOVStateError}, StateCase{"", false, KOVStateError},
-                      StateCase{"PIN OK, PROCESSING", false, KOVStateAwaitingPINEntry},
-                      StateCase{"spinning", false, KOVStateAwaitingPINEntry},
-                      StateCase{"ACCEPTED", false, KOVStateError}, StateCase{"ACCEPTED", true, KOVStateAccepted},
-                      StateCase{"Declined by bank", true, KOVStateDeclined},
-                      StateCase{"CANCELLED", true, KOVStateCancelled},
-                      StateCase{"DECLINED, CANCEL", true, KOVStateDeclined},
-                      StateCase{"INSERT", true, KOVStateError},
-                      // Non-ASCII lines take the full case mapping: capital dotted I lowers
-                      // to i plus a combining dot, so the word is not found.
-                      StateCase{"\xC3\x89" "CRAN ENTER PIN", false, KOVStateAwaitingPINEntry},
-                      StateCase{"S\xC4\xB0GNATURE", false, KOVStateError}));
+    ::testing::Values(
+        StateCase{"INSERT OR SWIPE CARD", false, KOVStateAwaitingCardSwipe}, StateCase{"", false, KOVStateError},
+        StateCase{"SELECT ACCOUNT", false, KOVStateAwaitingAccountSelection},
+        StateCase{"ENTER PIN", false, KOVStateAwaitingPINEntry}, StateCase{"PROCESSING", false, KOVStateProcessing},
+        StateCase{"SIGNATURE OK?", false, KOVStateSignatureRequired}, StateCase{"REMOVE CARD", false, KOVStateError},
+        StateCase{"PIN OK, PROCESSING", false, KOVStateAwaitingPINEntry},
+        StateCase{"spinning", false, KOVStateAwaitingPINEntry}, StateCase{"ACCEPTED", false, KOVStateError},
+        StateCase{"ACCEPTED", true, KOVStateAccepted}, StateCase{"Declined by bank", true, KOVStateDeclined},
+        StateCase{"CANCELLED", true, KOVStateCancelled}, StateCase{"DECLINED, CANCEL", true, KOVStateDeclined},
+        StateCase{"INSERT", true, KOVStateError},
+        // Non-ASCII lines take the full case mapping: capital dotted I lowers to i plus a
+        // combining dot, so the word is not found.
+        StateCase{"\xC3\x89" "CRAN ENTER PIN", false, KOVStateAwaitingPINEntry},
+        StateCase{"S\xC4\xB0GNATURE", false, KOVStateError}));
 
 struct RecoCase {
   const char* reco;
@@ -131,18 +129,16 @@ TEST_P(ResponseCodes, MapCaseInsensitively) {
   EXPECT_EQ(WqKOV::reCoToResultType(GetParam().reco), GetParam().result) << GetParam().reco;
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ResponseCodes,
-                         ::testing::Values(RecoCase{"P7", KOVTransactionResultInvalidTransactionType},
-                                           RecoCase{"p8", KOVTransactionResultUserKeyNotMatched},
-                                           RecoCase{"P9", KOVTransactionResultStationPrefixError},
-                                           RecoCase{"PB", KOVTransactionResultSessionInitError},
-                                           RecoCase{"pC", KOVTransactionResultExistingRequestInProgress},
-                                           RecoCase{"PD", KOVTransactionResultTransmitError},
-                                           RecoCase{"pg", KOVTransactionResultSessionInitError},
-                                           RecoCase{"PH", KOVTransactionResultUserIDNotMatched},
-                                           RecoCase{"TQ", KOVTransactionResultTerminalNotConnected},
-                                           RecoCase{"05", KOVTransactionResultFailed},
-                                           RecoCase{"", KOVTransactionResultFailed},
-                                           RecoCase{" p8", KOVTransactionResultFailed}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, ResponseCodes,
+    ::testing::Values(RecoCase{"P7", KOVTransactionResultInvalidTransactionType},
+                      RecoCase{"p8", KOVTransactionResultUserKeyNotMatched}, RecoCase{"05", KOVTransactionResultFailed},
+                      RecoCase{"P9", KOVTransactionResultStationPrefixError}, RecoCase{"", KOVTransactionResultFailed},
+                      RecoCase{"PB", KOVTransactionResultSessionInitError}, RecoCase{" p8", KOVTransactionResultFailed},
+                      RecoCase{"pC", KOVTransactionResultExistingRequestInProgress},
+                      RecoCase{"PD", KOVTransactionResultTransmitError},
+                      RecoCase{"pg", KOVTransactionResultSessionInitError},
+                      RecoCase{"PH", KOVTransactionResultUserIDNotMatched},
+                      RecoCase{"TQ", KOVTransactionResultTerminalNotConnected}));
 
 }  // namespace

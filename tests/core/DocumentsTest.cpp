@@ -10,7 +10,8 @@
 
 namespace {
 
-const std::string kHead = "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"s3cret\"><TxnRef>T-1</TxnRef><Station>ST01</Station>";
+const std::string kHead =
+    "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"s3cret\"><TxnRef>T-1</TxnRef><Station>ST01</Station>";
 const std::string kFull =
     "<Amount>12.50</Amount><Cur>AUD</Cur><TxnType>Purchase</TxnType><DeviceId>dev</DeviceId>"
     "<PosName>Till</PosName><PosVersion>2.1</PosVersion><VendorId>V9</VendorId><MRef>M7</MRef>";
@@ -94,12 +95,14 @@ INSTANTIATE_TEST_SUITE_P(
                      "txn", "(none)"},
         DocumentCase{"Status", nullptr, "status", kHead + "<TxnType>Status</TxnType></Scr>"},
         DocumentCase{"StatusOfAnEmptyRecord", [](auto& d) { d = KOVTransactionDetails{}; }, "status",
-                     "<Scr action=\"doScrKOV\" user=\"\" key=\"\"><TxnRef /><Station /><TxnType>Status</TxnType></Scr>"},
+                     "<Scr action=\"doScrKOV\" user=\"\" key=\"\"><TxnRef /><Station />"
+                     "<TxnType>Status</TxnType></Scr>"},
         DocumentCase{"Button", nullptr, "button",
                      kHead + "<TxnType>UI</TxnType><UiType>Bn</UiType><Name>B1</Name><Val>OK</Val></Scr>"},
         DocumentCase{"ButtonMasked", nullptr, "button",
                      "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"......\"><TxnRef>T-1</TxnRef>"
-                     "<Station>ST01</Station><TxnType>UI</TxnType><UiType>Bn</UiType><Name>B1</Name><Val>OK</Val></Scr>",
+                     "<Station>ST01</Station><TxnType>UI</TxnType><UiType>Bn</UiType><Name>B1</Name>"
+                     "<Val>OK</Val></Scr>",
                      true}),
     [](const auto& info) { return std::string(info.param.name); });
 

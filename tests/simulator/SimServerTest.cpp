@@ -125,6 +125,17 @@ TEST_P(SimFaultOnTheWire, IsWhatItsNameSays) {
   EXPECT_EQ(exchange(server.port(), "", 1000).second, row.scenario == std::string("refuse") ? "refused" : "closed");
 }
 
+TEST(SimServer, APortInUseIsRefused) {
+  SimServer first(slowConfig(), nullptr);
+  std::string error;
+  ASSERT_TRUE(first.start(error)) << error;
+  SimConfig same = slowConfig();
+  same.port = first.port();
+  SimServer again(same, nullptr);
+  EXPECT_FALSE(again.start(error));
+  EXPECT_EQ(error, "cannot listen on 127.0.0.1:" + std::to_string(first.port()));
+}
+
 INSTANTIATE_TEST_SUITE_P(Faults, SimFaultOnTheWire, testing::Values(
     WireRow{"close", "", "closed"}, WireRow{"reset", "", "reset"}, WireRow{"stall", "", "open"},
     WireRow{"refuse", "", "closed"}, WireRow{"trickle", "HTTP/1.1 200 ", "open", "<Scr>"},

@@ -97,6 +97,12 @@ bool SimServer::start(std::string& error) {
     // The server takes ownership of the queue it is handed and deletes it when it stops.
     return std::make_unique<CountingThreadPool>(kWorkerThreads, _service.stats()).release();
   };
+  // Address reuse only: httplib's default also sets SO_REUSEPORT, which lets a second
+  // simulator bind the same port and take half of a till's connections.
+  _http->set_socket_options([](socket_t sock) {
+    const int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  });
   _http->set_tcp_nodelay(true);
   _http->set_keep_alive_max_count(kKeepAliveMaxCount);
   _http->set_keep_alive_timeout(kKeepAliveSeconds);

@@ -1,4 +1,5 @@
-// The widgets need an application object; the tests always render offscreen.
+// The widgets need an application object; the tests always render offscreen. Shared by the
+// views and facade tests.
 #include <gtest/gtest.h>
 
 #include <QApplication>

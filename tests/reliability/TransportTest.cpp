@@ -1,0 +1,294 @@
+// The curl session as the engine sees it: what reaches the wire, how answers and failures
+// come back, how ended requests complete; the trusted certificates; the library's own loop.
+#include <QTcpServer>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <limits>
+#include <thread>
+
+#include "KOVCurlErrors.h"
+#include "KOVCurlSession.h"
+#include "Support.h"
+
+namespace kovrel {
+namespace {
+
+struct Completion {
+  std::optional<std::string> data;
+  std::optional<KOVURLResponse> response;
+  std::optional<KOVError> error;
+};
+
+// Completions in arrival order; shared with the handlers, since one may come after its test.
+struct Recorder {
+  std::vector<Completion> calls;
+  bool inside = false;  // set around session calls: no completion may run from inside one
+  bool ranInside = false;
+  bool waitFor(std::size_t n) { return waitUntil([&] { return calls.size() >= n; }); }
+};
+
+ResponseHandler handlerOf(const std::shared_ptr<Recorder>& recorder) {
+  return [recorder](const auto& data, const auto& response, const auto& error) {
+    recorder->ranInside = recorder->ranInside || recorder->inside;
+    recorder->calls.push_back({data, response, error});
+  };
+}
+
+enum class Ending { Cancel, Invalidate, Destroy };
+
+// Second: the service holds the requests (else they end right after posting).
+class EndedRequests : public testing::TestWithParam<std::pair<Ending, bool>> {};
+
+TEST_P(EndedRequests, CompleteOnceEachAsCancelledLaterAndLeaveNoLineOpen) {
+  const auto [ending, onTheWire] = GetParam();
+  LoopbackSimulator sim(1);
+  const auto recorder = std::make_shared<Recorder>();
+  // Made from a factory of its own, so the session's loop goes with it.
+  std::unique_ptr<KOVURLSession> session = KOVQtTransport::sessionFactory()();
+  const int filesBefore = openFiles();
+  // Every request of a "stall-first" transaction is held by the service for half a minute.
+  const std::string ref = "HELD-" + std::to_string(static_cast<int>(ending)) + (onTheWire ? "-WIRE" : "");
+  const std::string held = "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"k3y&amp;&lt;&quot;s%2F\"><TxnType>"
+                           "Purchase</TxnType><TxnRef>" + ref + "</TxnRef><Station>S1</Station><MRef>sim:stall-first"
+                           "</MRef></Scr>";
+  std::vector<KOVRequestId> ids;
+  recorder->inside = true;
+  for (int i = 0; i < 3; ++i) ids.push_back(session->post(sim.server->url(), held, 60.0, handlerOf(recorder)));
+  recorder->inside = false;
+  ASSERT_TRUE(waitUntil([&] { return !onTheWire || sim.received(ref) == 3; }));
+  recorder->inside = true;
+  if (ending == Ending::Cancel) for (const KOVRequestId id : ids) session->cancel(id);
+  if (ending == Ending::Invalidate) session->invalidateAndCancel();
+  if (ending == Ending::Destroy) session.reset();
+  // A second cancel, or one of an id never handed out, changes nothing; an invalidated
+  // session posts nothing, but still answers once, later.
+  if (session) session->cancel(ids[0]);
+  if (session) session->cancel(ids.back() + 1000);
+  if (ending == Ending::Invalidate) session->post(sim.server->url(), held, 60.0, handlerOf(recorder));
+  recorder->inside = false;
+  EXPECT_TRUE(recorder->calls.empty());
+  const std::size_t expected = ending == Ending::Invalidate ? 4 : 3;
+  ASSERT_TRUE(recorder->waitFor(expected));
+  // The client's ends of the lines are closed; the service still holds its own.
+  EXPECT_TRUE(waitUntil([&] { return openFiles() <= filesBefore + (onTheWire ? 3 : 0); })) << openFiles();
+  EXPECT_EQ(recorder->calls.size(), expected);
+  for (const Completion& done : recorder->calls) {
+    EXPECT_EQ(done.error ? done.error->code : 0, NSURLErrorCancelled);
+    EXPECT_FALSE(done.data);
+  }
+  EXPECT_FALSE(recorder->ranInside);
+  EXPECT_EQ(sim.received(ref), onTheWire ? 3u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Endings, EndedRequests,
+                         testing::Values(std::pair{Ending::Cancel, true}, std::pair{Ending::Invalidate, true},
+                                         std::pair{Ending::Destroy, true}, std::pair{Ending::Cancel, false},
+                                         std::pair{Ending::Invalidate, false}));
+
+// The simulator neither shows a request's head as it reached the wire nor sends what no
+// service sends (a redirect, a body over the cap left unfinished): this server, on the test's
+// event loop, takes one connection and one request, keeps it as it arrived, sends the given
+// bytes back and holds the line open.
+class OneShotServer {
+ public:
+  explicit OneShotServer(QByteArray answer) {
+    _server.listen(QHostAddress::LocalHost);
+    _host = "127.0.0.1:" + std::to_string(_server.serverPort());
+    QObject::connect(&_server, &QTcpServer::newConnection, [this, answer] {
+      QTcpSocket* line = _server.nextPendingConnection();
+      _server.close();
+      QObject::connect(line, &QTcpSocket::readyRead, [this, line, answer] {
+        _request += line->readAll();
+        // The head, then as many body bytes as it announces.
+        const qsizetype head = _request.indexOf("\r\n\r\n");
+        const qsizetype length = _request.indexOf("Content-Length: ");
+        if (!_answered && length >= 0 && head > length &&
+            _request.size() >= head + 4 + _request.mid(length + 16).split('\r').first().toInt()) {
+          _answered = true;
+          line->write(answer);
+        }
+      });
+    });
+  }
+  std::string host() const { return _host; }
+  std::string url() const { return "http://" + _host + "/wqmi3/pos.aspx"; }
+  /// The request as it arrived, once it has.
+  std::string request() const { return waitUntil([this] { return _answered; }) ? _request.toStdString() : "-"; }
+
+ private:
+  QTcpServer _server;
+  std::string _host;
+  QByteArray _request;
+  bool _answered = false;
+};
+
+struct WireCase {
+  const char* name;
+  QByteArray answer;  // the bytes the server sends back
+  int32_t status;      // the answer's status, with body; 0: the request fails with error
+  std::string body;
+  int32_t error = 0;
+};
+
+class OnTheWire : public testing::TestWithParam<WireCase> {};
+
+TEST_P(OnTheWire, ThePostIsExactlyTheDocumentAndTheAnswerIsDataOrAnError) {
+  const WireCase& wire = GetParam();
+  OneShotServer server(wire.answer);
+  const auto recorder = std::make_shared<Recorder>();
+  const std::unique_ptr<KOVURLSession> session = KOVQtTransport::sessionFactory()();
+  const std::string document = "<Scr action=\"doScrKOV\"><TxnRef>Z\xC3\xBCrich \xE2\x82\xAC</TxnRef></Scr>";
+  session->post(server.url(), document, 5.0, handlerOf(recorder));
+  // Nothing of ours but the content type: no "Expect:", no "Accept:", no offer of
+  // compressed answers.
+  EXPECT_EQ(server.request(), "POST /wqmi3/pos.aspx HTTP/1.1\r\nHost: " + server.host() +
+                                  "\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(document.size()) +
+                                  "\r\n\r\n" + document);
+  ASSERT_TRUE(recorder->waitFor(1));
+  const Completion& done = recorder->calls[0];
+  EXPECT_EQ(done.error ? done.error->code : 0, wire.error);
+  EXPECT_EQ(done.response ? done.response->statusCode : 0, wire.status);
+  EXPECT_EQ(done.response ? done.response->url : server.url(), server.url());
+  EXPECT_EQ(done.data, wire.status ? std::optional(wire.body) : std::nullopt);
+}
+
+constexpr qsizetype kCap = kKOVMaxResponseBytes;
+INSTANTIATE_TEST_SUITE_P(
+    Answers, OnTheWire,
+    testing::Values(
+        WireCase{"answer", "HTTP/1.1 200 OK\r\nContent-Length: 24\r\n\r\n<Scr><DL1>OK</DL1></Scr>", 200,
+                 "<Scr><DL1>OK</DL1></Scr>"},
+        // A redirect would carry the merchant key elsewhere: it is an answer like any other.
+        WireCase{"redirect", "HTTP/1.1 307 Temporary Redirect\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n", 307, ""},
+        WireCase{"cap", "HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\n\r\n" + QByteArray(kCap, 'x'), 200,
+                 std::string(kKOVMaxResponseBytes, 'x')},
+        WireCase{"announced_over_cap", "HTTP/1.1 200 OK\r\nContent-Length: 1048577\r\n\r\n", 0, "",
+                 NSURLErrorDataLengthExceedsMaximum},
+        // Without a length and never finished: only a check made while receiving ends it.
+        WireCase{"over_cap_unfinished", "HTTP/1.1 200 OK\r\n\r\n" + QByteArray(kCap + 1, 'x'), 0, "",
+                 NSURLErrorDataLengthExceedsMaximum}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The failures the simulator cannot bring about; the others are met in the fault table.
+TEST(CurlErrors, MapToTheFittingUrlErrorCodeAndText) {
+  const std::tuple<CURLcode, int32_t, const char*> table[] = {
+      {CURLE_COULDNT_RESOLVE_HOST, NSURLErrorCannotFindHost, "A server with this host name could not be found."},
+      {CURLE_PARTIAL_FILE, NSURLErrorNetworkConnectionLost, "The connection was lost before the whole answer arrived."},
+      {CURLE_SEND_FAIL_REWIND, NSURLErrorNetworkConnectionLost,
+       "The network connection was lost after the request was sent."},
+      {CURLE_URL_MALFORMAT, NSURLErrorBadURL, "The URL is not valid for this service."},
+      {CURLE_UNSUPPORTED_PROTOCOL, NSURLErrorUnsupportedURL, "The URL's scheme is not supported."},
+      {CURLE_WEIRD_SERVER_REPLY, NSURLErrorBadServerResponse, "The server's answer could not be read."},
+      {CURLE_OUT_OF_MEMORY, NSURLErrorUnknown, "The request failed."}};
+  for (const auto& [curl, code, description] : table) {
+    const KOVError error = kovcurl::urlErrorFor(curl);
+    EXPECT_EQ(std::tie(error.domain, error.code, error.description),
+              std::tie(NSURLErrorDomain, code, description)) << curl;
+  }
+}
+
+TEST(CurlSession, GivesEveryRequestAFiniteTimeOut) {
+  const std::pair<double, long> table[] = {{30.0, 30000},       {0.0001, 1},  {0.0, 60000},
+                                           {-5.0, 60000},       {1e12, std::numeric_limits<int>::max()},
+                                           {std::nan(""), 60000}, {std::numeric_limits<double>::infinity(), 60000}};
+  for (const auto& [seconds, ms] : table) EXPECT_EQ(kovcurl::KOVCurlSession::transferTimeoutMs(seconds), ms) << seconds;
+}
+
+// The key travels in every body: the session itself posts only over https, or plain http to
+// this machine (code 0: accepted).
+TEST(CurlSession, RefusesUnsafeUrlsBeforeAnyConnection) {
+  const std::pair<const char*, int32_t> table[] = {
+      {"http://example.com/wqmi3/pos.aspx", NSURLErrorUnsupportedURL}, {"http://10.0.0.1/x", NSURLErrorUnsupportedURL},
+      {"ftp://127.0.0.1/wqmi3/pos.aspx", NSURLErrorUnsupportedURL},    {"file:///x", NSURLErrorUnsupportedURL},
+      {"not a url", NSURLErrorUnsupportedURL},                         {"https://", NSURLErrorBadURL},
+      {"https://user@127.0.0.1/x", NSURLErrorBadURL},                  {"HTTP://127.0.0.1:8080/x", 0},
+      {"HTTPS://pay.example.com/wqmi3/pos.aspx", 0}};
+  for (const auto& [url, code] : table) {
+    const std::optional<KOVError> refusal = kovcurl::KOVCurlSession::refusalOf(url);
+    EXPECT_EQ(refusal ? refusal->code : 0, code) << url;
+  }
+}
+
+TEST(TrustedCertificates, WhatHoldsNoCertificateIsRefusedWithItsReasonAndAddsNothing) {
+  LoopbackSimulator sim(20, true);
+  const kovsim::SimCertificateFiles& files = *sim.server->certificates();
+  std::string why;
+  EXPECT_FALSE(KOVQtTransport::addTrustedCertificates(files.caCertificate + ".missing", &why));
+  EXPECT_EQ(why.rfind("cannot read " + files.caCertificate + ".missing: ", 0), 0u) << why;
+  EXPECT_FALSE(KOVQtTransport::addTrustedCertificates(files.serverKey, &why));
+  EXPECT_EQ(why, files.serverKey + " holds no PEM certificate");
+  EXPECT_FALSE(KOVCurlTransport::addTrustedCertificatesPem("", &why));
+  EXPECT_EQ(why, "no PEM certificate found");
+  // A block that only looks like a certificate would fail every later handshake instead.
+  EXPECT_FALSE(KOVCurlTransport::addTrustedCertificatesPem(
+      "-----BEGIN CERTIFICATE-----\nnot base64!\n-----END CERTIFICATE-----\n"));
+  // With the test CA added (twice), a handshake succeeds: the refusals left nothing behind.
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(KOVQtTransport::addTrustedCertificates(files.caCertificate));
+  const auto recorder = std::make_shared<Recorder>();
+  const std::unique_ptr<KOVURLSession> session = KOVQtTransport::sessionFactory()();
+  session->post(sim.server->url(), "<Scr/>", 5.0, handlerOf(recorder));
+  ASSERT_TRUE(recorder->waitFor(1));
+  EXPECT_FALSE(recorder->calls[0].error) << recorder->calls[0].error->description;
+  KOVQtTransport::clearTrustedCertificates();
+}
+
+// The library's own event loop beyond what a transaction asks of it: the order of posted work
+// and timers, work posted from other threads, quit, and watches ended by another handler.
+TEST(PollLoop, RunsPostedWorkThenDueTimersWakesForOtherThreadsAndStopsOnQuit) {
+  KOVPollLoop loop;
+  std::vector<int> ran;
+  loop.startTimer(std::chrono::milliseconds(30), [&] { ran.push_back(30); });
+  const KOVEventLoop::TimerId cancelled = loop.startTimer(std::chrono::milliseconds(10), [&] { ran.push_back(-1); });
+  loop.startTimer(std::chrono::milliseconds(0), [&] {
+    ran.push_back(0);
+    loop.cancelTimer(cancelled);
+  });
+  loop.post([&] { ran.push_back(100); });
+  EXPECT_TRUE(ran.empty());
+  EXPECT_TRUE(loop.runUntil([&] { return ran.size() == 3; }));
+  EXPECT_EQ(ran, (std::vector<int>{100, 0, 30}));
+  // Nothing is left to wait for: the loop says so instead of blocking.
+  EXPECT_FALSE(loop.runUntil([] { return false; }));
+
+  int idle[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, idle), 0);
+  loop.watchSocket(idle[0], KOVSocketRead, [](uint32_t) {});  // the loop waits in poll()
+  std::thread worker([&] {
+    for (int i = 1; i <= 20; ++i) loop.post([&, i] { ran.push_back(i); });
+    loop.post([&] { loop.quit(); });
+    loop.post([&] { ran.push_back(21); });
+  });
+  EXPECT_FALSE(loop.runUntil([] { return false; }));
+  worker.join();
+  EXPECT_EQ(ran.size(), 23u);
+  EXPECT_TRUE(loop.runUntil([&] { return ran.size() == 24; }));  // quit is forgotten
+  for (int i = 1; i <= 21; ++i) EXPECT_EQ(ran[std::size_t(i) + 2], i);
+  for (const int fd : idle) ::close(fd);
+}
+
+TEST(PollLoop, SocketWatchReportsReadinessUntilUnwatchedEvenFromAnotherHandler) {
+  KOVPollLoop loop;
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair), 0);
+  std::vector<uint32_t> seen;
+  int otherCalls = 0;
+  // Sockets are handled in the order of their descriptors, the lower one first.
+  loop.watchSocket(pair[0], KOVSocketWrite, [&](uint32_t ready) {
+    seen.push_back(ready);
+    loop.unwatchSocket(pair[0]);
+    loop.unwatchSocket(pair[1]);  // ready in the same round: its handler must not run
+  });
+  ASSERT_EQ(::write(pair[0], "x", 1), 1);
+  loop.watchSocket(pair[1], KOVSocketRead, [&](uint32_t) { ++otherCalls; });
+  loop.startTimer(std::chrono::milliseconds(50), [] {});
+  EXPECT_FALSE(loop.runUntil([] { return false; }));
+  EXPECT_EQ(seen, (std::vector<uint32_t>{KOVSocketWrite}));
+  EXPECT_EQ(otherCalls, 0);
+  for (const int fd : pair) ::close(fd);
+}
+
+}  // namespace
+}  // namespace kovrel

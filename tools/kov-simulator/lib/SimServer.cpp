@@ -126,6 +126,10 @@ bool SimServer::start(std::string& error) {
     }
     _doneChanged.notify_all();
   });
+  // httplib's stop() does nothing until the accept loop runs: a stop soon after this call
+  // would otherwise leave the listener running for ever.
+  std::unique_lock<std::mutex> lock(_doneLock);
+  while (!_http->is_running() && !_listenerDone) _doneChanged.wait_for(lock, std::chrono::milliseconds(1));
   return true;
 }
 

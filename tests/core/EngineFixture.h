@@ -21,7 +21,8 @@ namespace kovtest {
 
 inline const char* kCompleteApproved =
     "<Scr><Complete>1</Complete><Result><AP>1</AP><RC>00</RC><AC>A1</AC></Result></Scr>";
-inline const char* kCardScreen = "<Scr><DL1>INSERT CARD</DL1><DL2>$12.50</DL2><B1 en=\"1\">CANCEL</B1><Tmo>45</Tmo></Scr>";
+inline const char* kCardScreen =
+    "<Scr><DL1>INSERT CARD</DL1><DL2>$12.50</DL2><B1 en=\"1\">CANCEL</B1><Tmo>45</Tmo></Scr>";
 
 inline std::string tagText(const std::string& body, const std::string& tag) {
   const auto open = body.find("<" + tag + ">");

@@ -37,7 +37,6 @@ struct PostedRequest {
   double timeout = 0;
   ResponseHandler completion;
   bool completed = false;
-  bool cancelled = false;
   bool isButton() const { return body.find("<TxnType>UI</TxnType>") != std::string::npos; }
 };
 
@@ -46,8 +45,6 @@ struct PostedRequest {
 struct FakeNetwork {
   std::vector<std::shared_ptr<PostedRequest>> posts;
   std::shared_ptr<FakeMainQueue> queue = std::make_shared<FakeMainQueue>();
-  int sessionsMade = 0;
-  int sessionsInvalidated = 0;
   KOVRequestId nextId = 1;
   std::function<void(const PostedRequest&)> onPost, onCancel;
 
@@ -103,14 +100,12 @@ class FakeSession : public KOVURLSession {
   void cancel(KOVRequestId id) override {
     for (const auto& request : mine_) {
       if (request->id == id && !request->completed) {
-        request->cancelled = true;
         if (network_->onCancel) network_->onCancel(*request);
         network_->finish(request, std::nullopt, KOVError{NSURLErrorDomain, NSURLErrorCancelled, "cancelled"}, 0);
       }
     }
   }
   void invalidateAndCancel() override {
-    ++network_->sessionsInvalidated;
     for (const auto& request : mine_) cancel(request->id);
   }
 
@@ -123,10 +118,8 @@ class FakeSession : public KOVURLSession {
 inline std::shared_ptr<FakeNetwork> wireFakeNetwork(WqKOV& engine) {
   auto network = std::make_shared<FakeNetwork>();
   engine.setMainQueue(network->queue);
-  engine.setSessionFactory([network]() -> std::unique_ptr<KOVURLSession> {
-    ++network->sessionsMade;
-    return std::make_unique<FakeSession>(network);
-  });
+  engine.setSessionFactory(
+      [network] { return std::unique_ptr<KOVURLSession>(std::make_unique<FakeSession>(network)); });
   return network;
 }
 

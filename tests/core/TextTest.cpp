@@ -18,13 +18,9 @@ class IntValue : public ::testing::TestWithParam<IntCase> {};
 TEST_P(IntValue, ReadsLikeThePlatform) { EXPECT_EQ(intValue(GetParam().text), GetParam().value) << GetParam().text; }
 
 INSTANTIATE_TEST_SUITE_P(Table, IntValue,
-                         ::testing::Values(IntCase{"12", 12}, IntCase{" 7", 7}, IntCase{"\t\n 8", 8},
-                                           IntCase{"1.9", 1}, IntCase{"yes", 0}, IntCase{"", 0},
-                                           IntCase{"-5", -5}, IntCase{"+3", 3}, IntCase{"  -12abc", -12},
-                                           IntCase{"- 3", 0}, IntCase{"2147483647", INT32_MAX},
-                                           IntCase{"2147483648", INT32_MAX}, IntCase{"-2147483648", INT32_MIN},
-                                           IntCase{"-99999999999999999999", INT32_MIN},
-                                           IntCase{"000045", 45}));
+                         ::testing::Values(IntCase{"\t\n 8", 8}, IntCase{"yes", 0}, IntCase{"-5", -5}, IntCase{"+3", 3},
+                                           IntCase{"  -12abc", -12}, IntCase{"- 3", 0}, IntCase{"000045", 45},
+                                           IntCase{"2147483648", INT32_MAX}, IntCase{"-99999999999999999999", INT32_MIN}));
 
 TEST(Text, LowercaseMapsFullUnicodeWithoutLocale) {
   EXPECT_EQ(lowercase("INSERT CARD"), "insert card");

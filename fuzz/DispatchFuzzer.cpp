@@ -45,10 +45,6 @@ std::vector<std::string_view> splitRecords(std::string_view data) {
   return records;
 }
 
-bool isLoopRequest(const kovtest::PostedRequest& request) {
-  return request.body.find("<TxnType>UI</TxnType>") == std::string::npos;
-}
-
 [[noreturn]] void fail(const char* what) {
   std::fprintf(stderr, "invariant broken: %s\n", what);
   std::abort();
@@ -67,7 +63,7 @@ struct Run {
     if (!results.empty() && network->posts.size() != postsAtResult) fail("a request was posted after the result");
     if (!results.empty() && engine.isTransactionInProgress()) fail("still in progress after its result");
     int loops = 0;
-    for (const auto& request : network->outstanding()) loops += isLoopRequest(*request) ? 1 : 0;
+    for (const auto& request : network->outstanding()) loops += request->isButton() ? 0 : 1;
     if (loops > 1) fail("more than one loop request outstanding");
     if (engine.isTransactionInProgress() && network->outstanding().empty() && network->queue->pending.empty()) {
       fail("the transaction runs but nothing will carry it on");

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QXmlStreamReader>
 
+#include <unicode/utf8.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -66,38 +68,17 @@ std::set<std::string> referenceKeys(std::string_view data) {
   return keys;
 }
 
-// Length of the longest prefix that is well-formed UTF-8 (no overlong forms, no surrogates,
-// nothing above U+10FFFF).
+// Length of the longest prefix that is well-formed UTF-8 (ICU's strict reading: no overlong
+// forms, no surrogates, nothing above U+10FFFF).
 std::size_t validUtf8Prefix(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    std::size_t n = 0;
-    uint32_t cp = 0;
-    if (b0 < 0x80) {
-      ++i;
-      continue;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-      n = 1, cp = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      n = 2, cp = b0 & 0x0F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      n = 3, cp = b0 & 0x07;
-    } else {
-      return i;
-    }
-    if (i + n >= s.size()) return i;  // the sequence runs past the end
-    for (std::size_t k = 1; k <= n; ++k) {
-      const auto b = static_cast<unsigned char>(s[i + k]);
-      if ((b & 0xC0) != 0x80) return i;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if ((n == 2 && cp < 0x800) || (n == 3 && (cp < 0x10000 || cp > 0x10FFFF)) || (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return i;
-    }
-    i += n + 1;
+  const auto length = static_cast<int32_t>(s.size());
+  for (int32_t i = 0; i < length;) {
+    const int32_t start = i;
+    UChar32 c = 0;
+    U8_NEXT(s.data(), i, length, c);
+    if (c < 0) return static_cast<std::size_t>(start);
   }
-  return i;
+  return s.size();
 }
 
 // Whether the input declares a document type, as the reference reader sees it: the same

@@ -43,7 +43,6 @@ class EngineTest : public ::testing::Test {
   std::shared_ptr<KOVTransactionDetails> details = sampleDetails();
   std::vector<KOVTransactionResultDetails> results;
   std::vector<std::string> transcript;
-  std::vector<std::string> logged;  // every debug entry's full text
 
   EngineTest() {
     net->onPost = [this](const PostedRequest& p) {
@@ -77,7 +76,6 @@ class EngineTest : public ::testing::Test {
   }
   KOVTransactionDebugLogHandler logHandler() {
     return [this](KOVTransactionLogEntryType t, const std::string& e) {
-      logged.push_back(e);
       if (t == KOVTransactionLogEntryRequestContent || t == KOVTransactionLogEntryResponseContent) {
         transcript.push_back(t == KOVTransactionLogEntryRequestContent ? "log >" : "log <");
       } else {
@@ -98,11 +96,6 @@ class EngineTest : public ::testing::Test {
   std::shared_ptr<PostedRequest> last() { return net->last(); }
   void answer(const std::string& body) { net->answer(last(), body); }
   void fail() { net->fail(last()); }
-  int loopRequestsInFlight() const {
-    int n = 0;
-    for (const auto& p : net->outstanding()) n += p->isButton() ? 0 : 1;
-    return n;
-  }
 };
 
 }  // namespace kovtest

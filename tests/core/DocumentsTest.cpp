@@ -104,29 +104,6 @@ TEST(TypeNames, WireNamesAndErrorName) {
   EXPECT_EQ(WqKOV::txnTypeToStr(static_cast<KOVTransactionType>(0xFFFFFFFFu)), "");
 }
 
-struct AmountCase {
-  const char* amount;  // nullptr: no amount
-  const char* text;    // nullptr: refused
-};
-
-class AmountText : public ::testing::TestWithParam<AmountCase> {};
-
-TEST_P(AmountText, CutsToCentsAndRefusesWhatDoesNotFit) {
-  std::optional<KOVDecimal> amount;
-  if (GetParam().amount) amount = KOVDecimal::parse(GetParam().amount);
-  const auto text = WqKOV::decimalToString(amount);
-  EXPECT_EQ(text, GetParam().text ? std::optional<std::string>(GetParam().text) : std::nullopt);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, AmountText,
-    ::testing::Values(AmountCase{"12.5", "12.50"}, AmountCase{"0.07", "0.07"}, AmountCase{"100", "100.00"},
-                      AmountCase{"12.345", "12.34"}, AmountCase{"12.349", "12.34"}, AmountCase{nullptr, "0.00"},
-                      AmountCase{"-3.5", "-3.50"}, AmountCase{"-0.07", "-0.07"}, AmountCase{"-0.001", "0.00"},
-                      AmountCase{"92233720368547758.07", "92233720368547758.07"},
-                      AmountCase{"-92233720368547758.08", "-92233720368547758.08"},
-                      AmountCase{"92233720368547758.08", nullptr}, AmountCase{"1000000000000000000000", nullptr}));
-
 TEST(SanitizeXml, MasksOnlyTheFirstKeyValue) {
   EXPECT_EQ(sanitizeXml("<Scr user=\"u\" key=\"abc\" />"), "<Scr user=\"u\" key=\"......\" />");
   EXPECT_EQ(sanitizeXml("<Scr key=\"\" />"), "<Scr key=\"......\" />");

@@ -120,7 +120,7 @@ TEST_P(FaultTable, EndsOnceWithTheResultOfItsFault) {
     EXPECT_EQ(run.logOf(KOVTransactionLogEntryRequestContent).size(), sent) << "sent after the end";
     EXPECT_EQ(sim.received(ref), received) << "received after the end";
     EXPECT_EQ(received, row.received < 0 ? sent : static_cast<std::size_t>(row.received));
-    // One kept-alive line, after the probe's.
+    // One kept-alive line for the whole transaction.
     EXPECT_EQ(row.failures == 0 ? sim.server->service().stats().connections() : 1u, 1u);
     // Each retry line follows an error entry, the first with the row's reason; nine in a row
     // end with the time-out result.

@@ -1,38 +1,53 @@
+// Amounts: exact decimal text in, the same value printed and the cents the request carries out.
 #include <gtest/gtest.h>
 
 #include <KOVModule/KOVModule.h>
 
-TEST(Decimal, ParsesPlainDecimalTextOnly) {
-  for (const char* good : {"12.345", "0.07", "100", "-3.5", "+4", ".5", "5.", "007.10", "-0"}) {
-    EXPECT_TRUE(KOVDecimal::parse(good).has_value()) << good;
-  }
-  for (const char* bad : {"", "1e5", "12,50", " 1", "1 ", "1.2.3", "-", "+", ".", "--1", "0x10", "1_000", "NaN",
-                          "inf", "\xD9\xA1"}) {
-    EXPECT_FALSE(KOVDecimal::parse(bad).has_value()) << bad;
-  }
+namespace {
+
+struct AmountCase {
+  const char* text;
+  const char* printed;  // nullptr: not a plain decimal number
+  const char* cents;    // nullptr: refused, it does not fit in a signed 64-bit number of cents
+};
+
+class Amounts : public ::testing::TestWithParam<AmountCase> {};
+
+TEST_P(Amounts, ParseExactlyAndCutToCentsTowardZero) {
+  const auto& c = GetParam();
+  const auto amount = KOVDecimal::parse(c.text);
+  ASSERT_EQ(amount.has_value(), c.printed != nullptr) << c.text;
+  if (!amount) return;
+  EXPECT_EQ(amount->toString(), c.printed);
+  EXPECT_EQ(KOVDecimal::parse(amount->toString()), amount) << "printing reads back to the same value";
+  EXPECT_EQ(WqKOV::decimalToString(amount), c.cents ? std::optional<std::string>(c.cents) : std::nullopt);
 }
 
-TEST(Decimal, ExactValuesCompareAndPrint) {
-  EXPECT_EQ(*KOVDecimal::parse("12.50"), *KOVDecimal::parse("12.5"));
-  EXPECT_EQ(*KOVDecimal::parse("007.10"), KOVDecimal(71, 1));
-  EXPECT_EQ(*KOVDecimal::parse("-0"), KOVDecimal());
+INSTANTIATE_TEST_SUITE_P(
+    Table, Amounts,
+    ::testing::Values(
+        AmountCase{"12.5", "12.5", "12.50"}, AmountCase{"0.07", "0.07", "0.07"}, AmountCase{"100", "100", "100.00"},
+        AmountCase{"12.345", "12.345", "12.34"}, AmountCase{"-12.349", "-12.349", "-12.34"},
+        AmountCase{"-3.50", "-3.5", "-3.50"}, AmountCase{"-0.07", "-0.07", "-0.07"},
+        AmountCase{"-0.001", "-0.001", "0.00"}, AmountCase{"007.10", "7.1", "7.10"}, AmountCase{"-0", "0", "0.00"},
+        AmountCase{"+4", "4", "4.00"}, AmountCase{".5", "0.5", "0.50"}, AmountCase{"5.", "5", "5.00"},
+        // binary floating point would give 0.1 + 0.2 != 0.3; these digits stay exact
+        AmountCase{"0.30000000000000000001", "0.30000000000000000001", "0.30"},
+        AmountCase{"92233720368547758.07", "92233720368547758.07", "92233720368547758.07"},
+        AmountCase{"-92233720368547758.08", "-92233720368547758.08", "-92233720368547758.08"},
+        AmountCase{"92233720368547758.08", "92233720368547758.08", nullptr},
+        AmountCase{"123456789012345678901234567890.1", "123456789012345678901234567890.1", nullptr},
+        AmountCase{"", nullptr, nullptr}, AmountCase{"1e5", nullptr, nullptr}, AmountCase{"12,50", nullptr, nullptr},
+        AmountCase{" 1", nullptr, nullptr}, AmountCase{"1 ", nullptr, nullptr}, AmountCase{"1.2.3", nullptr, nullptr},
+        AmountCase{"-", nullptr, nullptr}, AmountCase{".", nullptr, nullptr}, AmountCase{"--1", nullptr, nullptr},
+        AmountCase{"0x10", nullptr, nullptr}, AmountCase{"NaN", nullptr, nullptr},
+        AmountCase{"\xD9\xA1", nullptr, nullptr}));
+
+TEST(Amounts, NoAmountIsZeroAndScaleIsKept) {
+  EXPECT_EQ(WqKOV::decimalToString(std::nullopt), "0.00");
   EXPECT_EQ(KOVDecimal(1200, -1).toString(), "12000");
-  EXPECT_EQ(KOVDecimal::parse("-3.50")->toString(), "-3.5");
-  EXPECT_EQ(KOVDecimal::parse("0.07")->toString(), "0.07");
-  // Binary floating point would give 0.1 + 0.2 != 0.3; these digits stay exact.
-  EXPECT_EQ(KOVDecimal::parse("0.30000000000000000001")->toString(), "0.30000000000000000001");
-  for (const char* text : {"123456789012345678901234567890.123456789", "-0.000001", "42"}) {
-    EXPECT_EQ(KOVDecimal::parse(KOVDecimal::parse(text)->toString()), KOVDecimal::parse(text)) << text;
-  }
-}
-
-TEST(Decimal, ScalesIntoCentsCuttingTowardZeroOrRefuses) {
-  EXPECT_EQ(KOVDecimal::parse("12.345")->scaledToInt64(2), 1234);
-  EXPECT_EQ(KOVDecimal::parse("-12.349")->scaledToInt64(2), -1234);
-  EXPECT_EQ(KOVDecimal::parse("0.009")->scaledToInt64(2), 0);
-  EXPECT_EQ(KOVDecimal::parse("92233720368547758.07")->scaledToInt64(2), INT64_MAX);
-  EXPECT_EQ(KOVDecimal::parse("-92233720368547758.08")->scaledToInt64(2), INT64_MIN);
-  EXPECT_EQ(KOVDecimal::parse("92233720368547758.08")->scaledToInt64(2), std::nullopt);
-  EXPECT_EQ(KOVDecimal::parse("99999999999999999999999")->scaledToInt64(2), std::nullopt);
+  EXPECT_EQ(*KOVDecimal::parse("007.10"), KOVDecimal(71, 1));
   EXPECT_EQ(KOVDecimal::parse("0.000000000000000000000000000000001")->scaledToInt64(2), 0);
 }
+
+}  // namespace

@@ -11,8 +11,11 @@ struct Script {
   std::vector<std::string> steps;
   // Expected transcript; "LINES *N" stands for N copies of LINES, with {n} counting them.
   std::vector<std::string> expected;
-  bool skipSignature = false, debug = false, uat = false, statusHandler = true;
-  KOVTransactionType type = KOVTransactionTypePurchase;
+  // Any of "skip" (the signature step answered by the engine), "debug", "uat", "refund",
+  // "mute" (no status handler), "chain" (the first result starts a refund) and "end" (the
+  // first screen makes the host hand the engine a complete answer).
+  std::string flags = "";
+  bool has(const char* flag) const { return flags.find(flag) != std::string::npos; }
 };
 
 void PrintTo(const Script& s, std::ostream* out) { *out << s.name; }
@@ -27,10 +30,25 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
     const std::string op = step.substr(0, step.find(' '));
     const std::string rest = op.size() < step.size() ? step.substr(op.size() + 1) : "";
     if (op == "start") {
-      engine.startTransaction(details, s.type, s.uat, s.debug, logHandler(),
-                              s.statusHandler ? statusHandler() : nullptr, resultHandler(), signatureHandler());
+      StatusChangeHandler onScreen = s.has("mute") ? nullptr : statusHandler();
+      if (s.has("end")) {
+        onScreen = [this, shown = onScreen](auto state, auto& receipt, auto& l1, auto& l2, auto& b1, auto& b2) {
+          shown(state, receipt, l1, l2, b1, b2);
+          engine.processStatusResponse(std::string(kCompleteApproved), std::nullopt);
+        };
+      }
+      auto onResult = [this, chain = s.has("chain"), recorded = resultHandler()](KOVTransactionResultDetails r) {
+        recorded(r);
+        if (chain && results.size() == 1) {
+          engine.startTransaction(sampleDetails(), KOVTransactionTypeRefund, false, false, nullptr, nullptr,
+                                  resultHandler(), nullptr);
+        }
+      };
+      engine.startTransaction(details, s.has("refund") ? KOVTransactionTypeRefund : KOVTransactionTypePurchase,
+                              s.has("uat"), s.has("debug"), logHandler(), onScreen, onResult, signatureHandler());
     } else if (op == "recover") {
-      engine.recoverTransaction({}, s.uat, s.debug, logHandler(), statusHandler(), resultHandler(), nullptr);
+      engine.recoverTransaction({}, s.has("uat"), s.has("debug"), logHandler(), statusHandler(), resultHandler(),
+                                nullptr);
     } else if (op == "late") {  // the host hands the engine an answer of its own
       engine.processStatusResponse(rest, std::nullopt);
       engine.processStatusResponse(std::nullopt, KOVError{NSURLErrorDomain, NSURLErrorTimedOut, "late"});
@@ -68,7 +86,7 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
 
 TEST_P(Run, DoesExactlyWhatTheAnswersCallFor) {
   const Script& s = GetParam();
-  details->skipSignatureVerification = s.skipSignature;
+  details->skipSignatureVerification = s.has("skip");
   if (std::none_of(s.steps.begin(), s.steps.end(), [](const auto& step) { return step.find("start") == 0; })) {
     play(s, "start");
   }
@@ -99,8 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Script{"Purchase", {kCard, kApproved}, {"> Purchase 30", kCardShown, "> Status 45", "result 0"}},
         Script{"UatForEveryRequest", {kCard, "f"},
-               {"> Refund 30 uat", kCardShown, "> Status 45 uat", "> Status 45 uat"}, false, false, true, true,
-               KOVTransactionTypeRefund},
+               {"> Refund 30 uat", kCardShown, "> Status 45 uat", "> Status 45 uat"}, "uat refund"},
         Script{"NinthFailureInARowEndsWithTheTimeoutResult", {"f-1004*8", "f-1005"},
                {"> Purchase 30", "> Status 30 *8", "result 10"}},
         Script{"AnyAnswerResetsTheFailureCount", {"f*8", "a not xml at all", "f*9"},
@@ -110,29 +127,21 @@ INSTANTIATE_TEST_SUITE_P(
                 "a400 <Scr><Complete>1</Complete><DL1>SIGNATURE</DL1><B1 en=\"1\">YES</B1></Scr>"},
                {"> Purchase 30", "screen 9 | [-|-]", "> Status 30", kCardShown, "> Status 45",
                 "screen 9 | [-|-]\n> Status 45 *4", "result 1"}},
-        Script{"ErrorPagesWithoutAScreenAndOversizeAnswersAreFailures",
-               {"a404 ", "a502 <html><title>502 Bad Gateway</title></html>", "a500 <Error><Scr>x</Scr></Error>",
-                "big", "f-1202", "a503 <Scr><DL1>SYSTEM BUSY</DL1></Scr>"},
-               {"log >", "> Purchase 30", "log E HTTP 404", "log I KOV Timeout. Starting attempt 1", "log >",
-                "> Status 30", "log E HTTP 502", "log I KOV Timeout. Starting attempt 2", "log >", "> Status 30",
-                "log E HTTP 500", "log I KOV Timeout. Starting attempt 3", "log >", "> Status 30",
-                "log E The answer is larger than 1048576 bytes.", "log I KOV Timeout. Starting attempt 4", "log >",
-                "> Status 30", "log E The request timed out. (NSURLErrorDomain -1202)",
-                "log I KOV Timeout. Starting attempt 5", "log >", "> Status 30", "log <",
-                "screen 9 SYSTEM BUSY| [-|-]", "log >", "> Status 30"},
-               false, true},
+        Script{"ErrorPagesWithoutAScreenAreFailures",
+               {"a500 <Error><Scr>x</Scr></Error>", "a503 <Scr><DL1>SYSTEM BUSY</DL1></Scr>"},
+               {"> Purchase 30", "> Status 30", "screen 9 SYSTEM BUSY| [-|-]", "> Status 30"}},
         Script{"TmoSetsEachPollsTimeoutWithinBounds",
                {kCard, "a <Scr/>", "f", "a <Scr><Tmo>0</Tmo></Scr>", "a <Scr><Tmo>5</Tmo></Scr>",
                 "a <Scr><Tmo>-5</Tmo></Scr>", "a <Scr><Tmo>5</Tmo></Scr>", "a <Scr><Tmo>soon</Tmo></Scr>",
                 "a <Scr><Tmo>99999999999</Tmo></Scr>", "a <Scr><Tmo> 7.9</Tmo></Scr>"},
                {"> Purchase 30", "> Status 45 *3", "> Status 30", "> Status 5", "> Status 30", "> Status 5",
                 "> Status 30", "> Status 3600", "> Status 7"},
-               false, false, false, false},
+               "mute"},
         Script{"OnlyTheExactTextOneCompletesInEitherPlace",
                {"a <Scr><Complete>01</Complete></Scr>", "a <Scr><Complete> 1</Complete></Scr>",
                 "a <Scr><Complete>true</Complete></Scr>", "a <Scr><Result><AP>1</AP></Result></Scr>",
                 "a <Scr><Result><Complete>1</Complete><AP>1</AP></Result></Scr>"},
-               {"> Purchase 30", "> Status 30 *4", "result 0"}, false, false, false, false},
+               {"> Purchase 30", "> Status 30 *4", "result 0"}, "mute"},
         Script{"BrokenXmlKeepsTheKeysReadBeforeTheFault",
                {"a <Scr><DL1>ENTER PIN</DL1><DL2>now</DL2><B1 en=\"1\">X</B1><oops",
                 "a <Scr><Complete>1</Complete><Result><RC>p8</RC></Result><broken"},
@@ -154,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "> Status 30", "screen 5 SIGNATURE OK?| [YES|NO] rcpt=ABCD/EFGH/IJ/", "sig ABCD/EFGH/IJ/",
                 "> Status 30"}},
         Script{"WithoutAStatusHandlerNoSignatureCall", {"a " + kSigYesNo}, {"> Purchase 30", "> Status 30"},
-               false, false, false, false},
+               "mute"},
         Script{"PressSendsItsRequestAndItsCompletionOnePollThatSupersedesTheLoop",
                {kCard, "p B1 CANCEL", "pf", "p B2 <&>", "p B1 A", "pa <Scr/>", "pa <Scr/>", kApproved},
                {"> Purchase 30", kCardShown, "> Status 45", "> UI B1=CANCEL 10", "x Status", "> Status 45",
@@ -173,20 +182,27 @@ INSTANTIATE_TEST_SUITE_P(
                 "screen 5 SIGNATURE OK?| [YES|-]", "sig -", "> Status 30", "screen 5 SIGNATURE OK?| [ YES|-]",
                 "> Status 30",
                 "screen 1 INSERT CARD| [YES|-]", "> Status 30"},
-               true},
+               "skip"},
         Script{"AnsweredSignatureWinsOverACompleteFlag",
                {"a <Scr><Complete>1</Complete><DL1>SIGNATURE</DL1><B1 en=\"1\">YES</B1></Scr>"},
-               {"> Purchase 30", "> UI B1=YES 10"}, true},
+               {"> Purchase 30", "> UI B1=YES 10"}, "skip"},
         Script{"SecondStartOrRecoverWhileRunningIsRefusedWithoutTouchingTheFirst",
                {"start", "start", "recover", kApproved, "recover"},
                {"> Purchase 30", "result 5", "result 5", "result 0", "> Status 30"}},
         Script{"AmountThatDoesNotFitIsNeverSent", {"amount 123456789012345678901234567890", "start"},
                {"result 1 The amount cannot be sent: in cents it does not fit in a signed 64-bit number."}},
+        Script{"ResultHandlerMayStartTheNextTransaction",
+               {kApproved, "a <Scr><Complete>1</Complete><Result><RC>p8</RC></Result></Scr>"},
+               {"> Purchase 30", "result 0", "> Refund 30", "result 3"}, "chain"},
+        Script{"AlsoAfterTheTimeOutWithTheCountStartedAfresh", {"f*9", "f*8", kApproved},
+               {"> Purchase 30", "> Status 30 *8", "result 10", "> Refund 30", "> Status 30 *8", "result 0"},
+               "chain"},
+        Script{"StatusCallbackThatEndsTheTransactionStopsTheLoop", {kCard}, {"> Purchase 30", kCardShown, "result 0"},
+               "end"},
         Script{"DebugLogsEachDocumentOnce", {kCard, "e"},
                {"log >", "> Purchase 30", "log <", kCardShown, "log >", "> Status 45", "log <", "screen 9 | [-|-]",
-                "log >",
-                "> Status 45"},
-               false, true}),
+                "log >", "> Status 45"},
+               "debug"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EngineTest, StartAndRecoverWriteTheirDocumentsFromTheRecordsOfTheMoment) {
@@ -222,38 +238,6 @@ TEST_F(EngineTest, StartAndRecoverWriteTheirDocumentsFromTheRecordsOfTheMoment) 
   r.txnRef = "changed";  // the engine keeps its own copy
   answer(kCardScreen);
   EXPECT_NE(last()->body.find("<TxnRef>T-9</TxnRef>"), std::string::npos);
-}
-
-TEST_F(EngineTest, ResultHandlersMayStartTheNextTransaction) {
-  std::vector<KOVTransactionResult> next;
-  auto startNext = [&](KOVTransactionResultDetails) {
-    engine.startTransaction(sampleDetails(), KOVTransactionTypeRefund, false, false, nullptr, nullptr,
-                            [&](KOVTransactionResultDetails r) { next.push_back(r.transactionResult); }, nullptr);
-  };
-  engine.startTransaction(details, KOVTransactionTypePurchase, false, false, nullptr, nullptr, startNext, nullptr);
-  answer(kCompleteApproved);
-  EXPECT_EQ(engine.currentTxnTypeStr(), "Refund");
-  EXPECT_TRUE(engine.hasResultHandler());
-  answer("<Scr><Complete>1</Complete><Result><RC>p8</RC></Result></Scr>");
-  engine.startTransaction(details, KOVTransactionTypePurchase, false, false, nullptr, nullptr, startNext, nullptr);
-  for (int i = 0; i < 9; ++i) fail();  // the time-out ending, too
-  EXPECT_TRUE(engine.isTransactionInProgress());
-  EXPECT_EQ(engine.numberOfConsecutiveTimeouts(), 0);
-  answer(kCompleteApproved);
-  EXPECT_EQ(next, (std::vector<KOVTransactionResult>{KOVTransactionResultUserKeyNotMatched,
-                                                      KOVTransactionResultSucceeded}));
-}
-
-TEST_F(EngineTest, StatusCallbackThatEndsTheTransactionStopsTheLoop) {
-  engine.startTransaction(details, KOVTransactionTypePurchase, false, false, nullptr,
-                          [&](KOVState, const std::optional<std::string>&, const std::string&, const std::string&,
-                              const std::optional<std::string>&, const std::optional<std::string>&) {
-                            engine.processStatusResponse(std::string(kCompleteApproved), std::nullopt);
-                          },
-                          resultHandler(), nullptr);
-  answer(kCardScreen);
-  EXPECT_EQ(transcript, (std::vector<std::string>{"> Purchase 30", "result 0"}));
-  EXPECT_TRUE(net->outstanding().empty());
 }
 
 TEST_F(EngineTest, KeysTheFinalAnswerLacksAreEmptyTexts) {

@@ -95,7 +95,6 @@ class EngineTest : public ::testing::Test {
   }
   std::shared_ptr<PostedRequest> last() { return net->last(); }
   void answer(const std::string& body) { net->answer(last(), body); }
-  void fail() { net->fail(last()); }
 };
 
 }  // namespace kovtest

@@ -1,5 +1,5 @@
 // The pure mappings answers are read with: the first line to a screen state, the response code
-// to a result, texts to integers, receipts to lines, endpoints to accepted or not.
+// to a result, texts to integers and valid UTF-8, receipts to lines, endpoints to accepted or not.
 #include <gtest/gtest.h>
 
 #include <KOVModule/KOVModule.h>
@@ -41,6 +41,12 @@ TEST(Mappings, IntegersReadLikeThePlatform) {
       {"\t\n 8", 8},         {"yes", 0}, {"-5", -5}, {"+3", 3}, {"  -12abc", -12}, {"- 3", 0}, {"000045", 45},
       {"2147483648", INT32_MAX}, {"-99999999999999999999", INT32_MIN}};
   for (const auto& [text, value] : table) EXPECT_EQ(kov::text::intValue(text), value) << text;
+}
+
+TEST(Mappings, TextsHandedOnAreValidUtf8WithEveryValidByteKept) {
+  EXPECT_EQ(kov::text::validUtf8(std::string("caf\xC3\xA9\0\xF0\x9F\x98\x80", 10)),
+            std::string("caf\xC3\xA9\0\xF0\x9F\x98\x80", 10));
+  EXPECT_EQ(kov::text::validUtf8("a\xFF" "b\xED\xA0\x80"), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
 TEST(Mappings, ReceiptsAreCutByUtf16UnitsAndEveryLineEnds) {

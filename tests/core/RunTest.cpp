@@ -176,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(
                {"a <Scr><DL1>SIGNATURE OK?</DL1><B1 en=\"1\">No</B1><B2 en=\"1\">Yes</B2><Tmo>12</Tmo></Scr>",
                 "pa <Scr/>", "a <Scr><DL1>SIGNATURE OK?</DL1><B1 en=\"1\">YES</B1><B2 en=\"1\">yes</B2></Scr>",
                 "pf", "a <Scr><DL1>SIGNATURE OK?</DL1><B1 en=\"2\">YES</B1></Scr>",
-                "a <Scr><DL1>SIGNATURE OK?</DL1><B1 en=\"1\"> YES</B1></Scr>",
+                "a <Scr><DL1>SIGNATURE OK?</DL1><B1 en=\"1\"> YES</B1><B2>YES</B2></Scr>",
                 "a <Scr><DL1>INSERT CARD</DL1><B1 en=\"1\">YES</B1></Scr>"},
                {"> Purchase 30", "> UI B2=Yes 10", "> Status 30", "> UI B2=yes 10", "> Status 30",
                 "screen 5 SIGNATURE OK?| [YES|-]", "sig -", "> Status 30", "screen 5 SIGNATURE OK?| [ YES|-]",

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "Support.h"
 
@@ -104,7 +105,12 @@ TEST_P(FaultTable, EndsOnceWithTheResultOfItsFault) {
       ASSERT_TRUE(KOVCurlTransport::addTrustedCertificatesPem(std::string(std::istreambuf_iterator<char>(file), {})));
     } else if (!row.tls.empty()) {
       ASSERT_TRUE(KOVQtTransport::addTrustedCertificates(sim.server->certificates()->caCertificate));
-      if (row.tls == "cleared") KOVQtTransport::clearTrustedCertificates();
+    }
+    std::optional<LoopbackSimulator> other;
+    if (row.tls == "cleared") {
+      KOVQtTransport::clearTrustedCertificates();
+      other.emplace(20, true);  // trusting another CA must not bring the forgotten one back
+      ASSERT_TRUE(KOVQtTransport::addTrustedCertificates(other->server->certificates()->caCertificate));
     }
     const std::string ref = "T-" + rowName(row);
     EngineRun run(row.driver, sim.server->url(), ref, std::string("sim:") + row.scenario,

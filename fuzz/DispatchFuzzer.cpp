@@ -130,7 +130,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
       case 1:  // an answer
         if (request) run.network->answer(request, body);
         break;
-      case 2:  // an HTTP error status with a body: still an answer
+      case 2:  // an HTTP error status with a body: an answer when it holds a screen
         if (request) run.network->answer(request, body, (head & 0x08) ? 404 : 500);
         break;
       case 3:  // a URL-layer failure

@@ -27,7 +27,7 @@ done
 echo "simulator: $url"
 
 if [ "$mode" = "--cli" ]; then
-  "$build/tools/kov-cli/kov-cli" purchase --user merchant --key s3cret --station ST01 \
+  KOV_KEY=s3cret "$build/tools/kov-cli/kov-cli" purchase --user merchant --station ST01 \
     --txn-ref "CLI-$(date +%s)" --amount 12.50 --currency AUD --endpoint "$url" </dev/null
 elif [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   "$build/examples/pos-demo/pos-demo" --endpoint "$url"

@@ -111,19 +111,25 @@ std::optional<std::string> KOVAnswerDecoder::transportFailure(const std::optiona
   return std::nullopt;
 }
 
-std::optional<std::string> KOVAnswerDecoder::httpFailure(const std::optional<KOVURLResponse>& response,
-                                                         const NSStringDictionary& answer) {
-  // An error page without a screen (a wrong path, a gateway's outage page) says nothing
-  // about the transaction: it is retried and counted like a lost connection, so it ends in
-  // the time-out result instead of an endless run of immediate polls.
-  if (!response || response->statusCode < 400) {
-    return std::nullopt;
-  }
+std::optional<std::string> KOVAnswerDecoder::screenlessFailure(const std::optional<KOVURLResponse>& response,
+                                                               const std::optional<KOVError>& error,
+                                                               const NSStringDictionary& answer) {
+  // An answer without a screen (a wrong path, a gateway's redirect, outage or maintenance
+  // page, an empty body) says nothing about the transaction: it is retried and counted like
+  // a lost connection, so it ends in the time-out result instead of an endless run of
+  // immediate polls.
   const auto first = answer.lower_bound("Scr/");
   if (first != answer.end() && first->first.compare(0, 4, "Scr/") == 0) {
     return std::nullopt;
   }
-  return "HTTP " + std::to_string(response->statusCode);
+  if (response) {
+    const std::string status = "HTTP " + std::to_string(response->statusCode);
+    return response->statusCode < 300 ? status + " without a screen" : status;
+  }
+  if (error) {
+    return error->description + " (" + error->domain + " " + std::to_string(error->code) + ")";
+  }
+  return "An answer without a screen.";
 }
 
 KOVAnswerDecision KOVAnswerDecoder::decide(std::shared_ptr<NSStringDictionary> answer, bool skipSignature,

@@ -48,10 +48,13 @@ class KOVAnswerDecoder {
   /// oversize body); nullopt when it is an answer.
   static std::optional<std::string> transportFailure(const std::optional<std::string>& data,
                                                      const std::optional<KOVError>& error);
-  /// "HTTP 404" for an HTTP error answer that holds no screen of the service; nullopt for
-  /// every other answer.
-  static std::optional<std::string> httpFailure(const std::optional<KOVURLResponse>& response,
-                                                const NSStringDictionary& answer);
+  /// Why an answer that holds no screen of the service (no key under "Scr/") counts as a
+  /// URL-layer failure, whatever its HTTP status: "HTTP 404", "HTTP 301", "HTTP 200 without a
+  /// screen", an error of another domain, or "An answer without a screen." when there is
+  /// neither status nor error. nullopt for an answer with a screen.
+  static std::optional<std::string> screenlessFailure(const std::optional<KOVURLResponse>& response,
+                                                      const std::optional<KOVError>& error,
+                                                      const NSStringDictionary& answer);
   /// The decision for a parsed answer: auto-answer (when skipSignature), end, or screen.
   static KOVAnswerDecision decide(std::shared_ptr<NSStringDictionary> answer, bool skipSignature,
                                   int32_t currentTimeoutSeconds);

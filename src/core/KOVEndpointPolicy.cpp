@@ -69,17 +69,28 @@ bool KOVEndpointPolicy::isAcceptable(const std::string& url, std::string* why) {
     return refuse("the URL must not carry user information");
   }
   std::string host = authority;
+  std::size_t portStart = std::string::npos;  // the colon before the port, if any
   if (!host.empty() && host.front() == '[') {
     const std::size_t close = host.find(']');
-    if (close == std::string::npos) {
+    if (close == std::string::npos || (close + 1 < host.size() && host[close + 1] != ':')) {
       return refuse("the URL's host is malformed");
     }
+    portStart = close + 1 < host.size() ? close + 1 : std::string::npos;
     host = host.substr(0, close + 1);
   } else {
-    host = host.substr(0, host.find(':'));
+    portStart = host.find(':');
+    host = host.substr(0, portStart);
   }
   if (host.empty()) {
     return refuse("the URL has no host");
+  }
+  if (portStart != std::string::npos && portStart + 1 < authority.size()) {
+    // An empty port means the scheme's own; any other must name a real one.
+    const std::string port = authority.substr(portStart + 1);
+    if (port.size() > 5 || !std::all_of(port.begin(), port.end(), ::isdigit) || std::stoi(port) < 1 ||
+        std::stoi(port) > 65535) {
+      return refuse("the URL's port must be a number from 1 to 65535");
+    }
   }
   if (http && !isLoopbackHost(host)) {
     return refuse("plain http is accepted only for a loopback host; use https");

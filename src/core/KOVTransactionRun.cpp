@@ -67,6 +67,9 @@ void KOVTransactionRun::sendStatusRequest() {
 
 void KOVTransactionRun::sendLoopRequest(const std::string& document, const std::string& logText) {
   const uint64_t sequence = ++_pollSeq;
+  if (_wiring.retrySpacing.count() > 0 && _wiring.mainQueue) {
+    _pollSentAt = _wiring.mainQueue->now();
+  }
   const KOVRequestId id = post(
       document, logText,
       [weak = weak_from_this(), sequence](const std::optional<std::string>& data,
@@ -98,7 +101,7 @@ void KOVTransactionRun::onAnswer(const std::optional<std::string>& data,
   auto answer = std::make_shared<NSStringDictionary>();
   // The flag is not looked at: a broken answer still gives the keys read before the fault.
   KOVXmlUtils::ParseXML(body, *answer);
-  if (std::optional<std::string> reason = KOVAnswerDecoder::httpFailure(response, *answer)) {
+  if (std::optional<std::string> reason = KOVAnswerDecoder::screenlessFailure(response, error, *answer)) {
     onFailure(*reason);
     return;
   }
@@ -129,7 +132,7 @@ void KOVTransactionRun::onFailure(const std::string& reason) {
     log(KOVTransactionLogEntryInfo, "KOV Timeout. Starting attempt " + std::to_string(_failures));
   }
   if (_failures <= kov::limits::kMaxConsecutiveTimeouts) {
-    poll();
+    retry();
     return;
   }
   if (_handlers.debugMode) {
@@ -137,6 +140,29 @@ void KOVTransactionRun::onFailure(const std::string& reason) {
   }
   // The session stays open for the next transaction to reuse.
   finish(KOVTransactionResultDetails::initWithResult(KOVTransactionResultTimeout));
+}
+
+void KOVTransactionRun::retry() {
+  // With spacing asked for, the poll after a failure goes no sooner than the spacing after
+  // the failed request was sent; a failure that took that long already is retried at once.
+  // Retrying at once is the default: a refused connection then fails nine times within
+  // milliseconds, which spacing stretches over a gateway's restart.
+  const std::shared_ptr<KOVMainQueue>& queue = _wiring.mainQueue;
+  if (_wiring.retrySpacing.count() > 0 && queue) {
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(_pollSentAt + _wiring.retrySpacing - queue->now());
+    if (wait.count() > 0) {
+      // A poll sent meanwhile (after a press) or the end makes this one unwanted.
+      queue->postAfter(wait, [weak = weak_from_this(), sequence = _pollSeq] {
+        const std::shared_ptr<KOVTransactionRun> run = weak.lock();
+        if (run && !run->_ended && sequence == run->_pollSeq) {
+          run->poll();
+        }
+      });
+      return;
+    }
+  }
+  poll();
 }
 
 void KOVTransactionRun::press(const std::string& buttonId, const std::optional<std::string>& label) {

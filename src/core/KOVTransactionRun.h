@@ -3,12 +3,11 @@
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVTransactionDetails.h>
 #include <KOVModule/KOVTransactionHandlers.h>
-#include <KOVModule/NSStringDictionary.h>
 #include <KOVModule/KOVTransactionType.h>
 #include <KOVModule/KOVURLSession.h>
-#include <KOVModule/KOVTransactionHandlers.h>
 #include <KOVModule/NSStringDictionary.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -28,6 +27,8 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
     std::shared_ptr<KOVMainQueue> mainQueue;
     std::string url;
     std::unique_ptr<KOVURLSession> session;  ///< kept from a transaction that timed out
+    /// Least time from sending a loop request to sending the poll after its failure.
+    std::chrono::milliseconds retrySpacing{0};
   };
   /// The host's closures and debug settings for this transaction.
   struct Handlers {
@@ -77,6 +78,7 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
 
  private:
   void onFailure(const std::string& reason);
+  void retry();
   void poll();
   void sendStatusRequest();
   void sendLoopRequest(const std::string& document, const std::string& logText);
@@ -95,4 +97,5 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
   // The loop's request in flight; a poll that supersedes it makes its answer unwanted.
   uint64_t _pollSeq = 0;
   std::optional<KOVRequestId> _pollInFlight;
+  KOVMainQueue::Clock::time_point _pollSentAt;  // kept only when retries are spaced
 };

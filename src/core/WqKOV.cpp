@@ -2,6 +2,10 @@
 // run, to which every transaction operation is handed.
 #include <KOVModule/WqKOV.h>
 
+#include <KOVModule/KOVXmlUtils.h>
+
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "core/KOVAnswerDecoder.h"
@@ -33,13 +37,16 @@ std::string sanitizeXml(const std::string& xml) {
 
 struct WqKOV::Private {
   KOVURLSessionFactory sessionFactory;
+  uint64_t sessionFactoryGeneration = 0;  // tells a session of an earlier factory
   std::shared_ptr<KOVMainQueue> mainQueue;
   std::string uatUrl = kWqKOVUATUrl;
   std::string secUrl = kWqKOVSecUrl;
+  std::chrono::milliseconds retrySpacing{0};
   bool settingsDebugMode = false;
   KOVTransactionDebugLogHandler settingsDebugLog;
   // The running transaction, or the last one until the next begins.
   std::shared_ptr<KOVTransactionRun> run;
+  uint64_t runSessionFactoryGeneration = 0;
 
   bool running() const { return run && !run->ended(); }
 
@@ -64,14 +71,29 @@ struct WqKOV::Private {
     });
   }
 
+  // The session a timed-out transaction kept open, if the next one may use it: made by the
+  // factory that is set now, with the settings that hold now.
+  std::unique_ptr<KOVURLSession> keptSession() {
+    if (!run || runSessionFactoryGeneration != sessionFactoryGeneration) {
+      return nullptr;
+    }
+    std::unique_ptr<KOVURLSession> session = run->takeSession();
+    if (session && !session->canBeReused()) {
+      session->invalidateAndCancel();
+      session.reset();
+    }
+    return session;
+  }
+
   // A new run takes over the session that a timed-out transaction kept open.
   void begin(std::shared_ptr<KOVTransactionDetails> details, KOVTransactionType type,
              std::optional<std::string> typeName, bool useUAT, KOVTransactionRun::Handlers handlers,
              bool transactionRequest) {
-    KOVTransactionRun::Wiring wiring{sessionFactory, mainQueue, useUAT ? uatUrl : secUrl,
-                                     run ? run->takeSession() : nullptr};
+    KOVTransactionRun::Wiring wiring{sessionFactory, mainQueue, useUAT ? uatUrl : secUrl, keptSession(),
+                                     retrySpacing};
     run = std::make_shared<KOVTransactionRun>(std::move(details), type, std::move(typeName), useUAT,
                                               std::move(handlers), std::move(wiring));
+    runSessionFactoryGeneration = sessionFactoryGeneration;
     const std::shared_ptr<KOVTransactionRun> current = run;
     current->begin(transactionRequest);
   }
@@ -98,7 +120,23 @@ WqKOV::~WqKOV() = default;
 
 // ---- Wiring ----
 
-void WqKOV::setSessionFactory(KOVURLSessionFactory factory) { d->sessionFactory = std::move(factory); }
+void WqKOV::setSessionFactory(KOVURLSessionFactory factory) {
+  d->sessionFactory = std::move(factory);
+  ++d->sessionFactoryGeneration;
+  // A session kept after a time-out was made by the old factory: the next transaction
+  // uses the new one.
+  if (d->run && d->run->ended()) {
+    d->run->releaseSession();
+  }
+}
+
+void WqKOV::setRetrySpacing(double seconds) {
+  constexpr double kMaxSeconds = 3600;
+  const double bounded = seconds > 0 ? std::min(seconds, kMaxSeconds) : 0;  // NaN too gives 0
+  d->retrySpacing = std::chrono::milliseconds(static_cast<int64_t>(std::ceil(bounded * 1000)));
+}
+
+double WqKOV::retrySpacing() const { return static_cast<double>(d->retrySpacing.count()) / 1000; }
 
 bool WqKOV::hasSessionFactory() const { return static_cast<bool>(d->sessionFactory); }
 
@@ -147,10 +185,10 @@ void WqKOV::startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, 
     d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::string(kov::limits::kNoDetailsText));
     return;
   }
-  // An amount that cannot be written exactly is never sent.
-  if (!KOVDocumentWriter::amountText(txnDetails->amount)) {
-    d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed,
-                   std::string(kov::limits::kAmountOutOfRangeText));
+  // Nothing malformed goes on the wire: a field that cannot be written as XML text, or an
+  // amount that cannot be written exactly, refuses the start.
+  if (std::optional<std::string> refusal = KOVDocumentWriter::refusalOf(*txnDetails)) {
+    d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::move(refusal));
     return;
   }
   d->begin(std::move(txnDetails), txnType, KOVDocumentWriter::typeName(txnType), useUAT,
@@ -173,6 +211,10 @@ void WqKOV::recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryD
   details->key = txnRecoveryDetails.key;
   details->txnRef = txnRecoveryDetails.txnRef;
   details->skipSignatureVerification = txnRecoveryDetails.skipSignatureVerification;
+  if (std::optional<std::string> refusal = KOVDocumentWriter::refusalOf(*details)) {
+    d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::move(refusal));
+    return;
+  }
   // The type stays as it was: a recovery sends no transaction request.
   d->begin(std::move(details), currentTxnType(), currentTxnTypeStr(), useUAT,
            {debugMode, std::move(debugLogHandler), std::move(statusChangeHandler), std::move(resultHandler),
@@ -183,9 +225,18 @@ void WqKOV::recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryD
 bool WqKOV::isTransactionInProgress() const { return d->running(); }
 
 void WqKOV::sendButtonRequest(const std::string& buttonId, const std::optional<std::string>& buttonValue) {
-  if (const std::shared_ptr<KOVTransactionRun> run = d->run) {
-    run->press(buttonId, buttonValue);
+  const std::shared_ptr<KOVTransactionRun> run = d->run;
+  if (!run) {
+    return;
   }
+  std::string why;
+  if (!KOVXmlUtils::isXmlText(buttonId, &why) || (buttonValue && !KOVXmlUtils::isXmlText(*buttonValue, &why))) {
+    if (run->debugMode()) {
+      run->log(KOVTransactionLogEntryError, "KOV press refused: the button cannot be sent: " + why + ".");
+    }
+    return;
+  }
+  run->press(buttonId, buttonValue);
 }
 
 // ---- Transport ----

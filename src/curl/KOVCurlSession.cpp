@@ -81,8 +81,8 @@ struct KOVCurlSession::Request {
   }
 };
 
-KOVCurlSession::KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, std::shared_ptr<const std::string> authorities)
-    : _loop(std::move(loop)), _authorities(std::move(authorities)) {
+KOVCurlSession::KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, SessionAuthorities authorities)
+    : _loop(std::move(loop)), _authorities(std::move(authorities.bundle)), _trustGeneration(authorities.generation) {
   initialiseCurlOnce();
   curl_slist* headers = nullptr;
   // The content type is ours; "Expect:" and "Accept:" stop curl's own defaults.
@@ -102,6 +102,8 @@ KOVCurlSession::KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, std::shared_p
 }
 
 KOVCurlSession::~KOVCurlSession() { invalidateAndCancel(); }
+
+bool KOVCurlSession::canBeReused() const { return _multi && _trustGeneration == trustGeneration(); }
 
 long KOVCurlSession::transferTimeoutMs(double timeoutSeconds) {
   const double seconds = (std::isfinite(timeoutSeconds) && timeoutSeconds > 0) ? timeoutSeconds : kDefaultTimeoutSeconds;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "KOVCurlTrustStore.h"
+
 namespace kovcurl {
 
 /// Posts each request once through the session's own multi handle, whose connection pool
@@ -22,8 +24,8 @@ namespace kovcurl {
 /// each, also after the session is gone. Used from the loop's thread only.
 class KOVCurlSession final : public KOVURLSession {
  public:
-  /// authorities: the PEM bundle to verify servers with, or null for curl's system store.
-  KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, std::shared_ptr<const std::string> authorities);
+  /// authorities: what to verify servers with (the trust settings as they are now).
+  KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, SessionAuthorities authorities);
   ~KOVCurlSession() override;
   KOVCurlSession(const KOVCurlSession&) = delete;
   KOVCurlSession& operator=(const KOVCurlSession&) = delete;
@@ -32,6 +34,8 @@ class KOVCurlSession final : public KOVURLSession {
                     ResponseHandler completion) override;
   void cancel(KOVRequestId request) override;
   void invalidateAndCancel() override;
+  /// False once the trusted certificates have changed since the session was made.
+  bool canBeReused() const override;
 
   /// The request's time-out in milliseconds: a time-out that is not a positive number
   /// means the default, so no request ever waits forever.
@@ -70,7 +74,8 @@ class KOVCurlSession final : public KOVURLSession {
   void keepHandle(EasyHandle easy);
 
   std::shared_ptr<KOVEventLoop> _loop;
-  std::shared_ptr<const std::string> _authorities;
+  std::shared_ptr<const std::string> _authorities;  // null: curl's system store
+  uint64_t _trustGeneration;
   std::unique_ptr<curl_slist, ListDeleter> _headers;
   std::unique_ptr<CURLM, MultiDeleter> _multi;
   std::map<KOVRequestId, std::unique_ptr<Request>> _requests;

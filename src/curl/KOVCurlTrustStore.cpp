@@ -24,6 +24,7 @@ struct TrustStore {
   std::mutex mutex;
   std::vector<std::string> certificates;  // PEM blocks, each once
   std::shared_ptr<const std::string> bundle;
+  uint64_t generation = 0;
 };
 
 TrustStore& store() {
@@ -114,11 +115,17 @@ bool addTrustedCertificatesPem(const std::string& pemText, std::string* why) {
   }
   TrustStore& trust = store();
   const std::lock_guard lock(trust.mutex);
+  bool added = false;
   for (const std::string& certificate : found) {
     if (std::find(trust.certificates.begin(), trust.certificates.end(), certificate) == trust.certificates.end()) {
       trust.certificates.push_back(certificate);
+      added = true;
     }
   }
+  if (!added) {
+    return true;  // trusted already: sessions made before stay as good as new ones
+  }
+  ++trust.generation;
   std::string bundle = systemBundleUnlessDirectory();
   for (const std::string& certificate : trust.certificates) {
     bundle += certificate;
@@ -154,14 +161,24 @@ bool addTrustedCertificatesFile(const std::string& pemFilePath, std::string* why
 void clearTrustedCertificates() {
   TrustStore& trust = store();
   const std::lock_guard lock(trust.mutex);
+  if (trust.certificates.empty()) {
+    return;
+  }
   trust.certificates.clear();
   trust.bundle.reset();
+  ++trust.generation;
 }
 
-std::shared_ptr<const std::string> sessionAuthorities() {
+SessionAuthorities sessionAuthorities() {
   TrustStore& trust = store();
   const std::lock_guard lock(trust.mutex);
-  return trust.bundle;
+  return {trust.bundle, trust.generation};
+}
+
+uint64_t trustGeneration() {
+  TrustStore& trust = store();
+  const std::lock_guard lock(trust.mutex);
+  return trust.generation;
 }
 
 }  // namespace kovcurl

@@ -105,6 +105,27 @@ std::string validUtf8(std::string_view bytes) {
   return out;
 }
 
+XmlTextFault xmlTextFault(std::string_view utf8) {
+  const auto* s = reinterpret_cast<const uint8_t*>(utf8.data());
+  const auto length = static_cast<int32_t>(utf8.size());
+  int32_t i = 0;
+  while (i < length) {
+    if (s[i] >= 0x20 && s[i] < 0x80) {
+      ++i;  // printable ASCII, nearly all of it
+      continue;
+    }
+    UChar32 c = 0;
+    U8_NEXT(s, i, length, c);
+    if (c < 0) {
+      return XmlTextFault::NotUtf8;
+    }
+    if ((c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || c == 0xFFFE || c == 0xFFFF) {
+      return XmlTextFault::ForbiddenCharacter;
+    }
+  }
+  return XmlTextFault::None;
+}
+
 std::optional<std::array<int32_t, 256>> singleByteCharset(const char* name) {
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<UConverter, decltype(&ucnv_close)> converter(ucnv_open(name, &status), &ucnv_close);

@@ -24,6 +24,14 @@ int32_t intValue(std::string_view text);
 /// The text with every invalid UTF-8 sequence replaced by U+FFFD.
 std::string validUtf8(std::string_view bytes);
 
+/// Why text cannot be written as XML 1.0 character data, if it cannot.
+enum class XmlTextFault {
+  None,
+  NotUtf8,            ///< a byte sequence that is not UTF-8 (lone surrogates included)
+  ForbiddenCharacter  ///< a control character other than tab, LF and CR, or U+FFFE, U+FFFF
+};
+XmlTextFault xmlTextFault(std::string_view utf8);
+
 /// Length of the next code point starting at bytes[pos] in UTF-8 bytes (1 for an invalid
 /// byte) and in UTF-16 code units (2 for characters outside the basic plane).
 struct CodePointSpan {

@@ -39,6 +39,16 @@ void KOVXmlUtils::HtmlEncodeInto(std::string_view input, std::string& out) {
   out.append(input, runStart, std::string_view::npos);
 }
 
+bool KOVXmlUtils::isXmlText(std::string_view text, std::string* why) {
+  const kov::text::XmlTextFault fault = kov::text::xmlTextFault(text);
+  if (why && fault == kov::text::XmlTextFault::NotUtf8) {
+    *why = "it is not valid UTF-8";
+  } else if (why && fault == kov::text::XmlTextFault::ForbiddenCharacter) {
+    *why = "it holds a character XML cannot carry (a control character, U+FFFE or U+FFFF)";
+  }
+  return fault == kov::text::XmlTextFault::None;
+}
+
 namespace {
 
 struct ParseState {

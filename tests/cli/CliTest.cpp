@@ -9,9 +9,15 @@ using namespace kovcli;
 
 namespace {
 
-// The usage error, or what runs and every field in the record's order, '-' for null.
-std::string parsed(const std::vector<std::string>& args) {
-  const auto result = parseCliOptions(args);
+// The usage error, or what runs and every field in the record's order, '-' for null. A first
+// argument "KOV_KEY=..." stands for the environment.
+std::string parsed(std::vector<std::string> args) {
+  std::optional<std::string> environment;
+  if (!args.empty() && args[0].rfind("KOV_KEY=", 0) == 0) {
+    environment = args[0].substr(8);
+    args.erase(args.begin());
+  }
+  const auto result = parseCliOptions(args, environment);
   if (const auto* error = std::get_if<CliUsageError>(&result)) return error->message;
   const CliOptions& o = std::get<CliOptions>(result);
   const KOVTransactionDetails& d = o.details;
@@ -26,7 +32,14 @@ std::string parsed(const std::vector<std::string>& args) {
     text += field ? " '" + *field + "'" : " -";
   }
   const bool skip = o.recover ? r.skipSignatureVerification : d.skipSignatureVerification;
-  return text + (skip ? " skip" : "") + (o.uat ? " uat" : "") + (o.debug ? " debug" : "");
+  return text + (skip ? " skip" : "") + (o.uat ? " uat" : "") + (o.debug ? " debug" : "") +
+         (o.retrySpacing > 0 ? " spaced " + std::to_string(o.retrySpacing) : "");
+}
+
+// What every command needs, besides what a row says.
+std::vector<std::string> with(std::vector<std::string> args) {
+  args.insert(args.end(), {"--user", "u", "--key", "k", "--txn-ref", "T"});
+  return args;
 }
 
 using Row = std::pair<std::vector<std::string>, std::string>;
@@ -36,17 +49,26 @@ class CliOptionsTable : public testing::TestWithParam<Row> {};
 TEST_P(CliOptionsTable, Parse) { EXPECT_EQ(parsed(GetParam().first), GetParam().second); }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CliOptionsTable, testing::Values(
-    Row{{"refund", "--user", "merchant", "--key=", "--amount", "-3.5", "--merchant-ref", "", "--skip-signature",
-         "--url-fail=https://x.example/f?a=b", "--uat", "--debug"},
-        "type 3 'merchant' '' - - '-3.5' - - - - - - '' - 'https://x.example/f?a=b' - - skip uat debug"},
-    Row{{"purchase", "--currency", "AUD", "--qel-txn-ref", "Q", "--device-id", "D", "--pos-name", "P",
-         "--pos-version", "V", "--vendor-id", "I", "--url-success", "S", "--station", "ST", "--txn-ref", "T"},
-        "type 0 - - 'ST' 'T' - 'AUD' 'Q' 'D' 'P' 'V' 'I' - 'S' - - -"},
-    Row{{"auth"}, "type 1 - - - - - - - - - - - - - - - -"}, Row{{"complete"}, "type 2 - - - - - - - - - - - - - - - -"},
-    Row{{"void", "--amount", "-92233720368547758.08"}, "type 4 - - - - '-92233720368547758.08' - - - - - - - - - - -"},
+    Row{{"refund", "--user", "merchant", "--key=", "--amount", "3.5", "--merchant-ref", "", "--skip-signature",
+         "--url-fail=https://x.example/f?a=b", "--uat", "--debug", "--txn-ref", "R", "--retry-spacing", "2"},
+        "type 3 'merchant' '' - 'R' '3.5' - - - - - - '' - 'https://x.example/f?a=b' - - skip uat debug spaced "
+        "2.000000"},
+    Row{with({"purchase", "--currency", "AUD", "--qel-txn-ref", "Q", "--device-id", "D", "--pos-name", "P",
+              "--pos-version", "V", "--vendor-id", "I", "--url-success", "S", "--station", "ST", "--amount", "1.990"}),
+        "type 0 'u' 'k' 'ST' 'T' '1.99' 'AUD' 'Q' 'D' 'P' 'V' 'I' - 'S' - - -"},
+    Row{with({"complete"}), "type 2 'u' 'k' - 'T' - - - - - - - - - - - -"},
+    Row{with({"void", "--amount", "92233720368547758.07"}),
+        "type 4 'u' 'k' - 'T' '92233720368547758.07' - - - - - - - - - - -"},
     Row{{"--txn-ref", "T-9", "recover", "--user", "u", "--key", "k", "--station", "ST1", "--skip-signature",
          "--endpoint", "http://127.0.0.1:9/p", "--ca-file", "ca.pem"},
         "recover 'u' 'k' 'ST1' 'T-9' 'http://127.0.0.1:9/p' 'ca.pem' skip"},
+    // The key: --key first, then --key-file, then the environment (empty counts as unset).
+    Row{{"KOV_KEY=env", "recover", "--user", "u", "--txn-ref", "T"}, "recover 'u' 'env' - 'T' - -"},
+    Row{{"KOV_KEY=env", "recover", "--user", "u", "--txn-ref", "T", "--key", "arg"}, "recover 'u' 'arg' - 'T' - -"},
+    Row{{"KOV_KEY=env", "recover", "--user", "u", "--txn-ref", "T", "--key-file", "/nonexistent/key"},
+        "--key-file /nonexistent/key: cannot read: No such file or directory"},
+    Row{{"KOV_KEY=", "recover", "--user", "u", "--txn-ref", "T"},
+        "recover needs the merchant key: --key-file PATH or KOV_KEY (or --key)"},
     Row{{"purchase", "--help", "--bogus"}, "help"}, Row{{"-h"}, "help"},
     Row{{}, "no command given (purchase, auth, complete, refund, void or recover)"},
     Row{{"sale"}, "unknown command 'sale'"}, Row{{"purchase", "refund"}, "unexpected argument 'refund'"},
@@ -54,11 +76,24 @@ INSTANTIATE_TEST_SUITE_P(Rows, CliOptionsTable, testing::Values(
     Row{{"purchase", "--user"}, "option --user needs a value"},
     Row{{"purchase", "--endpoint"}, "option --endpoint needs a value"},
     Row{{"purchase", "--uat=yes"}, "option --uat takes no value"},
-    Row{{"purchase", "--amount", "12,50"}, "--amount needs a plain decimal number such as 12.50, not '12,50'"},
-    Row{{"purchase", "--amount", "92233720368547758.08"},
-        "--amount '92233720368547758.08' cannot be sent: in cents it does not fit in 64 bits"},
     Row{{"recover", "--amount", "1"}, "option --amount does not apply to recover"},
-    Row{{"recover", "--currency", "AUD"}, "option --currency does not apply to recover"}));
+    Row{{"recover", "--currency", "AUD"}, "option --currency does not apply to recover"},
+    // Refused before anything is sent: what would go out other than given, or not at all.
+    Row{with({"purchase", "--amount", "12,50"}), "--amount needs a plain decimal number such as 12.50, not '12,50'"},
+    Row{with({"purchase", "--amount", "92233720368547758.08"}),
+        "--amount '92233720368547758.08' cannot be sent: in cents it does not fit in 64 bits"},
+    Row{with({"purchase", "--amount", "1.999"}), "--amount '1.999' has more than two decimals"},
+    Row{with({"refund", "--amount", "0.009"}), "--amount '0.009' has more than two decimals"},
+    Row{with({"purchase", "--amount", "-5"}), "--amount '-5' is negative; a refund is a command of its own"},
+    Row{with({"auth"}), "auth needs --amount"},
+    Row{{"purchase", "--key", "k", "--txn-ref", "T", "--amount", "1"}, "purchase needs --user"},
+    Row{{"recover", "--key", "k", "--user", "u"}, "recover needs --txn-ref"},
+    Row{with({"void", "--station", "a\x01b"}),
+        "--station cannot be sent: it holds a character XML cannot carry (a control character, U+FFFE or U+FFFF)"},
+    Row{{"KOV_KEY=\xFF", "recover", "--user", "u", "--txn-ref", "T"}, "KOV_KEY cannot be sent: it is not valid UTF-8"},
+    Row{with({"void", "--endpoint", "http://127.0.0.1:99999/x"}),
+        "--endpoint refused: the URL's port must be a number from 1 to 65535"},
+    Row{with({"void", "--retry-spacing", "soon"}), "--retry-spacing wants seconds from 0 to 3600, not 'soon'"}));
 
 // The status and signature lines are read back whole by the integration run.
 TEST(CliJson, BytesThatAreNotUtf8CannotBreakALogLine) {

@@ -1,6 +1,7 @@
 #pragma once
 // An engine on the scripted network whose every outward act is written to one transcript:
-//   "> Status 45"              a request posted (its type and time-out; " uat" on the test endpoint)
+//   "> Status 45"              a request posted (its type and time-out; " uat" on the test endpoint,
+//                              " @T" the fake clock's time when times are stamped)
 //   "> UI B1=CANCEL 10"        a button request
 //   "x Status"                 a request the engine cancelled
 //   "screen 1 L1|L2 [B1|-]"    a status callback (state, lines, buttons; "-" for none, "rcpt=" receipt
@@ -43,6 +44,7 @@ class EngineTest : public ::testing::Test {
   std::shared_ptr<KOVTransactionDetails> details = sampleDetails();
   std::vector<KOVTransactionResultDetails> results;
   std::vector<std::string> transcript;
+  bool stampTimes = false;  // posts carry the fake clock's time in ms: "> Status 30 @2000"
 
   EngineTest() {
     net->onPost = [this](const PostedRequest& p) {
@@ -50,6 +52,7 @@ class EngineTest : public ::testing::Test {
       line << "> " << tagText(p.body, "TxnType");
       if (p.isButton()) line << " " << tagText(p.body, "Name") << "=" << tagText(p.body, "Val");
       line << " " << p.timeout << (p.url == kWqKOVUATUrl ? " uat" : "");
+      if (stampTimes) line << " @" << net->queue->clock.time_since_epoch() / std::chrono::milliseconds(1);
       transcript.push_back(line.str());
     };
     net->onCancel = [this](const PostedRequest& p) { transcript.push_back("x " + tagText(p.body, "TxnType")); };

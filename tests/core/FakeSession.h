@@ -6,7 +6,9 @@
 #include <KOVModule/WqKOV.h>
 
 #include <deque>
+#include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,9 +18,14 @@
 
 namespace kovtest {
 
+/// A main queue on a clock that moves only when the test says so.
 class FakeMainQueue : public KOVMainQueue {
  public:
   void post(std::function<void()> work) override { pending.push_back(std::move(work)); }
+  void postAfter(std::chrono::milliseconds delay, std::function<void()> work) override {
+    timers.emplace(clock + delay, std::move(work));
+  }
+  Clock::time_point now() const override { return clock; }
   /// Runs queued work (and work queued by it) until none is left.
   void drain() {
     while (!pending.empty()) {
@@ -27,7 +34,20 @@ class FakeMainQueue : public KOVMainQueue {
       work();
     }
   }
+  /// Moves the clock on, running each timer as it falls due.
+  void advance(std::chrono::milliseconds by) {
+    const Clock::time_point until = clock + by;
+    while (!timers.empty() && timers.begin()->first <= until) {
+      clock = timers.begin()->first;
+      post(std::move(timers.begin()->second));
+      timers.erase(timers.begin());
+      drain();
+    }
+    clock = until;
+  }
   std::deque<std::function<void()>> pending;
+  std::multimap<Clock::time_point, std::function<void()>> timers;
+  Clock::time_point clock{};
 };
 
 struct PostedRequest {

@@ -12,8 +12,9 @@ struct Script {
   // Expected transcript; "LINES *N" stands for N copies of LINES, with {n} counting them.
   std::vector<std::string> expected;
   // Any of "skip" (the signature step answered by the engine), "debug", "uat", "refund",
-  // "mute" (no status handler), "chain" (the first result starts a refund) and "end" (the
-  // first screen makes the host hand the engine a complete answer).
+  // "mute" (no status handler), "chain" (the first result starts a refund), "end" (the
+  // first screen makes the host hand the engine a complete answer), "spaced" (retries spaced
+  // by 2 s, posts stamped with the fake clock) and "unqueued" (the engine has no main queue).
   std::string flags = "";
   bool has(const char* flag) const { return flags.find(flag) != std::string::npos; }
 };
@@ -22,14 +23,18 @@ void PrintTo(const Script& s, std::ostream* out) { *out << s.name; }
 
 class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
  protected:
-  // "start", "recover" and "amount TEXT" act as the host, and so does "p ID VALUE", a press.
-  // "a[STATUS] BODY" answers the oldest poll, "f[CODE][*N]" fails it, "e" is an error of
-  // another domain, "n" an answer with neither data nor error, "big" one over the size cap.
-  // "pa BODY" and "pf" complete the oldest button request.
+  // "start", "recover [TXNREF]" and "amount TEXT" act as the host, and so does "p ID VALUE",
+  // a press. "a[STATUS] BODY" answers the oldest poll, "f[CODE][*N]" fails it, "e" is an
+  // error of another domain, "n" an answer with neither data nor error, "big" one over the
+  // size cap. "pa BODY" and "pf" complete the oldest button request. "wait MS" moves the
+  // clock on.
   void play(const Script& s, const std::string& step) {
     const std::string op = step.substr(0, step.find(' '));
     const std::string rest = op.size() < step.size() ? step.substr(op.size() + 1) : "";
     if (op == "start") {
+      if (s.has("spaced")) engine.setRetrySpacing(2);
+      if (s.has("unqueued")) engine.setMainQueue(nullptr);
+      stampTimes = s.has("spaced");
       StatusChangeHandler onScreen = s.has("mute") ? nullptr : statusHandler();
       if (s.has("end")) {
         onScreen = [this, shown = onScreen](auto state, auto& receipt, auto& l1, auto& l2, auto& b1, auto& b2) {
@@ -47,8 +52,12 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
       engine.startTransaction(details, s.has("refund") ? KOVTransactionTypeRefund : KOVTransactionTypePurchase,
                               s.has("uat"), s.has("debug"), logHandler(), onScreen, onResult, signatureHandler());
     } else if (op == "recover") {
-      engine.recoverTransaction({}, s.has("uat"), s.has("debug"), logHandler(), statusHandler(), resultHandler(),
-                                nullptr);
+      KOVTransactionRecoveryDetails recovery;
+      if (!rest.empty()) recovery.txnRef = rest;
+      engine.recoverTransaction(recovery, s.has("uat"), s.has("debug"), logHandler(), statusHandler(),
+                                resultHandler(), nullptr);
+    } else if (op == "wait") {
+      net->queue->advance(std::chrono::milliseconds(std::stoi(rest)));
     } else if (op == "late") {  // the host hands the engine an answer of its own
       engine.processStatusResponse(rest, std::nullopt);
       engine.processStatusResponse(std::nullopt, KOVError{NSURLErrorDomain, NSURLErrorTimedOut, "late"});
@@ -112,6 +121,12 @@ const std::string kCard = std::string("a ") + kCardScreen;
 const std::string kApproved = std::string("a ") + kCompleteApproved;
 const std::string kCardShown = "screen 1 INSERT CARD|$12.50 [CANCEL|-]";
 
+// The debug transcript of a failed poll and the poll that follows it.
+std::string retried(const std::string& reason, int attempt) {
+  return "log E " + reason + "\nlog I KOV Timeout. Starting attempt " + std::to_string(attempt) +
+         "\nlog >\n> Status 30";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Scripts, Run,
     ::testing::Values(
@@ -120,16 +135,21 @@ INSTANTIATE_TEST_SUITE_P(
                {"> Refund 30 uat", kCardShown, "> Status 45 uat", "> Status 45 uat"}, "uat refund"},
         Script{"NinthFailureInARowEndsWithTheTimeoutResult", {"f-1004*8", "f-1005"},
                {"> Purchase 30", "> Status 30 *8", "result 10"}},
-        Script{"AnyAnswerResetsTheFailureCount", {"f*8", "a not xml at all", "f*9"},
-               {"> Purchase 30", "> Status 30 *8", "screen 9 | [-|-]", "> Status 30 *9", "result 10"}},
-        Script{"OtherDomainsAndHttpErrorsWithAScreenAreAnswers",
-               {"e", "a500 " + std::string(kCardScreen), "n", "a204 ", "a302 ", "a503 <Scr action=\"x\"/>",
+        Script{"OnlyAnAnswerWithAScreenResetsTheFailureCount",
+               {"f*8", "a <Scr><DL1>?</DL1><oops", "f*7", "a204 ", "a302 "},
+               {"> Purchase 30", "> Status 30 *8", "screen 9 ?| [-|-]", "> Status 30 *9", "result 10"}},
+        Script{"AnswersWithAScreenWhateverTheirStatus",
+               {"a500 " + std::string(kCardScreen), "a503 <Scr action=\"x\"/>",
                 "a400 <Scr><Complete>1</Complete><DL1>SIGNATURE</DL1><B1 en=\"1\">YES</B1></Scr>"},
-               {"> Purchase 30", "screen 9 | [-|-]", "> Status 30", kCardShown, "> Status 45",
-                "screen 9 | [-|-]\n> Status 45 *4", "result 1"}},
-        Script{"ErrorPagesWithoutAScreenAreFailures",
-               {"a500 <Error><Scr>x</Scr></Error>", "a503 <Scr><DL1>SYSTEM BUSY</DL1></Scr>"},
-               {"> Purchase 30", "> Status 30", "screen 9 SYSTEM BUSY| [-|-]", "> Status 30"}},
+               {"> Purchase 30", kCardShown, "> Status 45", "screen 9 | [-|-]", "> Status 45", "result 1"}},
+        Script{"AnswersWithoutAScreenAreFailuresWhateverTheirStatus",
+               {"e", "n", "a204 ", "a301 ", "a302 <html>moved</html>", "a200 <html>maintenance</html>", "a404 ",
+                "a500 <Error><Scr>x</Scr></Error>", "a " + std::string(kCardScreen)},
+               {"log >", "> Purchase 30", retried("reset (NSPOSIXErrorDomain 54)", 1),
+                retried("HTTP 200 without a screen", 2), retried("HTTP 204 without a screen", 3),
+                retried("HTTP 301", 4), retried("HTTP 302", 5), retried("HTTP 200 without a screen", 6),
+                retried("HTTP 404", 7), retried("HTTP 500", 8), "log <", kCardShown, "log >", "> Status 45"},
+               "debug"},
         Script{"TmoSetsEachPollsTimeoutWithinBounds",
                {kCard, "a <Scr/>", "f", "a <Scr><Tmo>0</Tmo></Scr>", "a <Scr><Tmo>5</Tmo></Scr>",
                 "a <Scr><Tmo>-5</Tmo></Scr>", "a <Scr><Tmo>5</Tmo></Scr>", "a <Scr><Tmo>soon</Tmo></Scr>",
@@ -165,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
         Script{"WithoutAStatusHandlerNoSignatureCall", {"a " + kSigYesNo}, {"> Purchase 30", "> Status 30"},
                "mute"},
         Script{"PressSendsItsRequestAndItsCompletionOnePollThatSupersedesTheLoop",
-               {kCard, "p B1 CANCEL", "pf", "p B2 <&>", "p B1 A", "pa <Scr/>", "pa <Scr/>", kApproved},
+               {kCard, "p B1 CANCEL", "pf", "p B2 <&>", "p B1 A", "p B2 \x02", "pa <Scr/>", "pa <Scr/>", kApproved},
                {"> Purchase 30", kCardShown, "> Status 45", "> UI B1=CANCEL 10", "x Status", "> Status 45",
                 "> UI B2=&lt;&amp;&gt; 10", "> UI B1=A 10", "x Status", "> Status 45", "x Status", "> Status 45",
                 "result 0"}},
@@ -189,8 +209,11 @@ INSTANTIATE_TEST_SUITE_P(
         Script{"SecondStartOrRecoverWhileRunningIsRefusedWithoutTouchingTheFirst",
                {"start", "start", "recover", kApproved, "recover"},
                {"> Purchase 30", "result 5", "result 5", "result 0", "> Status 30"}},
-        Script{"AmountThatDoesNotFitIsNeverSent", {"amount 123456789012345678901234567890", "start"},
-               {"result 1 The amount cannot be sent: in cents it does not fit in a signed 64-bit number."}},
+        Script{"RecordsThatCannotBeWrittenAreNeverSent",
+               {"amount 123456789012345678901234567890", "start", "recover T\x01"},
+               {"result 1 The amount cannot be sent: in cents it does not fit in a signed 64-bit number.",
+                "result 1 The txnRef cannot be sent: it holds a character XML cannot carry (a control character, "
+                "U+FFFE or U+FFFF)."}},
         Script{"ResultHandlerMayStartTheNextTransaction",
                {kApproved, "a <Scr><Complete>1</Complete><Result><RC>p8</RC></Result></Scr>"},
                {"> Purchase 30", "result 0", "> Refund 30", "result 3"}, "chain"},
@@ -199,10 +222,22 @@ INSTANTIATE_TEST_SUITE_P(
                "chain"},
         Script{"StatusCallbackThatEndsTheTransactionStopsTheLoop", {kCard}, {"> Purchase 30", kCardShown, "result 0"},
                "end"},
-        Script{"DebugLogsEachDocumentOnce", {kCard, "e"},
-               {"log >", "> Purchase 30", "log <", kCardShown, "log >", "> Status 45", "log <", "screen 9 | [-|-]",
+        Script{"DebugLogsEachDocumentOnceAndEachFailureWithItsReason", {kCard, "f"},
+               {"log >", "> Purchase 30", "log <", kCardShown, "log >", "> Status 45",
+                "log E The request timed out. (NSURLErrorDomain -1001)", "log I KOV Timeout. Starting attempt 1",
                 "log >", "> Status 45"},
-               "debug"}),
+               "debug"},
+        // Spaced retries count from the failed request's sending: a failure that took the
+        // spacing already is retried at once, an answer never waits, and a press's poll
+        // makes the waiting retry unwanted.
+        Script{"SpacedRetriesWaitFromTheFailedRequestsSending",
+               {"f", "wait 1999", "wait 1", "wait 500", "f", "wait 1500", "wait 3000", "f", kCard, "f",
+                "p B1 CANCEL", "pa <Scr/>", "wait 2000"},
+               {"> Purchase 30 @0", "> Status 30 @2000", "> Status 30 @4000", "> Status 30 @7000",
+                kCardShown, "> Status 45 @7000", "> UI B1=CANCEL 10 @7000", "> Status 45 @7000"},
+               "spaced"},
+        Script{"WithoutAMainQueueSpacedRetriesGoAtOnce", {"f"}, {"> Purchase 30 @0", "> Status 30 @0"},
+               "spaced unqueued"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EngineTest, StartAndRecoverWriteTheirDocumentsFromTheRecordsOfTheMoment) {
@@ -265,6 +300,17 @@ TEST_F(EngineTest, RefusedEndpointChangesNothingAndSaysWhy) {
   EXPECT_EQ(last()->url, "http://127.0.0.1:2/b");
   engine.resetEndpointUrls();
   EXPECT_EQ(engine.endpointUrl(false), kWqKOVSecUrl);
+}
+
+TEST_F(EngineTest, SessionKeptAfterTheTimeOutGoesWithANewFactory) {
+  start();
+  for (int i = 0; i < 9; ++i) net->fail(last());
+  ASSERT_TRUE(engine.hasSession());
+  auto other = std::make_shared<FakeNetwork>();
+  engine.setSessionFactory([other] { return std::unique_ptr<KOVURLSession>(std::make_unique<FakeSession>(other)); });
+  EXPECT_FALSE(engine.hasSession());
+  start();
+  EXPECT_EQ(other->posts.size(), 1u) << "the next transaction goes through the new factory";
 }
 
 TEST(EngineLifetime, CompletionsAfterTheEngineIsGoneDoNothing) {

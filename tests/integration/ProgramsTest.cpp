@@ -1,5 +1,6 @@
 // kov-cli against kov-simulator, both run as programs on loopback: the options, exit statuses
 // and output texts that scripts and a host's CI depend on.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -9,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <regex>
 #include <thread>
@@ -17,22 +19,30 @@ extern char** environ;
 
 namespace {
 
-// A program whose output goes to files in memory; killed if it outlives its test.
+// A program whose output goes to files in memory (stdout elsewhere when stdoutTo names a
+// descriptor, closed when it is kClosed); killed if it outlives its test.
 struct Program {
-  Program(const char* path, std::vector<std::string> args) {
+  static constexpr int kClosed = -2;
+  Program(const char* path, std::vector<std::string> args, std::vector<std::string> env = {}, int stdoutTo = -1) {
     int pipe[2] = {-1, -1};
     EXPECT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
     input = pipe[1];
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    for (const auto& [from, to] : {std::pair{pipe[0], 0}, std::pair{out, 1}, std::pair{err, 2}}) {
+    for (const auto& [from, to] : {std::pair{pipe[0], 0}, std::pair{stdoutTo >= 0 ? stdoutTo : out, 1},
+                                   std::pair{err, 2}}) {
       posix_spawn_file_actions_adddup2(&actions, from, to);
     }
+    if (stdoutTo == kClosed) posix_spawn_file_actions_addclose(&actions, 1);
     args.insert(args.begin(), path);
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    EXPECT_EQ(::posix_spawn(&pid, path, &actions, nullptr, argv.data(), environ), 0);
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e) envp.push_back(*e);
+    for (std::string& entry : env) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    EXPECT_EQ(::posix_spawn(&pid, path, &actions, nullptr, argv.data(), envp.data()), 0);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipe[0]);
   }
@@ -75,25 +85,42 @@ std::string listening(Program& sim) {
 }
 
 // The options after a purchase's, the exit status, a pattern of the whole stdout, a text in
-// stderr and a pattern of the simulator's counts afterwards.
+// stderr and a pattern of the simulator's counts afterwards. The key comes from a key file,
+// or from the environment when the first option is "KOV_KEY=...".
 using Row = std::tuple<std::vector<std::string>, int, std::string, std::string, std::string>;
 
 class KovCli : public testing::TestWithParam<Row> {
  protected:
+  KovCli() {
+    const int fd = ::open(keyFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    EXPECT_EQ(::write(fd, "s3cret\nnot the key\n", 20), 20);
+    ::close(fd);
+  }
+  ~KovCli() override { ::unlink(keyFile.c_str()); }
   std::vector<std::string> purchase(std::vector<std::string> more) const {
-    more.insert(more.begin(), {"purchase", "--user", "merchant", "--key", "s3cret", "--station", "ST", "--txn-ref",
-                               "IT-1", "--amount", "12.50", "--currency", "AUD", "--endpoint", url + "/wqmi3/pos.aspx"});
+    more.insert(more.begin(), {"purchase", "--user", "merchant", "--station", "ST", "--txn-ref", "IT-1", "--amount",
+                               "12.50", "--currency", "AUD", "--endpoint", url + "/wqmi3/pos.aspx"});
+    if (more.size() > 13 && more[13].rfind("KOV_KEY=", 0) == 0) {
+      more.erase(more.begin() + 13);
+    } else {
+      more.insert(more.begin() + 1, {"--key-file", keyFile});
+    }
     return more;
+  }
+  std::vector<std::string> environment(const std::vector<std::string>& more) const {
+    if (!more.empty() && more[0].rfind("KOV_KEY=", 0) == 0) return {more[0]};
+    return {};
   }
   std::string stats() const { return httplib::Client(url).Get("/_sim/stats")->body; }
 
   Program sim{KOV_SIMULATOR_PATH, {"--listen", "127.0.0.1:0", "--speed", "20", "--hold-ms", "300"}};
   const std::string url = listening(sim);
+  const std::string keyFile = testing::TempDir() + "kov-key-" + std::to_string(::getpid());
 };
 
 TEST_P(KovCli, RunsOneTransaction) {
   const auto& [more, status, out, err, counts] = GetParam();
-  Program cli(KOV_CLI_PATH, purchase(more));
+  Program cli(KOV_CLI_PATH, purchase(more), environment(more));
   EXPECT_EQ(cli.waitFor() ? cli.status : std::nullopt, status);
   EXPECT_TRUE(std::regex_match(Program::text(cli.out), std::regex(out))) << Program::text(cli.out);
   EXPECT_NE(Program::text(cli.err).find(err), std::string::npos) << Program::text(cli.err);
@@ -120,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, KovCli, testing::Values(
         R"(.*"Scr/Result/TR":"SIM000001"\},"cardNumber2":"1111","qelBillingId":"DB000001"\}\n)",
         "\n{\"state\":1,\"firstLine\":\"PRESENT/INSERT CARD\",\"secondLine\":\"PURCHASE       AUD 12.50\","
         "\"button1\":\"CANCEL\",\"button2\":null,\"receipt\":null}\n", kOneConnection},
-    Row{{"--merchant-ref", "sim:decline"}, 1, R"(\{"transactionResult":1,.*"reCo":"51",.*\}\n)", "", kOneConnection},
+    Row{{"KOV_KEY=s3cret", "--merchant-ref", "sim:decline"}, 1, R"(\{"transactionResult":1,.*"reCo":"51",.*\}\n)", "",
+        kOneConnection},
     Row{{"--endpoint", "http://127.0.0.1:1/wqmi3/pos.aspx", "--debug"}, 1,
         R"(\{"transactionResult":10,("[a-zA-Z]+":null,){14}"receiptLineWidth":0,("[a-zA-Z2]+":null,?){3}\}\n)",
         "{\"log\":3,\"entry\":\"KOV Timeout. Out of attempts. Triggering result.\"}\n", kNothingSent},
@@ -128,8 +156,31 @@ INSTANTIATE_TEST_SUITE_P(Rows, KovCli, testing::Values(
     usage({"--endpoint", "http://192.0.2.1/p"},
           "--endpoint refused: plain http is accepted only for a loopback host; use https"),
     usage({"--ca-file", "no.pem"}, "--ca-file no.pem: cannot read no.pem: No such file or directory"),
+    usage({"--endpoint", "http://127.0.0.1:99999/x"},
+          "--endpoint refused: the URL's port must be a number from 1 to 65535"),
+    usage({"--station", "\xC3"}, "--station cannot be sent: it is not valid UTF-8"),
+    usage({"KOV_KEY="}, "purchase needs the merchant key: --key-file PATH or KOV_KEY (or --key)"),
     Row{{"--help"}, 0, R"(usage: kov-cli <purchase\|auth\|complete\|refund\|void\|recover> \[options\]\n(.|\n)*)",
         "", R"(\{"connections":1,.*)"}));
+
+// A result that cannot reach stdout never leaves with an approval's exit status; without
+// stdout nothing is sent at all.
+TEST_F(KovCli, ResultThatCannotBeWrittenExitsThree) {
+  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  Program lost(KOV_CLI_PATH, purchase({}), {}, full);
+  EXPECT_EQ(lost.waitFor() ? lost.status : std::nullopt, 3);
+  EXPECT_THAT(Program::text(lost.err),
+              testing::EndsWith("}\nkov-cli: the result could not be written to standard output: No space left on "
+                                "device\n"));
+  ::close(full);
+  std::vector<std::string> args = purchase({});
+  args[std::find(args.begin(), args.end(), "IT-1") - args.begin()] = "IT-2";
+  Program closed(KOV_CLI_PATH, args, {}, Program::kClosed);
+  EXPECT_EQ(closed.waitFor() ? closed.status : std::nullopt, 3);
+  EXPECT_EQ(Program::text(closed.err),
+            "kov-cli: standard output is closed: the result would be lost, so nothing is sent\n");
+  EXPECT_EQ(stats().find("IT-2"), std::string::npos) << stats();
+}
 
 // A host gone at the signature step; its transaction recovered, and NO pressed from stdin.
 TEST_F(KovCli, RecoveredTransactionTakesTheOperatorsPress) {
@@ -137,8 +188,9 @@ TEST_F(KovCli, RecoveredTransactionTakesTheOperatorsPress) {
     Program gone(KOV_CLI_PATH, purchase({"--merchant-ref", "sim:signature"}));
     EXPECT_TRUE(gone.waitFor("{\"signatureReceipt\":\"KOV SIMULATOR           \\r\\nSTATION ST"));
   }
-  Program cli(KOV_CLI_PATH, {"recover", "--user", "merchant", "--key", "s3cret", "--station", "ST", "--txn-ref", "IT-1",
-                             "--endpoint", url + "/wqmi3/pos.aspx"});
+  Program cli(KOV_CLI_PATH, {"recover", "--user", "merchant", "--station", "ST", "--txn-ref", "IT-1", "--endpoint",
+                             url + "/wqmi3/pos.aspx"},
+              {"KOV_KEY=s3cret"});
   ASSERT_TRUE(cli.waitFor("\"button2\":\"NO\"")) << Program::text(cli.err);
   EXPECT_EQ(::write(cli.input, "B9\n B2 \r\n", 9), 9);
   EXPECT_TRUE(cli.waitFor("\"reCo\":\"S2\""));

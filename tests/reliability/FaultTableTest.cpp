@@ -29,6 +29,7 @@ struct Row {
   std::string tls = "";
   Driver driver = Driver::Qt;
   bool wrongKey = false;
+  double spacing = 0;  // retry spacing in seconds: the run lasts at least eight of them
 };
 
 constexpr auto kOk = KOVTransactionResultSucceeded;
@@ -43,6 +44,7 @@ constexpr const char* kRefused = "Could not connect to the server. (NSURLErrorDo
 constexpr const char* kOversize = "The answer is larger than the maximum accepted. (NSURLErrorDomain -1103)";
 constexpr const char* kUntrusted = "The server's certificate is not trusted. (NSURLErrorDomain -1202)";
 constexpr const char* kNoSecureLine = "A secure connection to the server could not be made. (NSURLErrorDomain -1200)";
+constexpr const char* kNoScreen = "HTTP 200 without a screen";
 
 const std::vector<Row> kRows = {
     // The terminal's own endings, for the key checks.
@@ -55,12 +57,13 @@ const std::vector<Row> kRows = {
     {"close", kTimeout, 9, kLostAfterSending, 10}, {"reset", kTimeout, 9, kLostAfterSending, 10},
     {"reset-body", kTimeout, 9, kLost, 10}, {"cut", kTimeout, 9, kLost, 10},
     {"http404", kTimeout, 9, "HTTP 404", 10}, {"http502", kTimeout, 9, "HTTP 502", 10},
+
     {"oversize", kTimeout, 9, kOversize, 10},
     {"refuse", kTimeout, 9, kRefused, 2},  // the new connection for a second send is refused
     // From the transaction request on, on a fresh connection: it and eight polls.
     {"close-first", kTimeout, 9, kLost, 9},
     // Failures that pass: each answer starts the count afresh.
-    {"reset-8", kOk, 8, kLostAfterSending}, {"close-first-1", kOk, 1, kLost},
+    {"reset-8", kOk, 8, kLostAfterSending}, {"close-first-1", kOk, 1, kLost}, {"empty-1", kOk, 1, kNoScreen},
     // A kept-alive connection closed after the request reached the server: curl would send
     // the request again by itself on a new connection, the service would see the poll twice
     // and the fault would never show. The request is sent once and fails instead.
@@ -69,9 +72,11 @@ const std::vector<Row> kRows = {
     {"stall-1", kOk, 1, kTimedOut}, {"trickle-1", kOk, 1, kTimedOut},
     // Broken answers, in place of screens; the final result comes intact.
     {"http500-first", kOk, 0, "", -1, kCardScreen},
-    {"garbage", kOk, 0, "", -1, "|"}, {"truncated", kOk, 0, "", -1, "TRUNCATED|ANSWER CU"},
-    {"empty", kOk, 0, "", -1, "|"}, {"bad-utf8", kOk, 0, "", -1, "BAD|"},
-    {"deep", kOk, 0, "", -1, "DEEP|"}, {"doctype", kOk, 0, "", -1, "|"}, {"odd-tmo", kOk, 0},
+    {"truncated", kOk, 0, "", -1, "TRUNCATED|ANSWER CU"}, {"bad-utf8", kOk, 0, "", -1, "BAD|"},
+    // Answers without a screen stand for the three screens before the result: each is a
+    // failure, forgiven by the next answer.
+    {"empty", kOk, 3, kNoScreen}, {"garbage", kOk, 3, kNoScreen}, {"doctype", kOk, 3, kNoScreen},
+    {"deep", kOk, 0, "", -1, "DEEP|"}, {"odd-tmo", kOk, 0},
     // Certificates and protocols a client must refuse before it sends anything.
     {"approve", kOk, 0, "", -1, "", "valid"}, {"approve", kTimeout, 9, kUntrusted, 0, "", "cleared"},
     {"approve", kTimeout, 9, kUntrusted, 0, "", "unknown-ca"}, {"approve", kTimeout, 9, kUntrusted, 0, "", "expired"},
@@ -81,12 +86,16 @@ const std::vector<Row> kRows = {
     {"close-1", kOk, 1, kLostAfterSending, -1, "", "", kOwn}, {"stall-1", kOk, 1, kTimedOut, -1, "", "", kOwn},
     {"reset-body", kTimeout, 9, kLost, 10, "", "", kOwn}, {"oversize", kTimeout, 9, kOversize, 10, "", "", kOwn},
     {"refuse-first", kTimeout, 9, kLost, 1, "", "", kOwn}, {"approve", kOk, 0, "", -1, "", "pem", kOwn},
+    // Spaced retries: nine refused connections take eight spacings, with the same count,
+    // log lines and result.
+    {"refuse", kTimeout, 9, kRefused, 2, "", "", kOwn, false, 0.25},
     {"approve", kTimeout, 9, kUntrusted, 0, "", "unknown-ca", kOwn},
 };
 
 std::string rowName(const Row& row) {
   std::string name = std::string(row.scenario) + (row.wrongKey ? "_wrong_key" : "") +
-                     (row.tls.empty() ? "" : "_tls_" + row.tls) + (row.driver == kOwn ? "_own_loop" : "");
+                     (row.tls.empty() ? "" : "_tls_" + row.tls) + (row.driver == kOwn ? "_own_loop" : "") +
+                     (row.spacing > 0 ? "_spaced" : "");
   std::replace_if(name.begin(), name.end(), [](char c) { return c == '-' || c == '.'; }, '_');
   return name;
 }
@@ -114,8 +123,10 @@ TEST_P(FaultTable, EndsOnceWithTheResultOfItsFault) {
     }
     const std::string ref = "T-" + rowName(row);
     EngineRun run(row.driver, sim.server->url(), ref, std::string("sim:") + row.scenario,
-                  row.wrongKey ? "wrong-key" : kTestKey);
+                  row.wrongKey ? "wrong-key" : kTestKey, row.spacing);
+    const auto begun = std::chrono::steady_clock::now();
     ASSERT_TRUE(run.finish(60000));
+    EXPECT_GE(std::chrono::steady_clock::now() - begun, std::chrono::duration<double>(8 * row.spacing));
     const std::size_t sent = run.logOf(KOVTransactionLogEntryRequestContent).size();
     const std::uint64_t received = sim.received(ref);
     run.settle(300);

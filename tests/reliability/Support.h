@@ -95,7 +95,7 @@ enum class Driver { Qt, Own };
 class EngineRun {
  public:
   EngineRun(Driver driver, const std::string& url, const std::string& txnRef, const std::string& merchantRef,
-            const std::string& key) {
+            const std::string& key, double retrySpacing = 0) {
     auto details = std::make_shared<KOVTransactionDetails>();
     details->userName = "merchant";
     details->key = key;
@@ -113,6 +113,7 @@ class EngineRun {
       KOVQtTransport::install(WqKOV::get());
     }
     engine().setEndpointUrls(url, url);
+    engine().setRetrySpacing(retrySpacing);
     // The handlers share the record, since they may outlive a failed test.
     engine().startTransaction(
         details, KOVTransactionTypePurchase, true, true,

@@ -235,6 +235,32 @@ TEST(TrustedCertificates, WhatHoldsNoCertificateIsRefusedWithItsReasonAndAddsNot
   KOVQtTransport::clearTrustedCertificates();
 }
 
+// A session kept after the time-out result verifies with the trust of its day: trusting the
+// CA afterwards lets the engine's next transaction through instead of failing as before.
+TEST(TrustedCertificates, ChangingThemDropsASessionKeptAfterATimeOut) {
+  LoopbackSimulator sim(20, true);
+  const auto loop = std::make_shared<KOVPollLoop>();
+  WqKOV engine;
+  KOVCurlTransport::install(engine, loop);
+  ASSERT_TRUE(engine.setEndpointUrls(sim.server->url(), sim.server->url()));
+  std::vector<KOVTransactionResult> results;
+  const auto purchase = [&](const char* ref) {
+    auto details = std::make_shared<KOVTransactionDetails>();
+    details->userName = "merchant";
+    details->key = kTestKey;
+    details->stationId = details->txnRef = ref;
+    engine.startTransaction(details, KOVTransactionTypeVoid, true, false, nullptr, nullptr,
+                            [&](KOVTransactionResultDetails r) { results.push_back(r.transactionResult); }, nullptr);
+    loop->run(engine);
+  };
+  purchase("T-UNTRUSTED");
+  ASSERT_TRUE(engine.hasSession());
+  ASSERT_TRUE(KOVCurlTransport::addTrustedCertificates(sim.server->certificates()->caCertificate));
+  purchase("T-TRUSTED");
+  EXPECT_EQ(results, (std::vector{KOVTransactionResultTimeout, KOVTransactionResultSucceeded}));
+  KOVCurlTransport::clearTrustedCertificates();
+}
+
 // The library's own event loop beyond what a transaction asks of it: the order of posted work
 // and timers, work posted from other threads, quit, and watches ended by another handler.
 TEST(PollLoop, RunsPostedWorkThenDueTimersWakesForOtherThreadsAndStopsOnQuit) {

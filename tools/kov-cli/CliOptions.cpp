@@ -1,8 +1,14 @@
 #include "CliOptions.h"
 
 #include <KOVModule/KOVDecimal.h>
+#include <KOVModule/KOVEndpointPolicy.h>
+#include <KOVModule/KOVXmlUtils.h>
 
 #include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <string_view>
 
 namespace kovcli {
@@ -50,33 +56,49 @@ const char* cliUsage() {
          "Runs one transaction and prints its result record as JSON on stdout.\n"
          "\n"
          "Request record (an option not given leaves the field null; an empty value sets the empty text):\n"
-         "  --user TEXT  --key TEXT  --station TEXT  --txn-ref TEXT\n"
+         "  --user TEXT  --station TEXT  --txn-ref TEXT\n"
          "  --amount DECIMAL  --currency TEXT  --qel-txn-ref TEXT  --device-id TEXT\n"
          "  --pos-name TEXT  --pos-version TEXT  --vendor-id TEXT  --merchant-ref TEXT\n"
          "  --url-success TEXT  --url-fail TEXT\n"
          "  --skip-signature   answer the signature step on the operator's behalf\n"
-         "recover takes --user, --key, --station, --txn-ref and --skip-signature.\n"
+         "recover takes --user, the key, --station, --txn-ref and --skip-signature.\n"
+         "--user, the key and --txn-ref are needed by every command, --amount (zero or more, at\n"
+         "most two decimals) by purchase, auth and refund.\n"
+         "\n"
+         "The merchant key, first found of:\n"
+         "  --key-file PATH    the first line of this file (recommended)\n"
+         "  KOV_KEY            the environment variable (recommended)\n"
+         "  --key TEXT         on the command line, where any local user can see it\n"
          "\n"
          "Service:\n"
          "  --uat              use the test endpoint (default: production)\n"
          "  --endpoint URL     use this URL for both endpoints (https, or http on loopback)\n"
          "  --ca-file PEM      also trust the certificates in this file\n"
+         "  --retry-spacing SECONDS\n"
+         "                     after a failed poll, send the next no sooner than this many\n"
+         "                     seconds after the failed one (default 0: at once; 2 suits a\n"
+         "                     gateway in front of the service)\n"
          "  --debug            debug mode; every log entry on stderr as {\"log\":KIND,\"entry\":TEXT}\n"
          "  --help             this text\n"
          "\n"
          "stderr: one JSON line per screen update and per signature receipt.\n"
          "stdin: a line B1 or B2 presses that button with the label last shown.\n"
-         "Exit status: 0 approved, 1 any other result, 2 bad usage.\n";
+         "Exit status: 0 approved, 1 any other result, 2 bad usage (nothing sent), 3 the result\n"
+         "could not be written to stdout.\n";
 }
 
 std::string usageErrorLine(const std::string& message) {
   return "kov-cli: " + message + " (see kov-cli --help)";
 }
 
-std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::string>& args) {
+std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::string>& args,
+                                                        const std::optional<std::string>& kovKeyVariable) {
   CliOptions options;
   std::optional<std::string> command;
+  std::optional<std::string> keyFile;
+  std::optional<std::string> amountText;
   std::vector<std::string> transactionOnly;  // options that recover does not take
+  std::vector<std::pair<std::string, std::string>> texts;  // every text option's value, by name
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -116,21 +138,25 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
       error = flag(options.uat);
     } else if (name == "--debug") {
       error = flag(options.debug);
-    } else if (name == "--endpoint" || name == "--ca-file" || name == "--amount") {
+    } else if (name == "--endpoint" || name == "--ca-file" || name == "--amount" || name == "--key-file" ||
+               name == "--retry-spacing") {
       const auto value = takeValue();
       if (!value) return CliUsageError{"option " + name + " needs a value"};
       if (name == "--endpoint") {
         options.endpoint = value;
       } else if (name == "--ca-file") {
         options.caFile = value;
+      } else if (name == "--key-file") {
+        keyFile = value;
+      } else if (name == "--retry-spacing") {
+        char* end = nullptr;
+        options.retrySpacing = std::strtod(value->c_str(), &end);
+        if (value->empty() || end != value->c_str() + value->size() || !(options.retrySpacing >= 0) ||
+            options.retrySpacing > 3600) {
+          return CliUsageError{"--retry-spacing wants seconds from 0 to 3600, not '" + *value + "'"};
+        }
       } else {
-        options.details.amount = KOVDecimal::parse(*value);
-        if (!options.details.amount) {
-          return CliUsageError{"--amount needs a plain decimal number such as 12.50, not '" + *value + "'"};
-        }
-        if (!options.details.amount->scaledToInt64(2)) {
-          return CliUsageError{"--amount '" + *value + "' cannot be sent: in cents it does not fit in 64 bits"};
-        }
+        amountText = value;
         transactionOnly.push_back(name);
       }
     } else {
@@ -142,6 +168,7 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
       const auto value = takeValue();
       if (!value) return CliUsageError{"option " + name + " needs a value"};
       options.details.*(text->field) = value;
+      texts.emplace_back(name, *value);
       if (!text->forRecovery) transactionOnly.push_back(name);
     }
     if (error) return *error;
@@ -150,10 +177,54 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
   if (!command) {
     return CliUsageError{"no command given (purchase, auth, complete, refund, void or recover)"};
   }
-  if (*command == "recover") {
-    if (!transactionOnly.empty()) {
-      return CliUsageError{"option " + transactionOnly.front() + " does not apply to recover"};
+  const Command* transaction = nullptr;
+  for (const Command& candidate : kCommands) {
+    if (candidate.name == *command) transaction = &candidate;
+  }
+  if (!transaction && *command != "recover") {
+    return CliUsageError{"unknown command '" + *command + "'"};
+  }
+  if (!transaction && !transactionOnly.empty()) {
+    return CliUsageError{"option " + transactionOnly.front() + " does not apply to recover"};
+  }
+  // Whatever is refused here would otherwise reach the service, or be sent other than given.
+  if (options.endpoint) {
+    std::string why;
+    if (!KOVEndpointPolicy::isAcceptable(*options.endpoint, &why)) {
+      return CliUsageError{"--endpoint refused: " + why};
     }
+  }
+  if (!options.details.key) {
+    if (keyFile) {
+      std::ifstream file(*keyFile);
+      if (!file) {
+        return CliUsageError{"--key-file " + *keyFile + ": cannot read: " + std::strerror(errno)};
+      }
+      std::string line;
+      std::getline(file, line);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.empty()) {
+        return CliUsageError{"--key-file " + *keyFile + " holds no key on its first line"};
+      }
+      options.details.key = line;
+      texts.emplace_back("--key-file", line);
+    } else if (kovKeyVariable && !kovKeyVariable->empty()) {
+      options.details.key = kovKeyVariable;
+      texts.emplace_back("KOV_KEY", *kovKeyVariable);
+    }
+  }
+  for (const auto& [name, value] : texts) {
+    std::string why;
+    if (!KOVXmlUtils::isXmlText(value, &why)) {
+      return CliUsageError{name + " cannot be sent: " + why};
+    }
+  }
+  const std::string needs = *command + " needs ";
+  if (!options.details.userName) return CliUsageError{needs + "--user"};
+  if (!options.details.key) return CliUsageError{needs + "the merchant key: --key-file PATH or KOV_KEY (or --key)"};
+  if (!options.details.txnRef) return CliUsageError{needs + "--txn-ref"};
+
+  if (!transaction) {
     options.recover = true;
     options.recovery.userName = options.details.userName;
     options.recovery.key = options.details.key;
@@ -162,13 +233,28 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
     options.recovery.skipSignatureVerification = options.details.skipSignatureVerification;
     return options;
   }
-  for (const Command& candidate : kCommands) {
-    if (candidate.name == *command) {
-      options.txnType = candidate.type;
-      return options;
+  options.txnType = transaction->type;
+  if (amountText) {
+    const std::string& value = *amountText;
+    options.details.amount = KOVDecimal::parse(value);
+    if (!options.details.amount) {
+      return CliUsageError{"--amount needs a plain decimal number such as 12.50, not '" + value + "'"};
     }
+    const std::optional<int64_t> cents = options.details.amount->scaledToInt64(2);
+    if (!cents) {
+      return CliUsageError{"--amount '" + value + "' cannot be sent: in cents it does not fit in 64 bits"};
+    }
+    if (options.details.amount->isNegative()) {
+      return CliUsageError{"--amount '" + value + "' is negative; a refund is a command of its own"};
+    }
+    if (!(KOVDecimal(*cents, 2) == *options.details.amount)) {
+      return CliUsageError{"--amount '" + value + "' has more than two decimals"};
+    }
+  } else if (transaction->type == KOVTransactionTypePurchase || transaction->type == KOVTransactionTypeAuth ||
+             transaction->type == KOVTransactionTypeRefund) {
+    return CliUsageError{needs + "--amount"};
   }
-  return CliUsageError{"unknown command '" + *command + "'"};
+  return options;
 }
 
 }  // namespace kovcli

@@ -21,6 +21,7 @@ struct CliOptions {
   bool debug = false;
   std::optional<std::string> endpoint;  // both endpoints
   std::optional<std::string> caFile;
+  double retrySpacing = 0;              // seconds; 0: retries at once
 };
 
 /// A usage error, said in one line.
@@ -28,8 +29,11 @@ struct CliUsageError {
   std::string message;
 };
 
-/// Parses the arguments after the program name.
-std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::string>& args);
+/// Parses the arguments after the program name and refuses, as a usage error, whatever
+/// could not be sent as given. The key comes from --key, else from the first line of
+/// --key-file, else from kovKeyVariable (the environment's KOV_KEY; empty counts as unset).
+std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::string>& args,
+                                                        const std::optional<std::string>& kovKeyVariable = std::nullopt);
 
 /// The line a usage error is reported with on stderr, ending with the hint to --help.
 std::string usageErrorLine(const std::string& message);

@@ -4,6 +4,9 @@
 #include <KOVModule/KOVPollLoop.h>
 #include <KOVModule/WqKOV.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -32,13 +35,9 @@ int runTransaction(const CliOptions& options) {
     }
   }
   if (options.endpoint) {
-    std::string why;
-    if (!KOVEndpointPolicy::isAcceptable(*options.endpoint, &why)) {
-      std::cerr << usageErrorLine("--endpoint refused: " + why) << std::endl;
-      return 2;
-    }
-    engine.setEndpointUrls(*options.endpoint, *options.endpoint);
+    engine.setEndpointUrls(*options.endpoint, *options.endpoint);  // accepted by the parser
   }
+  engine.setRetrySpacing(options.retrySpacing);
 
   std::optional<int> exitCode;
   std::optional<std::string> shownButton1, shownButton2;
@@ -63,8 +62,17 @@ int runTransaction(const CliOptions& options) {
     errLine(statusJson(state, receipt, firstLine, secondLine, button1, button2));
   };
   KOVTransactionResultHandler resultHandler = [&](KOVTransactionResultDetails result) {
-    std::cout << resultJson(result) << std::endl;
-    exitCode = result.transactionResult == KOVTransactionResultSucceeded ? 0 : 1;
+    // The record is the whole point of the run: a line that did not reach stdout must not
+    // leave with the exit status of an approval.
+    const std::string line = resultJson(result) + "\n";
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fflush(stdout) != 0) {
+      errLine("kov-cli: the result could not be written to standard output: " +
+              std::string(errno ? std::strerror(errno) : "write failed"));
+      exitCode = 3;
+    } else {
+      exitCode = result.transactionResult == KOVTransactionResultSucceeded ? 0 : 1;
+    }
     reader.stop();
   };
   KOVTransactionSignatureReceiptHandler signatureHandler = [](const std::optional<std::string>& receipt) {

@@ -1,5 +1,10 @@
 // kov-cli: runs one transaction from the command line and prints its result as JSON.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -7,9 +12,25 @@
 #include "CliOptions.h"
 #include "CliRun.h"
 
+namespace {
+
+bool isOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // A closed standard descriptor would be taken by the first socket, and the lines meant
+  // for it would go to the service: each is held by /dev/null instead. Without stdout the
+  // result would be lost outright, so nothing is sent then.
+  const bool stdoutOpen = isOpen(STDOUT_FILENO);
+  for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    if (!isOpen(fd)) {
+      ::open("/dev/null", O_RDWR);  // the lowest free descriptor: fd, as those below are open
+    }
+  }
   const std::vector<std::string> args(argv + 1, argv + argc);
-  auto parsed = kovcli::parseCliOptions(args);
+  const char* kovKey = std::getenv("KOV_KEY");
+  auto parsed = kovcli::parseCliOptions(args, kovKey ? std::optional<std::string>(kovKey) : std::nullopt);
   if (const auto* error = std::get_if<kovcli::CliUsageError>(&parsed)) {
     std::cerr << kovcli::usageErrorLine(error->message) << std::endl;
     return 2;
@@ -18,6 +39,10 @@ int main(int argc, char** argv) {
   if (options.help) {
     std::cout << kovcli::cliUsage();
     return 0;
+  }
+  if (!stdoutOpen) {
+    std::cerr << "kov-cli: standard output is closed: the result would be lost, so nothing is sent" << std::endl;
+    return 3;
   }
   return kovcli::runTransaction(options);
 }

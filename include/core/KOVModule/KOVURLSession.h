@@ -1,10 +1,12 @@
 #pragma once
 #include <KOVModule/KOVExport.h>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 /// The URL loading layer's error domain: time-outs, refused or lost connections, TLS
 /// failures, cancellations, oversize bodies. The engine counts these as poll failures.
@@ -64,6 +66,9 @@ class KOV_CORE_EXPORT KOVURLSession {
   /// Cancels every outstanding request and drops pooled connections; the session is not
   /// used again afterwards.
   virtual void invalidateAndCancel() = 0;
+  /// Whether a session kept after a time-out result may carry the next transaction: false
+  /// once the settings it was made with (such as the trusted certificates) have changed.
+  virtual bool canBeReused() const { return true; }
 };
 
 /// Makes a fresh session; the engine calls it whenever it needs one.
@@ -72,6 +77,16 @@ using KOVURLSessionFactory = std::function<std::unique_ptr<KOVURLSession>()>;
 /// Runs closures later on the host's main thread, in the order posted.
 class KOV_CORE_EXPORT KOVMainQueue {
  public:
+  using Clock = std::chrono::steady_clock;
+
   virtual ~KOVMainQueue() = default;
   virtual void post(std::function<void()> work) = 0;
+  /// Runs work later on the main thread, no sooner than delay after now(). A queue without
+  /// timers runs it as post() does.
+  virtual void postAfter(std::chrono::milliseconds delay, std::function<void()> work) {
+    (void)delay;
+    post(std::move(work));
+  }
+  /// The clock postAfter counts on.
+  virtual Clock::time_point now() const { return Clock::now(); }
 };

@@ -40,8 +40,17 @@ class KOV_CORE_EXPORT WqKOV {
 
   // ---- Wiring to the platform ----
 
-  /// Sets how sessions are made (the Qt layer installs its transport here).
+  /// Sets how sessions are made (the Qt layer installs its transport here). A session kept
+  /// after a time-out result is dropped: the next transaction uses the new factory.
   void setSessionFactory(KOVURLSessionFactory factory);
+  /// Spaces retries for transactions begun afterwards: after a URL-layer failure the next
+  /// poll is sent no sooner than this many seconds after the failed request was sent (a
+  /// failure that took longer is retried at once). 0, the default, retries at once. The
+  /// count, the log lines and the time-out result are unchanged. Needs a main queue with
+  /// timers (setMainQueue); without one, retries go at once. Bounded to 0..3600.
+  void setRetrySpacing(double seconds);
+  /// The spacing set by setRetrySpacing, in seconds.
+  double retrySpacing() const;
   /// Sets the queue that runs deferred deliveries on the main thread. Without one,
   /// deferred deliveries run at once.
   void setMainQueue(std::shared_ptr<KOVMainQueue> mainQueue);
@@ -62,7 +71,10 @@ class KOV_CORE_EXPORT WqKOV {
 
   // ---- Transactions ----
 
-  /// Starts a new transaction with the host's record (kept by reference).
+  /// Starts a new transaction with the host's record (kept by reference). A record with a
+  /// field that cannot be written as XML text (not UTF-8, a control character) or an amount
+  /// that cannot be written exactly is refused: nothing is sent, and the result handler gets
+  /// KOVTransactionResultFailed with a responseText naming the field.
   void startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, KOVTransactionType txnType,
                         bool useUAT, bool debugMode, KOVTransactionDebugLogHandler debugLogHandler,
                         StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
@@ -103,7 +115,8 @@ class KOV_CORE_EXPORT WqKOV {
   /// none or empty text. A width of 0 or below gives the whole text as one line; a
   /// surrogate pair is never split (such a line takes one unit more).
   static std::optional<std::string> segmentString(const std::optional<std::string>& string, int32_t segmentWidth);
-  /// Presses a terminal button ("B1" or "B2") with its label, then polls once.
+  /// Presses a terminal button ("B1" or "B2") with its label, then polls once. A label that
+  /// cannot be written as XML text is not sent.
   void sendButtonRequest(const std::string& buttonId, const std::optional<std::string>& buttonValue);
   /// Presses the yes button of a signature step on the operator's behalf; true if it did.
   /// (The running transaction's skip flag is looked at by the caller, not here.)

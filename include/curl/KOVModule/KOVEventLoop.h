@@ -38,4 +38,6 @@ class KOV_CURL_EXPORT KOVEventLoop : public KOVMainQueue {
   virtual TimerId startTimer(std::chrono::milliseconds delay, std::function<void()> onTimeout) = 0;
   /// Cancels a timer that has not fired yet; ids of fired or cancelled timers are ignored.
   virtual void cancelTimer(TimerId timer) = 0;
+  /// As a main queue, delayed work runs from a timer of the loop (called on its thread).
+  void postAfter(std::chrono::milliseconds delay, std::function<void()> work) override;
 };

@@ -26,6 +26,10 @@ class KOV_QT_EXPORT KOVTransaction {
   static void setDebugMode(bool enableDebugMode);
   /// Receives the debug log of later transactions while debug mode is on.
   static void setDebugLogHandler(KOVTransactionDebugLogHandler handler);
+  /// Spaces the retries of later transactions: after a failed poll the next one is sent no
+  /// sooner than this many seconds after the failed one was sent (0, the default: at once).
+  /// 2 s suits a till behind a gateway, which may answer nothing while its service restarts.
+  static void setRetrySpacing(double seconds);
   /// "iOS 0.3.0-kov".
   static std::string getModuleVersion();
 

@@ -19,6 +19,7 @@ struct FacadeSettings {
   std::shared_ptr<KOVWindowStyle> windowStyle;
   bool debugMode = false;
   KOVTransactionDebugLogHandler debugLogHandler;
+  double retrySpacing = 0;
   WqKOV* engine = nullptr;
 };
 
@@ -27,8 +28,10 @@ FacadeSettings& settings() {
   return instance;
 }
 
+WqKOV& selectedEngine() { return settings().engine ? *settings().engine : WqKOV::get(); }
+
 WqKOV& engine() {
-  WqKOV& e = settings().engine ? *settings().engine : WqKOV::get();
+  WqKOV& e = selectedEngine();
   if (!e.hasSessionFactory()) {
     KOVQtTransport::install(e);
   }
@@ -100,29 +103,36 @@ void KOVTransaction::setWindowStyle(std::shared_ptr<KOVWindowStyle> windowStyle)
 
 namespace {
 
-// The engine logs what it refuses outside a transaction (endpoints) with the same settings.
-void shareDebugSettings() {
-  WqKOV& e = settings().engine ? *settings().engine : WqKOV::get();
+// The engine logs what it refuses outside a transaction (endpoints) with the same debug
+// settings, and spaces retries as the host asked.
+void shareSettings() {
+  WqKOV& e = selectedEngine();
   e.setDebugLog(settings().debugMode, settings().debugLogHandler);
+  e.setRetrySpacing(settings().retrySpacing);
 }
 
 }  // namespace
 
 void KOVTransaction::setDebugMode(bool enableDebugMode) {
   settings().debugMode = enableDebugMode;
-  shareDebugSettings();
+  shareSettings();
 }
 
 void KOVTransaction::setDebugLogHandler(KOVTransactionDebugLogHandler handler) {
   settings().debugLogHandler = std::move(handler);
-  shareDebugSettings();
+  shareSettings();
+}
+
+void KOVTransaction::setRetrySpacing(double seconds) {
+  settings().retrySpacing = seconds;
+  shareSettings();
 }
 
 std::string KOVTransaction::getModuleVersion() { return "iOS 0.3.0-kov"; }
 
 void KOVTransaction::setEngine(WqKOV* engine) {
   settings().engine = engine;
-  shareDebugSettings();
+  shareSettings();
 }
 
 void KOVTransaction::startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, KOVTransactionType txnType,

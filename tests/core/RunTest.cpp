@@ -23,11 +23,12 @@ void PrintTo(const Script& s, std::ostream* out) { *out << s.name; }
 
 class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
  protected:
-  // "start", "recover [TXNREF]" and "amount TEXT" act as the host, and so does "p ID VALUE",
-  // a press. "a[STATUS] BODY" answers the oldest poll, "f[CODE][*N]" fails it, "e" is an
-  // error of another domain, "n" an answer with neither data nor error, "big" one over the
-  // size cap. "pa BODY" and "pf" complete the oldest button request. "wait MS" moves the
-  // clock on.
+  // "start", "recover [TXNREF]" and "amount TEXT" act as the host, and so do "p ID VALUE", a
+  // press, "send" (sendRequest) and "sk BODY" (skipSignatureVerification). "a[STATUS] BODY"
+  // answers the oldest poll, "f[CODE][*N]" fails it, "e" is an error of another domain, "n" an
+  // answer with neither data nor error, "big" one over the size cap. "pa BODY" and "pf"
+  // complete the oldest button request, "oa BODY" the oldest document the host sent. "wait MS"
+  // moves the clock on.
   void play(const Script& s, const std::string& step) {
     const std::string op = step.substr(0, step.find(' '));
     const std::string rest = op.size() < step.size() ? step.substr(op.size() + 1) : "";
@@ -58,6 +59,21 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
                                 resultHandler(), nullptr);
     } else if (op == "wait") {
       net->queue->advance(std::chrono::milliseconds(std::stoi(rest)));
+    } else if (op == "send") {  // the host posts a document of its own through the engine
+      engine.sendRequest("<Scr><TxnType>Own</TxnType></Scr>", [this](auto& data, auto&, auto& error) {
+        transcript.push_back("own " + (error ? std::to_string(error->code) : *data));
+      }, 5);
+    } else if (op == "oa") {  // answers the oldest of the host's own documents
+      for (const auto& p : net->outstanding()) {
+        if (tagText(p->body, "TxnType") == "Own") {
+          net->answer(p, rest);
+          break;
+        }
+      }
+    } else if (op == "sk") {  // the host asks the engine to answer a signature step
+      NSStringDictionary answer;
+      KOVXmlUtils::ParseXML(rest, answer);
+      transcript.push_back(engine.skipSignatureVerification(answer) ? "skipped" : "not skipped");
     } else if (op == "late") {  // the host hands the engine an answer of its own
       engine.processStatusResponse(rest, std::nullopt);
       engine.processStatusResponse(std::nullopt, KOVError{NSURLErrorDomain, NSURLErrorTimedOut, "late"});
@@ -203,6 +219,19 @@ INSTANTIATE_TEST_SUITE_P(
                 "> Status 30",
                 "screen 1 INSERT CARD| [YES|-]", "> Status 30"},
                "skip"},
+        // Called by the host, the auto-answer presses an enabled YES of a signature step of a
+        // running transaction, and says whether it did.
+        Script{"SkipSignatureVerificationSaysWhetherItPressed",
+               {"sk " + kSigYesNo, "start", "sk " + kSigYesNo, "sk <Scr><DL1>INSERT CARD</DL1><B1 en=\"1\">YES</B1></Scr>",
+                "sk <Scr><DL1>SIGNATURE</DL1><B1 en=\"1\">NO</B1></Scr>",
+                "sk <Scr><DL1>SIGNATURE</DL1><B1 en=\"0\">YES</B1></Scr>", kApproved, "sk " + kSigYesNo},
+               {"not skipped", "> Purchase 30", "> UI B1=YES 10", "skipped", "not skipped", "not skipped",
+                "not skipped", "x UI", "result 0", "not skipped"}},
+        // A host's own document goes through the running transaction's session and is
+        // answered once; before any transaction it fails, later, as unsupported.
+        Script{"SendRequestPostsThroughTheTransactionsSession",
+               {"send", "start", "send", "oa <x/>", kApproved, "send", "oa <y/>"},
+               {"own -1002", "> Purchase 30", "> Own 5", "own <x/>", "result 0", "> Own 5", "own <y/>"}},
         Script{"AnsweredSignatureWinsOverACompleteFlag",
                {"a <Scr><Complete>1</Complete><DL1>SIGNATURE</DL1><B1 en=\"1\">YES</B1></Scr>"},
                {"> Purchase 30", "> UI B1=YES 10"}, "skip"},

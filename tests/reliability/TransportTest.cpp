@@ -2,6 +2,8 @@
 // come back, how ended requests complete; the trusted certificates; the library's own loop.
 #include <QTcpServer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -171,6 +173,75 @@ INSTANTIATE_TEST_SUITE_P(
         WireCase{"over_cap_unfinished", "HTTP/1.1 200 OK\r\n\r\n" + QByteArray(kCap + 1, 'x'), 0, "",
                  NSURLErrorDataLengthExceedsMaximum}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Connections whose writing must wait: a body larger than the socket buffers posted to a
+// server that starts reading late, and a connect to a listener whose queue is full (the
+// connection is made when its SYN is sent again, a second later). Either goes on only when
+// the driver reports write readiness; one that never does leaves curl waiting until the
+// request's time-out, far beyond this test's bound.
+struct WaitingWrite {
+  Driver driver;
+  bool fullBacklog;  // else the large body
+};
+
+class WriteReadiness : public testing::TestWithParam<WaitingWrite> {};
+
+TEST_P(WriteReadiness, IsWaitedForAndReported) {
+  const WaitingWrite& row = GetParam();
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);  // one connection waits in the queue, the next is dropped
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  const int blocker = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (row.fullBacklog) ::connect(blocker, reinterpret_cast<sockaddr*>(&address), length);
+  const std::string body = row.fullBacklog ? std::string("<Scr/>") : std::string(32 << 20, 'x');
+  std::thread server([listener, full = row.fullBacklog, expected = body.size()] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a reader that starts late
+    if (full) ::close(::accept(listener, nullptr, nullptr));
+    const int line = ::accept(listener, nullptr, nullptr);
+    std::string request;
+    std::vector<char> chunk(1 << 16);
+    std::size_t head = std::string::npos;
+    for (ssize_t n; (head == std::string::npos || request.size() < head + 4 + expected) &&
+                    (n = ::read(line, chunk.data(), chunk.size())) > 0;) {
+      request.append(chunk.data(), std::size_t(n));
+      head = request.find("\r\n\r\n");
+    }
+    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+    EXPECT_EQ(::write(line, answer.data(), answer.size()), ssize_t(answer.size()));
+    ::close(line);
+  });
+  const auto recorder = std::make_shared<Recorder>();
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/wqmi3/pos.aspx";
+  const auto loop = std::make_shared<KOVPollLoop>();
+  std::unique_ptr<KOVURLSession> session = row.driver == Driver::Own ? KOVCurlTransport::sessionFactory(loop)()
+                                                                     : KOVQtTransport::sessionFactory()();
+  session->post(url, body, 60.0, handlerOf(recorder));
+  if (row.driver == Driver::Own) {
+    loop->startTimer(std::chrono::seconds(10), [&] { loop->quit(); });
+    loop->runUntil([&] { return !recorder->calls.empty(); });
+  } else {
+    recorder->waitFor(1);
+  }
+  ::shutdown(listener, SHUT_RDWR);  // a server still waiting to accept gives up
+  session.reset();                  // a stalled transfer ends here, and the server with it
+  server.join();
+  for (const int fd : {listener, blocker}) ::close(fd);
+  ASSERT_EQ(recorder->calls.size(), 1u);
+  EXPECT_EQ(recorder->calls[0].data, "ok");
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, WriteReadiness,
+                         testing::Values(WaitingWrite{Driver::Qt, false}, WaitingWrite{Driver::Qt, true},
+                                         WaitingWrite{Driver::Own, false}, WaitingWrite{Driver::Own, true}),
+                         [](const auto& info) {
+                           return std::string(info.param.driver == Driver::Qt ? "qt" : "own") +
+                                  (info.param.fullBacklog ? "_full_backlog" : "_large_body");
+                         });
 
 // The failures the simulator cannot bring about; the others are met in the fault table.
 TEST(CurlErrors, MapToTheFittingUrlErrorCodeAndText) {

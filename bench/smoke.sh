@@ -17,6 +17,9 @@ step() { echo "== $*"; }
 step "poll cycle CPU"
 "$bin/kov_bench_cycle" --benchmark_min_time=0.01
 
+step "journal commits per transaction"
+"$bin/kov_bench_journal" --folder "$build" --benchmark_min_time=0.01
+
 step "connections per transaction (https)"
 "$bin/kov_bench_transport" connections --simulator "$sim" --speed 30 --hold-ms 5
 

@@ -57,7 +57,8 @@ endfunction()
 # For each shared library, a test that its soname is right and that it exports nothing but
 # what the public headers mark (cmake/KOVCheckExports.cmake).
 function(kov_add_export_tests)
-  foreach(pair IN ITEMS "Core=KOV_CORE_EXPORT" "Curl=KOV_CURL_EXPORT" "Qt=KOV_QT_EXPORT")
+  foreach(pair IN ITEMS "Core=KOV_CORE_EXPORT" "Curl=KOV_CURL_EXPORT" "Journal=KOV_JOURNAL_EXPORT"
+                        "Qt=KOV_QT_EXPORT")
     string(REPLACE "=" ";" pair "${pair}")
     list(GET pair 0 component)
     list(GET pair 1 macro)

@@ -32,5 +32,7 @@ if [ "$mode" = "--cli" ]; then
 elif [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   "$build/examples/pos-demo/pos-demo" --endpoint "$url"
 else
-  QT_QPA_PLATFORM=offscreen "$build/examples/pos-demo/pos-demo" --endpoint "$url" --scripted "$build/demo"
+  mkdir -p "$build/demo" && rm -f "$build/demo/journal.db"*
+  QT_QPA_PLATFORM=offscreen "$build/examples/pos-demo/pos-demo" --endpoint "$url" --journal "$build/demo/journal.db" \
+    --scripted "$build/demo"
 fi

@@ -11,9 +11,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <chrono>
 
 #include "ResultText.h"
 
@@ -113,12 +117,48 @@ void PosWindow::start() {
                                    false, [this](KOVTransactionResultDetails r) { showResult(r); }, nullptr);
 }
 
-void PosWindow::recover() {
+void PosWindow::recover() { recoverReference(lastReference_, station_->text().toStdString()); }
+
+void PosWindow::offerRecoveries() {
+  std::string why;
+  const auto pending = KOVTransaction::pendingTransactions(&why);
+  if (!pending) {
+    resultLabel_->setText(QString::fromStdString(why));
+    return;
+  }
+  unfinished_.assign(pending->rbegin(), pending->rend());
+  offerNextRecovery();
+}
+
+void PosWindow::offerNextRecovery() {
+  while (!unfinished_.empty()) {
+    const KOVJournalEntry entry = unfinished_.back();
+    unfinished_.pop_back();
+    const QString what = QStringLiteral("%1 %2 %3 at station %4, reference %5, started %6 UTC")
+                             .arg(q(entry.txnType.value_or("Payment")), q(entry.amount), q(entry.currencyCode),
+                                  q(entry.stationId), QString::fromStdString(entry.txnRef),
+                                  QDateTime::fromSecsSinceEpoch(std::chrono::system_clock::to_time_t(entry.startedAt),
+                                                                Qt::UTC)
+                                      .toString(QStringLiteral("yyyy-MM-dd hh:mm")));
+    const QString question =
+        entry.stage == KOVJournalStageAnswered
+            ? QStringLiteral("The result of a payment arrived, but the till stopped before showing it:\n%1\n\nShow it now?")
+            : QStringLiteral("The till stopped during a payment, before it learnt the result:\n%1\n\nAsk the "
+                             "service how it ended? Do not take the payment again before you know.");
+    if (QMessageBox::question(this, QStringLiteral("Unfinished payment"), question.arg(what)) == QMessageBox::Yes) {
+      lastReference_ = entry.txnRef;
+      recoverReference(entry.txnRef, entry.stationId.value_or(station_->text().toStdString()));
+      return;  // the next one is offered once this result is shown
+    }
+  }
+}
+
+void PosWindow::recoverReference(const std::string& reference, const std::string& station) {
   KOVTransactionRecoveryDetails recovery;
   recovery.userName = kUser;
   recovery.key = kKey;
-  recovery.stationId = station_->text().toStdString();
-  recovery.txnRef = lastReference_;
+  recovery.stationId = station;
+  recovery.txnRef = reference;
   recovery.skipSignatureVerification = skipSignature_->isChecked();
   setBusy(true);
   KOVTransaction::recoverTransaction(recovery, this, false, [this](KOVTransactionResultDetails r) { showResult(r); },
@@ -136,4 +176,7 @@ void PosWindow::showResult(const KOVTransactionResultDetails& result) {
   detailsLabel_->setText(lines.join(QLatin1Char('\n')));
   receipt_->setPlainText(q(result.receipt).remove(QLatin1Char('\r')));
   if (resultObserver_) resultObserver_(result);
+  if (!unfinished_.empty()) {
+    QTimer::singleShot(0, this, &PosWindow::offerNextRecovery);
+  }
 }

@@ -1,10 +1,12 @@
 #pragma once
+#include <KOVModule/KOVJournal.h>
 #include <KOVModule/KOVTransactionResultDetails.h>
 
 #include <QWidget>
 
 #include <functional>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -24,6 +26,9 @@ class PosWindow : public QWidget {
   void start();
   /// Follows the last transaction reference to its result.
   void recover();
+  /// Asks the operator, for each payment the journal lists as unfinished (the till stopped
+  /// before it learnt the result), whether to ask the service how it ended, and does so.
+  void offerRecoveries();
   /// Called after every result is shown (the scripted run uses it).
   void setResultObserver(std::function<void(const KOVTransactionResultDetails&)> observer) {
     resultObserver_ = std::move(observer);
@@ -31,6 +36,8 @@ class PosWindow : public QWidget {
 
  private:
   void showResult(const KOVTransactionResultDetails& result);
+  void recoverReference(const std::string& reference, const std::string& station);
+  void offerNextRecovery();
   void setBusy(bool busy);
   std::string nextReference();
 
@@ -45,6 +52,7 @@ class PosWindow : public QWidget {
   QLabel* detailsLabel_;
   QPlainTextEdit* receipt_;
   std::string lastReference_;
+  std::vector<KOVJournalEntry> unfinished_;  // still to be offered, the oldest last
   int counter_ = 0;
   std::function<void(const KOVTransactionResultDetails&)> resultObserver_;
 };

@@ -1,7 +1,9 @@
 // pos-demo: a point-of-sale window that takes card payments through KOVTransaction.
-//   pos-demo [--endpoint URL] [--ca-file PEM] [--scripted DIR]
-// --scripted runs one purchase by itself, writes screenshots of each screen into DIR and
-// exits with 0 when it was approved (for machines without a display).
+//   pos-demo [--endpoint URL] [--ca-file PEM] [--journal FILE] [--scripted DIR]
+// Payments are journalled (by default in the user's data folder): on start, the till offers
+// to recover each payment it stopped in the middle of. --scripted runs one purchase by
+// itself, writes screenshots of each screen into DIR and exits with 0 when it was approved
+// (for machines without a display).
 #include <KOVModule/KOVModuleQt.h>
 
 #include <QApplication>
@@ -9,6 +11,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <iostream>
@@ -52,7 +55,10 @@ int main(int argc, char** argv) {
   const QCommandLineOption scripted(QStringLiteral("scripted"),
                                     QStringLiteral("Run one purchase and save screenshots into DIR."),
                                     QStringLiteral("DIR"));
-  parser.addOptions({endpoint, caFile, scripted});
+  const QCommandLineOption journal(QStringLiteral("journal"),
+                                   QStringLiteral("Journal payments in FILE (default: in the user's data folder)."),
+                                   QStringLiteral("FILE"));
+  parser.addOptions({endpoint, caFile, journal, scripted});
   parser.process(app);
 
   WqKOV& engine = WqKOV::get();
@@ -74,6 +80,18 @@ int main(int argc, char** argv) {
     engine.setEndpointUrls(url, url);
   }
 
+  QString journalFile = parser.value(journal);
+  if (journalFile.isEmpty()) {
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    QDir().mkpath(folder);
+    journalFile = folder + QStringLiteral("/journal.db");
+  }
+  std::string why;
+  if (!KOVTransaction::setJournal(journalFile.toStdString(), &why)) {
+    std::cerr << "pos-demo: --journal " << why << std::endl;
+    return 2;
+  }
+
   auto style = KOVWindowStyle::getDefault();
   style->showLogo = true;
   style->showActivityIndicator = true;
@@ -82,6 +100,7 @@ int main(int argc, char** argv) {
   PosWindow window;
   window.show();
   if (!parser.isSet(scripted)) {
+    QTimer::singleShot(0, &window, &PosWindow::offerRecoveries);
     return app.exec();
   }
 

@@ -138,8 +138,9 @@ void KOVTransactionRun::onFailure(const std::string& reason) {
   if (_handlers.debugMode) {
     log(KOVTransactionLogEntryInfo, "KOV Timeout. Out of attempts. Triggering result.");
   }
-  // The session stays open for the next transaction to reuse.
-  finish(KOVTransactionResultDetails::initWithResult(KOVTransactionResultTimeout));
+  // The session stays open for the next transaction to reuse. The outcome is unknown, so a
+  // journalled transaction stays unfinished: it is to be recovered.
+  finish(KOVTransactionResultDetails::initWithResult(KOVTransactionResultTimeout), false);
 }
 
 void KOVTransactionRun::retry() {
@@ -204,17 +205,40 @@ void KOVTransactionRun::complete(KOVTransactionResultDetails record) {
   }
   releaseSession();
   _state = KOVStateInit;
-  finish(std::move(record));
+  finish(std::move(record), true);
 }
 
-void KOVTransactionRun::finish(KOVTransactionResultDetails record) {
+void KOVTransactionRun::finish(KOVTransactionResultDetails record, bool answered) {
   // The transaction is over before its handler runs, so the host may start the next one
   // from inside the handler.
   _ended = true;
   _pollInFlight.reset();
   const std::shared_ptr<KOVTransactionRun> keepAlive = shared_from_this();
+  if (answered) {
+    journal(KOVJournalStageAnswered, &record);  // kept before the host hears of it
+  }
   if (KOVTransactionResultHandler handler = std::exchange(_handlers.result, nullptr)) {
     handler(std::move(record));
+    if (answered) {
+      journal(KOVJournalStageDelivered, nullptr);
+    }
+  }
+}
+
+void KOVTransactionRun::journal(KOVJournalStage stage, const KOVTransactionResultDetails* result) {
+  if (!_wiring.journal) {
+    return;
+  }
+  KOVJournalEntry& entry = _wiring.journalEntry;
+  entry.stage = stage;
+  if (result) {
+    entry.result = *result;
+  }
+  // The request has left: a failed write must not hide the result, so it is only reported.
+  std::string why;
+  if (!_wiring.journal->save(entry, &why) && _handlers.debugMode) {
+    log(KOVTransactionLogEntryError, "KOV journal: the transaction " + entry.txnRef + " could not be marked " +
+                                         (stage == KOVJournalStageAnswered ? "answered" : "delivered") + ": " + why);
   }
 }
 

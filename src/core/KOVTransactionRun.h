@@ -1,5 +1,6 @@
 #pragma once
 // One transaction, from its first request to its one result.
+#include <KOVModule/KOVJournal.h>
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVTransactionDetails.h>
 #include <KOVModule/KOVTransactionHandlers.h>
@@ -29,6 +30,9 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
     std::unique_ptr<KOVURLSession> session;  ///< kept from a transaction that timed out
     /// Least time from sending a loop request to sending the poll after its failure.
     std::chrono::milliseconds retrySpacing{0};
+    /// Where the transaction is journalled (null: nowhere), and its entry as saved at the start.
+    std::shared_ptr<KOVJournal> journal;
+    KOVJournalEntry journalEntry;
   };
   /// The host's closures and debug settings for this transaction.
   struct Handlers {
@@ -82,7 +86,10 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
   void poll();
   void sendStatusRequest();
   void sendLoopRequest(const std::string& document, const std::string& logText);
-  void finish(KOVTransactionResultDetails record);
+  /// Ends the transaction and hands the record over; a final answer (not the time-out
+  /// result) is journalled before the handler runs, and marked delivered after it returns.
+  void finish(KOVTransactionResultDetails record, bool answered);
+  void journal(KOVJournalStage stage, const KOVTransactionResultDetails* result);
 
   std::shared_ptr<KOVTransactionDetails> _details;
   KOVTransactionType _type;

@@ -42,6 +42,7 @@ struct WqKOV::Private {
   std::string uatUrl = kWqKOVUATUrl;
   std::string secUrl = kWqKOVSecUrl;
   std::chrono::milliseconds retrySpacing{0};
+  std::shared_ptr<KOVJournal> journal;
   bool settingsDebugMode = false;
   KOVTransactionDebugLogHandler settingsDebugLog;
   // The running transaction, or the last one until the next begins.
@@ -88,14 +89,80 @@ struct WqKOV::Private {
   // A new run takes over the session that a timed-out transaction kept open.
   void begin(std::shared_ptr<KOVTransactionDetails> details, KOVTransactionType type,
              std::optional<std::string> typeName, bool useUAT, KOVTransactionRun::Handlers handlers,
-             bool transactionRequest) {
+             bool transactionRequest, std::optional<KOVJournalEntry> journalEntry) {
     KOVTransactionRun::Wiring wiring{sessionFactory, mainQueue, useUAT ? uatUrl : secUrl, keptSession(),
-                                     retrySpacing};
+                                     retrySpacing, journalEntry ? journal : nullptr,
+                                     journalEntry.value_or(KOVJournalEntry{})};
     run = std::make_shared<KOVTransactionRun>(std::move(details), type, std::move(typeName), useUAT,
                                               std::move(handlers), std::move(wiring));
     runSessionFactoryGeneration = sessionFactoryGeneration;
     const std::shared_ptr<KOVTransactionRun> current = run;
     current->begin(transactionRequest);
+  }
+
+  // The journal's entry for a transaction about to begin, committed before its first request
+  // leaves: a new one, or for a recovery the one the journal holds. The text of a refusal
+  // when the start must not go ahead.
+  struct Journalled {
+    std::optional<KOVJournalEntry> entry;
+    std::optional<std::string> refusal;
+  };
+  Journalled journalStart(const KOVTransactionDetails& details, const std::optional<std::string>& typeName,
+                          bool recovery) const {
+    if (!journal) {
+      return {};
+    }
+    if (!details.txnRef || details.txnRef->empty()) {
+      return {std::nullopt, std::string(kov::limits::kJournalNeedsReferenceText)};
+    }
+    std::optional<KOVJournalEntry> found;
+    std::string why;
+    if (!journal->find(*details.txnRef, found, &why)) {
+      return {std::nullopt, std::string(kov::limits::kJournalUnreadableText) + why};
+    }
+    if (found && !recovery) {
+      // The service may have taken the first: a reference is never sent as a new payment twice.
+      return {std::nullopt, "The txnRef " + *details.txnRef +
+                                " is in the journal already: recover it rather than start it again."};
+    }
+    if (found) {
+      return {std::move(found), std::nullopt};
+    }
+    KOVJournalEntry entry;
+    entry.txnRef = *details.txnRef;
+    entry.txnType = typeName;
+    entry.stationId = details.stationId;
+    entry.amount = recovery ? std::nullopt : KOVDocumentWriter::amountText(details.amount);
+    entry.currencyCode = details.currencyCode;
+    entry.userName = details.userName;
+    entry.merchantRef = details.merchantRef;
+    entry.startedAt = std::chrono::system_clock::now();
+    if (!journal->save(entry, &why)) {
+      return {std::nullopt, std::string(kov::limits::kJournalUnwritableText) + why};
+    }
+    return {std::move(entry), std::nullopt};
+  }
+
+  // A result the journal kept is handed over again, later like every result, without asking
+  // the service; it counts as delivered once the handler has returned.
+  void handOver(KOVJournalEntry entry, KOVTransactionResultHandler resultHandler, bool debugMode,
+                KOVTransactionDebugLogHandler debugLog) const {
+    if (debugMode && debugLog) {
+      debugLog(KOVTransactionLogEntryInfo, "KOV result of " + entry.txnRef + " taken from the journal.");
+    }
+    deliverLater([journal = journal, entry = std::move(entry), handler = std::move(resultHandler), debugMode,
+                  debugLog = std::move(debugLog)]() mutable {
+      if (!handler) {
+        return;
+      }
+      handler(*entry.result);
+      entry.stage = KOVJournalStageDelivered;
+      std::string why;
+      if (!journal->save(entry, &why) && debugMode && debugLog) {
+        debugLog(KOVTransactionLogEntryError,
+                 "KOV journal: the transaction " + entry.txnRef + " could not be marked delivered: " + why);
+      }
+    });
   }
 
   void logOutsideTransaction(const std::string& entry) const {
@@ -128,6 +195,22 @@ void WqKOV::setSessionFactory(KOVURLSessionFactory factory) {
   if (d->run && d->run->ended()) {
     d->run->releaseSession();
   }
+}
+
+void WqKOV::setJournal(std::shared_ptr<KOVJournal> journal) { d->journal = std::move(journal); }
+
+const std::shared_ptr<KOVJournal>& WqKOV::journal() const { return d->journal; }
+
+std::optional<std::vector<KOVJournalEntry>> WqKOV::pendingTransactions(std::string* why) const {
+  std::vector<KOVJournalEntry> entries;
+  std::string reason;
+  if (d->journal && !d->journal->unfinished(entries, &reason)) {
+    if (why) {
+      *why = std::string(kov::limits::kJournalUnreadableText) + reason;
+    }
+    return std::nullopt;
+  }
+  return entries;
 }
 
 void WqKOV::setRetrySpacing(double seconds) {
@@ -191,10 +274,16 @@ void WqKOV::startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, 
     d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::move(refusal));
     return;
   }
-  d->begin(std::move(txnDetails), txnType, KOVDocumentWriter::typeName(txnType), useUAT,
+  std::string typeName = KOVDocumentWriter::typeName(txnType);
+  Private::Journalled journalled = d->journalStart(*txnDetails, typeName, false);
+  if (journalled.refusal) {
+    d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::move(journalled.refusal));
+    return;
+  }
+  d->begin(std::move(txnDetails), txnType, std::move(typeName), useUAT,
            {debugMode, std::move(debugLogHandler), std::move(statusChangeHandler), std::move(resultHandler),
             std::move(signatureReceiptHandler)},
-           true);
+           true, std::move(journalled.entry));
 }
 
 void WqKOV::recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryDetails, bool useUAT,
@@ -215,11 +304,20 @@ void WqKOV::recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryD
     d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::move(refusal));
     return;
   }
+  Private::Journalled journalled = d->journalStart(*details, std::nullopt, true);
+  if (journalled.refusal) {
+    d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::move(journalled.refusal));
+    return;
+  }
+  if (journalled.entry && journalled.entry->result) {
+    d->handOver(std::move(*journalled.entry), std::move(resultHandler), debugMode, std::move(debugLogHandler));
+    return;
+  }
   // The type stays as it was: a recovery sends no transaction request.
   d->begin(std::move(details), currentTxnType(), currentTxnTypeStr(), useUAT,
            {debugMode, std::move(debugLogHandler), std::move(statusChangeHandler), std::move(resultHandler),
             std::move(signatureReceiptHandler)},
-           false);
+           false, std::move(journalled.entry));
 }
 
 bool WqKOV::isTransactionInProgress() const { return d->running(); }

@@ -23,6 +23,7 @@ std::string parsed(std::vector<std::string> args) {
   const KOVTransactionDetails& d = o.details;
   const KOVTransactionRecoveryDetails& r = o.recovery;
   if (o.help) return "help";
+  if (o.pending) return "pending '" + *o.journal + "'";
   std::string text = o.recover ? "recover" : "type " + std::to_string(o.txnType);
   const auto amount = d.amount ? std::optional(d.amount->toString()) : std::nullopt;
   for (const auto& field : o.recover ? std::vector{r.userName, r.key, r.stationId, r.txnRef, o.endpoint, o.caFile}
@@ -33,7 +34,8 @@ std::string parsed(std::vector<std::string> args) {
   }
   const bool skip = o.recover ? r.skipSignatureVerification : d.skipSignatureVerification;
   return text + (skip ? " skip" : "") + (o.uat ? " uat" : "") + (o.debug ? " debug" : "") +
-         (o.retrySpacing > 0 ? " spaced " + std::to_string(o.retrySpacing) : "");
+         (o.retrySpacing > 0 ? " spaced " + std::to_string(o.retrySpacing) : "") +
+         (o.journal ? " journal '" + *o.journal + "'" : "");
 }
 
 // What every command needs, besides what a row says.
@@ -60,8 +62,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, CliOptionsTable, testing::Values(
     Row{with({"void", "--amount", "92233720368547758.07"}),
         "type 4 'u' 'k' - 'T' '92233720368547758.07' - - - - - - - - - - -"},
     Row{{"--txn-ref", "T-9", "recover", "--user", "u", "--key", "k", "--station", "ST1", "--skip-signature",
-         "--endpoint", "http://127.0.0.1:9/p", "--ca-file", "ca.pem"},
-        "recover 'u' 'k' 'ST1' 'T-9' 'http://127.0.0.1:9/p' 'ca.pem' skip"},
+         "--endpoint", "http://127.0.0.1:9/p", "--ca-file", "ca.pem", "--journal", "j.db"},
+        "recover 'u' 'k' 'ST1' 'T-9' 'http://127.0.0.1:9/p' 'ca.pem' skip journal 'j.db'"},
     // The key: --key first, then --key-file, then the environment (empty counts as unset).
     Row{{"KOV_KEY=env", "recover", "--user", "u", "--txn-ref", "T"}, "recover 'u' 'env' - 'T' - -"},
     Row{{"KOV_KEY=env", "recover", "--user", "u", "--txn-ref", "T", "--key", "arg"}, "recover 'u' 'arg' - 'T' - -"},
@@ -70,7 +72,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, CliOptionsTable, testing::Values(
     Row{{"KOV_KEY=", "recover", "--user", "u", "--txn-ref", "T"},
         "recover needs the merchant key: --key-file PATH or KOV_KEY (or --key)"},
     Row{{"purchase", "--help", "--bogus"}, "help"}, Row{{"-h"}, "help"},
-    Row{{}, "no command given (purchase, auth, complete, refund, void or recover)"},
+    Row{{}, "no command given (purchase, auth, complete, refund, void, recover or pending)"},
+    Row{{"pending", "--journal=j.db"}, "pending 'j.db'"},
+    Row{{"pending", "--journal", "j.db", "--user", "u"}, "pending takes --journal FILE and nothing else"},
+    Row{{"pending"}, "pending takes --journal FILE and nothing else"},
     Row{{"sale"}, "unknown command 'sale'"}, Row{{"purchase", "refund"}, "unexpected argument 'refund'"},
     Row{{"purchase", "--colour", "red"}, "unknown option --colour"},
     Row{{"purchase", "--user"}, "option --user needs a value"},

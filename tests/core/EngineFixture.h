@@ -9,10 +9,13 @@
 //   "sig -"                    the signature receipt handler ("-" for no receipt)
 //   "result 10"                the result handler (its code, then its response text if any)
 //   "log E text", "log I text" debug entries; "log >" and "log <" for documents sent and received
+//   "journal sent T-1 Purchase 12.50"  an entry saved: its stage, reference, type and amount
+//                              ("-" for none), and from "answered" on the result's code
 #include <gtest/gtest.h>
 
 #include <KOVModule/KOVModule.h>
 
+#include <map>
 #include <sstream>
 #include <vector>
 
@@ -37,6 +40,46 @@ inline std::string lineEnds(std::string text) {
   return text;
 }
 
+/// A journal in memory that writes each save to the transcript, and fails its saves (and its
+/// reads too with readsFail) with its failure text while one is set.
+class FakeJournal : public KOVJournal {
+ public:
+  explicit FakeJournal(std::vector<std::string>& transcript) : _transcript(transcript) {}
+  bool save(const KOVJournalEntry& entry, std::string* why) override {
+    if (failing(why)) return false;
+    static const char* const kStages[] = {"sent", "answered", "delivered"};
+    std::string line = std::string("journal ") + kStages[entry.stage] + " " + entry.txnRef + " " +
+                       entry.txnType.value_or("-") + " " + entry.amount.value_or("-");
+    if (entry.result) line += " " + std::to_string(entry.result->transactionResult);
+    _transcript.push_back(line);
+    rows[entry.txnRef] = entry;
+    return true;
+  }
+  bool find(const std::string& txnRef, std::optional<KOVJournalEntry>& found, std::string* why) override {
+    if (readsFail && failing(why)) return false;
+    const auto row = rows.find(txnRef);
+    found = row == rows.end() ? std::nullopt : std::optional(row->second);
+    return true;
+  }
+  bool unfinished(std::vector<KOVJournalEntry>& entries, std::string* why) override {
+    if (readsFail && failing(why)) return false;
+    for (const auto& [ref, entry] : rows) {
+      if (entry.stage != KOVJournalStageDelivered) entries.push_back(entry);
+    }
+    return true;
+  }
+  std::map<std::string, KOVJournalEntry> rows;
+  std::optional<std::string> failure;
+  bool readsFail = false;
+
+ private:
+  bool failing(std::string* why) const {
+    if (failure && why) *why = *failure;
+    return failure.has_value();
+  }
+  std::vector<std::string>& _transcript;
+};
+
 class EngineTest : public ::testing::Test {
  protected:
   WqKOV engine;
@@ -45,6 +88,7 @@ class EngineTest : public ::testing::Test {
   std::vector<KOVTransactionResultDetails> results;
   std::vector<std::string> transcript;
   bool stampTimes = false;  // posts carry the fake clock's time in ms: "> Status 30 @2000"
+  std::shared_ptr<FakeJournal> journal = std::make_shared<FakeJournal>(transcript);
 
   EngineTest() {
     net->onPost = [this](const PostedRequest& p) {

@@ -14,7 +14,8 @@ struct Script {
   // Any of "skip" (the signature step answered by the engine), "debug", "uat", "refund",
   // "mute" (no status handler), "chain" (the first result starts a refund), "end" (the
   // first screen makes the host hand the engine a complete answer), "spaced" (retries spaced
-  // by 2 s, posts stamped with the fake clock) and "unqueued" (the engine has no main queue).
+  // by 2 s, posts stamped with the fake clock), "unqueued" (the engine has no main queue) and
+  // "journal" (the engine journals into the fixture's journal).
   std::string flags = "";
   bool has(const char* flag) const { return flags.find(flag) != std::string::npos; }
 };
@@ -23,8 +24,10 @@ void PrintTo(const Script& s, std::ostream* out) { *out << s.name; }
 
 class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
  protected:
-  // "start", "recover [TXNREF]" and "amount TEXT" act as the host, and so do "p ID VALUE", a
-  // press, "send" (sendRequest) and "sk BODY" (skipSignatureVerification). "a[STATUS] BODY"
+  // "start", "recover [TXNREF]", "amount TEXT" and "ref [TXNREF]" act as the host, and so do
+  // "p ID VALUE", a press, "send" (sendRequest) and "sk BODY" (skipSignatureVerification).
+  // "jfail [TEXT]" makes the journal's saves fail with the text (none: succeed), "jrfail TEXT"
+  // its reads too. "a[STATUS] BODY"
   // answers the oldest poll, "f[CODE][*N]" fails it, "e" is an error of another domain, "n" an
   // answer with neither data nor error, "big" one over the size cap. "pa BODY" and "pf"
   // complete the oldest button request, "oa BODY" the oldest document the host sent. "wait MS"
@@ -33,6 +36,7 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
     const std::string op = step.substr(0, step.find(' '));
     const std::string rest = op.size() < step.size() ? step.substr(op.size() + 1) : "";
     if (op == "start") {
+      if (s.has("journal")) engine.setJournal(journal);
       if (s.has("spaced")) engine.setRetrySpacing(2);
       if (s.has("unqueued")) engine.setMainQueue(nullptr);
       stampTimes = s.has("spaced");
@@ -55,8 +59,14 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
     } else if (op == "recover") {
       KOVTransactionRecoveryDetails recovery;
       if (!rest.empty()) recovery.txnRef = rest;
+      if (s.has("journal")) engine.setJournal(journal);
       engine.recoverTransaction(recovery, s.has("uat"), s.has("debug"), logHandler(), statusHandler(),
                                 resultHandler(), nullptr);
+    } else if (op == "jfail" || op == "jrfail") {  // the journal's saves fail with this text, or none
+      journal->failure = rest.empty() ? std::nullopt : std::optional(rest);
+      journal->readsFail = op == "jrfail";
+    } else if (op == "ref") {
+      details->txnRef = rest.empty() ? std::nullopt : std::optional(rest);
     } else if (op == "wait") {
       net->queue->advance(std::chrono::milliseconds(std::stoi(rest)));
     } else if (op == "send") {  // the host posts a document of its own through the engine
@@ -266,7 +276,37 @@ INSTANTIATE_TEST_SUITE_P(
                 kCardShown, "> Status 45 @7000", "> UI B1=CANCEL 10 @7000", "> Status 45 @7000"},
                "spaced"},
         Script{"WithoutAMainQueueSpacedRetriesGoAtOnce", {"f"}, {"> Purchase 30 @0", "> Status 30 @0"},
-               "spaced unqueued"}),
+               "spaced unqueued"},
+        // Journalled: kept before the first request leaves, the final answer before the host
+        // hears of it, delivered once the handler has returned. A reference is never started
+        // twice; recovering it hands the kept result over without asking the service.
+        Script{"JournalKeepsEachStageBeforeTheStepThatDependsOnIt",
+               {"start", kCard, kApproved, "start", "recover T-1"},
+               {"journal sent T-1 Purchase 12.50", "> Purchase 30", kCardShown, "> Status 45",
+                "journal answered T-1 Purchase 12.50 0", "result 0", "journal delivered T-1 Purchase 12.50 0",
+                "result 1 The txnRef T-1 is in the journal already: recover it rather than start it again.",
+                "result 0", "journal delivered T-1 Purchase 12.50 0"},
+               "journal"},
+        // The outcome of a time-out is unknown: the entry stays unfinished, and its recovery
+        // polls the service; a reference the journal does not hold starts an entry of its own.
+        Script{"TimedOutTransactionStaysToBeRecovered",
+               {"start", "f*9", "recover T-1", kApproved, "recover T-9"},
+               {"journal sent T-1 Purchase 12.50", "> Purchase 30", "> Status 30 *8", "result 10", "> Status 30",
+                "journal answered T-1 Purchase 12.50 0", "result 0", "journal delivered T-1 Purchase 12.50 0",
+                "journal sent T-9 - -", "> Status 30"},
+               "journal"},
+        // A journal that cannot be read or written refuses the start, nothing sent; once the
+        // request has left, a failed write is logged and the result still handed over.
+        Script{"JournalFailuresRefuseTheStartButNeverHideAResult",
+               {"jfail disk I/O error", "start", "jrfail disk I/O error", "recover T-1", "jfail", "ref", "start",
+                "ref T-1", "start",
+                "jfail disk I/O error", kApproved},
+               {"result 1 The journal cannot be written: disk I/O error",
+                "result 1 The journal cannot be read: disk I/O error", "result 1 A journalled transaction needs a txnRef.",
+                "journal sent T-1 Purchase 12.50", "log >", "> Purchase 30", "log <",
+                "log E KOV journal: the transaction T-1 could not be marked answered: disk I/O error", "result 0",
+                "log E KOV journal: the transaction T-1 could not be marked delivered: disk I/O error"},
+               "journal debug"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EngineTest, StartAndRecoverWriteTheirDocumentsFromTheRecordsOfTheMoment) {

@@ -7,6 +7,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <unistd.h>
+
 #include "FakeSession.h"
 
 namespace {
@@ -98,6 +100,22 @@ TEST_F(Facade, RecoveryShowsTheStyledScreenASecondStartGetsNoneAndTheResultComes
   EXPECT_EQ(dismissed.count(), 0) << "the host hears the result before the screen has gone";
   EXPECT_TRUE(dismissed.wait(3000) && QTest::qWaitFor([&] { return view.isNull(); }, 3000));
   EXPECT_EQ(results.size(), 2u) << "once";
+}
+
+TEST_F(Facade, JournalOpensOnlyAUsableFileAndListsWhatIsLeftToRecover) {
+  std::string why;
+  EXPECT_FALSE(KOVTransaction::setJournal("/nonexistent/journal.db", &why));
+  EXPECT_EQ(why, "/nonexistent/journal.db: No such file or directory");
+  const std::string path = testing::TempDir() + "kov-facade-journal-" + std::to_string(::getpid()) + ".db";
+  ASSERT_TRUE(KOVTransaction::setJournal(path, &why)) << why;
+  start(nullptr);
+  const auto pending = KOVTransaction::pendingTransactions();
+  ASSERT_TRUE(pending && pending->size() == 1u);
+  EXPECT_EQ(pending->front().txnRef, "T-1");
+  answer(kApproved);
+  EXPECT_TRUE(KOVTransaction::pendingTransactions()->empty());
+  ASSERT_TRUE(KOVTransaction::setJournal(""));
+  for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
 }
 
 }  // namespace

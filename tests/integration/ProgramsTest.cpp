@@ -1,88 +1,16 @@
 // kov-cli against kov-simulator, both run as programs on loopback: the options, exit statuses
 // and output texts that scripts and a host's CI depend on.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/mman.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <csignal>
-#include <regex>
-#include <thread>
 
-extern char** environ;
+#include "Programs.h"
 
 namespace {
 
-// A program whose output goes to files in memory (stdout elsewhere when stdoutTo names a
-// descriptor, closed when it is kClosed); killed if it outlives its test.
-struct Program {
-  static constexpr int kClosed = -2;
-  Program(const char* path, std::vector<std::string> args, std::vector<std::string> env = {}, int stdoutTo = -1) {
-    int pipe[2] = {-1, -1};
-    EXPECT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
-    input = pipe[1];
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (const auto& [from, to] : {std::pair{pipe[0], 0}, std::pair{stdoutTo >= 0 ? stdoutTo : out, 1},
-                                   std::pair{err, 2}}) {
-      posix_spawn_file_actions_adddup2(&actions, from, to);
-    }
-    if (stdoutTo == kClosed) posix_spawn_file_actions_addclose(&actions, 1);
-    args.insert(args.begin(), path);
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (char** e = environ; *e; ++e) envp.push_back(*e);
-    for (std::string& entry : env) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    EXPECT_EQ(::posix_spawn(&pid, path, &actions, nullptr, argv.data(), envp.data()), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipe[0]);
-  }
-  Program(const Program&) = delete;
-  ~Program() {
-    if (!status && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
-    for (const int fd : {input, out, err}) ::close(fd);
-  }
-  static std::string text(int fd) {
-    std::string all;
-    char buffer[4096];
-    for (ssize_t n; (n = ::pread(fd, buffer, sizeof buffer, off_t(all.size()))) > 0;) all.append(buffer, std::size_t(n));
-    return all;
-  }
-  // Waits at most a minute until the text is in stdout or stderr (with none, until the end).
-  bool waitFor(const std::string& needle = "") {
-    for (const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-         std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
-      int code = 0;
-      if (!status && ::waitpid(pid, &code, WNOHANG) == pid) status = WIFEXITED(code) ? WEXITSTATUS(code) : -code;
-      if (needle.empty() ? status.has_value() : (text(out) + text(err)).find(needle) != std::string::npos) return true;
-      if (status) return false;
-    }
-    return false;
-  }
-
-  const int out = ::memfd_create("stdout", MFD_CLOEXEC);
-  const int err = ::memfd_create("stderr", MFD_CLOEXEC);
-  int input = -1;
-  pid_t pid = -1;
-  std::optional<int> status;  // the exit status, or minus the signal that ended it
-};
-
-// The simulator's address from its start line.
-std::string listening(Program& sim) {
-  std::smatch url;
-  const std::string line = sim.waitFor("\n") ? Program::text(sim.out) : "";
-  EXPECT_TRUE(std::regex_match(line, url, std::regex("kov-simulator listening on (http://[\\d.:]+)/wqmi3/pos.aspx\n")));
-  return url[1];
-}
+using kovit::listening;
+using kovit::Program;
 
 // The options after a purchase's, the exit status, a pattern of the whole stdout, a text in
 // stderr and a pattern of the simulator's counts afterwards. The key comes from a key file,
@@ -160,6 +88,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, KovCli, testing::Values(
           "--endpoint refused: the URL's port must be a number from 1 to 65535"),
     usage({"--station", "\xC3"}, "--station cannot be sent: it is not valid UTF-8"),
     usage({"KOV_KEY="}, "purchase needs the merchant key: --key-file PATH or KOV_KEY (or --key)"),
+    usage({"--journal", "/nonexistent/journal.db"}, "--journal /nonexistent/journal.db: No such file or directory"),
     Row{{"--help"}, 0, R"(usage: kov-cli <purchase\|auth\|complete\|refund\|void\|recover> \[options\]\n(.|\n)*)",
         "", R"(\{"connections":1,.*)"}));
 

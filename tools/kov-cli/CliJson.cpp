@@ -1,6 +1,11 @@
 #include "CliJson.h"
 
+#include <KOVModule/KOVResultJson.h>
+
 #include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <ctime>
 
 namespace kovcli {
 namespace {
@@ -17,33 +22,23 @@ std::string dump(const ordered_json& j) { return j.dump(-1, ' ', false, ordered_
 
 }  // namespace
 
-std::string resultJson(const KOVTransactionResultDetails& r) {
+std::string resultJson(const KOVTransactionResultDetails& r) { return KOVResultJson::toJson(r); }
+
+std::string pendingJson(const KOVJournalEntry& entry) {
+  static const char* const kStages[] = {"sent", "answered", "delivered"};
+  const std::time_t started = std::chrono::system_clock::to_time_t(entry.startedAt);
+  std::tm parts{};
+  gmtime_r(&started, &parts);
+  char startedAt[32];
+  std::strftime(startedAt, sizeof startedAt, "%Y-%m-%dT%H:%M:%SZ", &parts);
   ordered_json j;
-  j["transactionResult"] = static_cast<uint32_t>(r.transactionResult);
-  j["authCode"] = text(r.authCode);
-  j["maskedCardNumber"] = text(r.maskedCardNumber);
-  j["cardName"] = text(r.cardName);
-  j["expectedSettlementDate"] = text(r.expectedSettlementDate);
-  j["expectedSettlementDateTimeZone"] = text(r.expectedSettlementDateTimeZone);
-  j["transactionDate"] = text(r.transactionDate);
-  j["transactionDateTimeZone"] = text(r.transactionDateTimeZone);
-  j["PIX"] = text(r.PIX);
-  j["RID"] = text(r.RID);
-  j["retrievalRefNumber"] = text(r.retrievalRefNumber);
-  j["qelTxnRef"] = text(r.qelTxnRef);
-  j["responseText"] = text(r.responseText);
-  j["reCo"] = text(r.reCo);
-  j["receipt"] = text(r.receipt);
-  j["receiptLineWidth"] = r.receiptLineWidth;
-  if (r.response) {
-    ordered_json response = ordered_json::object();
-    for (const auto& [key, value] : *r.response) response[key] = value;
-    j["response"] = std::move(response);
-  } else {
-    j["response"] = nullptr;
-  }
-  j["cardNumber2"] = text(r.cardNumber2);
-  j["qelBillingId"] = text(r.qelBillingId);
+  j["txnRef"] = entry.txnRef;
+  j["type"] = text(entry.txnType);
+  j["stage"] = kStages[entry.stage <= KOVJournalStageDelivered ? entry.stage : KOVJournalStageSent];
+  j["station"] = text(entry.stationId);
+  j["amount"] = text(entry.amount);
+  j["currency"] = text(entry.currencyCode);
+  j["startedAt"] = startedAt;
   return dump(j);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // The JSON lines kov-cli writes: one object per line, texts as strings or null.
+#include <KOVModule/KOVJournal.h>
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVTransactionLogEntryType.h>
 #include <KOVModule/KOVTransactionResultDetails.h>
@@ -11,6 +12,9 @@ namespace kovcli {
 
 /// The result record with every field under its own name.
 std::string resultJson(const KOVTransactionResultDetails& result);
+/// An unfinished transaction of the journal: "txnRef", "type" (the wire name), "stage"
+/// ("sent" or "answered"), "station", "amount" (as sent), "currency", "startedAt" (ISO 8601, UTC).
+std::string pendingJson(const KOVJournalEntry& entry);
 /// One screen update.
 std::string statusJson(KOVState state, const std::optional<std::string>& receipt, const std::string& firstLine,
                        const std::string& secondLine, const std::optional<std::string>& button1,

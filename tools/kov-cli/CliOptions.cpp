@@ -4,6 +4,7 @@
 #include <KOVModule/KOVEndpointPolicy.h>
 #include <KOVModule/KOVXmlUtils.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
@@ -53,7 +54,9 @@ const std::array<TextOption, 13> kTextOptions{{
 
 const char* cliUsage() {
   return "usage: kov-cli <purchase|auth|complete|refund|void|recover> [options]\n"
-         "Runs one transaction and prints its result record as JSON on stdout.\n"
+         "       kov-cli pending --journal FILE\n"
+         "Runs one transaction and prints its result record as JSON on stdout; pending prints\n"
+         "each unfinished transaction of the journal as a JSON line, to be recovered.\n"
          "\n"
          "Request record (an option not given leaves the field null; an empty value sets the empty text):\n"
          "  --user TEXT  --station TEXT  --txn-ref TEXT\n"
@@ -74,6 +77,9 @@ const char* cliUsage() {
          "  --uat              use the test endpoint (default: production)\n"
          "  --endpoint URL     use this URL for both endpoints (https, or http on loopback)\n"
          "  --ca-file PEM      also trust the certificates in this file\n"
+         "  --journal FILE     keep the transaction in this journal (created if missing), so that\n"
+         "                     after a crash pending lists it and recover hands over a result\n"
+         "                     that had arrived; a reference in the journal is never started again\n"
          "  --retry-spacing SECONDS\n"
          "                     after a failed poll, send the next no sooner than this many\n"
          "                     seconds after the failed one (default 0: at once; 2 suits a\n"
@@ -99,6 +105,7 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
   std::optional<std::string> amountText;
   std::vector<std::string> transactionOnly;  // options that recover does not take
   std::vector<std::pair<std::string, std::string>> texts;  // every text option's value, by name
+  std::vector<std::string> given;                          // every option's name
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -120,6 +127,7 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
       name = arg.substr(0, eq);
       inlineValue = arg.substr(eq + 1);
     }
+    given.push_back(name);
     auto takeValue = [&]() -> std::optional<std::string> {
       if (inlineValue) return inlineValue;
       if (i + 1 >= args.size()) return std::nullopt;
@@ -139,7 +147,7 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
     } else if (name == "--debug") {
       error = flag(options.debug);
     } else if (name == "--endpoint" || name == "--ca-file" || name == "--amount" || name == "--key-file" ||
-               name == "--retry-spacing") {
+               name == "--retry-spacing" || name == "--journal") {
       const auto value = takeValue();
       if (!value) return CliUsageError{"option " + name + " needs a value"};
       if (name == "--endpoint") {
@@ -148,6 +156,8 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
         options.caFile = value;
       } else if (name == "--key-file") {
         keyFile = value;
+      } else if (name == "--journal") {
+        options.journal = value;
       } else if (name == "--retry-spacing") {
         char* end = nullptr;
         options.retrySpacing = std::strtod(value->c_str(), &end);
@@ -175,7 +185,15 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
   }
 
   if (!command) {
-    return CliUsageError{"no command given (purchase, auth, complete, refund, void or recover)"};
+    return CliUsageError{"no command given (purchase, auth, complete, refund, void, recover or pending)"};
+  }
+  if (*command == "pending") {
+    if (!options.journal ||
+        std::any_of(given.begin(), given.end(), [](const std::string& name) { return name != "--journal"; })) {
+      return CliUsageError{"pending takes --journal FILE and nothing else"};
+    }
+    options.pending = true;
+    return options;
   }
   const Command* transaction = nullptr;
   for (const Command& candidate : kCommands) {

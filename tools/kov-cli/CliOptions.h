@@ -14,6 +14,7 @@ namespace kovcli {
 struct CliOptions {
   bool help = false;
   bool recover = false;                 // the "recover" command
+  bool pending = false;                 // the "pending" command
   KOVTransactionType txnType = KOVTransactionTypePurchase;
   KOVTransactionDetails details;        // for the five transaction commands
   KOVTransactionRecoveryDetails recovery;
@@ -22,6 +23,7 @@ struct CliOptions {
   std::optional<std::string> endpoint;  // both endpoints
   std::optional<std::string> caFile;
   double retrySpacing = 0;              // seconds; 0: retries at once
+  std::optional<std::string> journal;   // the journal file
 };
 
 /// A usage error, said in one line.

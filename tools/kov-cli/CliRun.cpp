@@ -2,15 +2,18 @@
 
 #include <KOVModule/KOVCurlTransport.h>
 #include <KOVModule/KOVPollLoop.h>
+#include <KOVModule/KOVSqliteJournal.h>
 #include <KOVModule/WqKOV.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "CliButtonReader.h"
 #include "CliJson.h"
@@ -22,10 +25,48 @@ void errLine(const std::string& line) { std::cerr << line << std::endl; }
 
 }  // namespace
 
-int runTransaction(const CliOptions& options) {
+namespace {
+
+std::shared_ptr<KOVSqliteJournal> openJournal(const std::string& path) {
+  std::string why;
+  std::shared_ptr<KOVSqliteJournal> journal = KOVSqliteJournal::open(path, &why);
+  if (!journal) {
+    std::cerr << usageErrorLine("--journal " + why) << std::endl;
+  }
+  return journal;
+}
+
+}  // namespace
+
+int listPending(const CliOptions& options) {
+  const std::shared_ptr<KOVSqliteJournal> journal = openJournal(*options.journal);
+  std::vector<KOVJournalEntry> entries;
+  std::string why;
+  if (!journal || !journal->unfinished(entries, &why)) {
+    if (journal) std::cerr << usageErrorLine("--journal " + *options.journal + ": " + why) << std::endl;
+    return 2;
+  }
+  for (const KOVJournalEntry& entry : entries) {
+    std::cout << pendingJson(entry) << '\n';
+  }
+  std::cout.flush();
+  return std::cout ? 0 : 3;
+}
+
+int runTransaction(const CliOptions& options, const CliRunHooks& hooks) {
   WqKOV& engine = WqKOV::get();
   const auto loop = std::make_shared<KOVPollLoop>();
   KOVCurlTransport::install(engine, loop);
+  if (hooks.wrapSessions) {
+    engine.setSessionFactory(hooks.wrapSessions(KOVCurlTransport::sessionFactory(loop)));
+  }
+  if (options.journal) {
+    std::shared_ptr<KOVSqliteJournal> journal = openJournal(*options.journal);
+    if (!journal) {
+      return 2;
+    }
+    engine.setJournal(std::move(journal));
+  }
 
   if (options.caFile) {
     std::string why;
@@ -62,6 +103,7 @@ int runTransaction(const CliOptions& options) {
     errLine(statusJson(state, receipt, firstLine, secondLine, button1, button2));
   };
   KOVTransactionResultHandler resultHandler = [&](KOVTransactionResultDetails result) {
+    if (hooks.beforeResultLine) hooks.beforeResultLine();
     // The record is the whole point of the run: a line that did not reach stdout must not
     // leave with the exit status of an approval.
     const std::string line = resultJson(result) + "\n";
@@ -69,6 +111,11 @@ int runTransaction(const CliOptions& options) {
     if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fflush(stdout) != 0) {
       errLine("kov-cli: the result could not be written to standard output: " +
               std::string(errno ? std::strerror(errno) : "write failed"));
+      if (options.journal) {
+        // The engine marks a result delivered once this handler returns: leaving now keeps
+        // it answered in the journal, to be handed over again by a recovery.
+        std::_Exit(3);
+      }
       exitCode = 3;
     } else {
       exitCode = result.transactionResult == KOVTransactionResultSucceeded ? 0 : 1;
@@ -79,6 +126,7 @@ int runTransaction(const CliOptions& options) {
     errLine(signatureReceiptJson(receipt));
   };
 
+  if (hooks.beforeStart) hooks.beforeStart();
   if (options.recover) {
     engine.recoverTransaction(options.recovery, options.uat, options.debug, logHandler, statusHandler,
                               resultHandler, signatureHandler);

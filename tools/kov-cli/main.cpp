@@ -44,5 +44,8 @@ int main(int argc, char** argv) {
     std::cerr << "kov-cli: standard output is closed: the result would be lost, so nothing is sent" << std::endl;
     return 3;
   }
+  if (options.pending) {
+    return kovcli::listPending(options);
+  }
   return kovcli::runTransaction(options);
 }

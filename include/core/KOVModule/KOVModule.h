@@ -3,6 +3,7 @@
 
 #include <KOVModule/KOVDecimal.h>
 #include <KOVModule/KOVEndpointPolicy.h>
+#include <KOVModule/KOVJournal.h>
 #include <KOVModule/KOVModuleVersion.h>
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVTransactionDetails.h>

@@ -5,8 +5,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <KOVModule/KOVDecimal.h>
+#include <KOVModule/KOVJournal.h>
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVTransactionDetails.h>
 #include <KOVModule/KOVTransactionHandlers.h>
@@ -51,6 +53,17 @@ class KOV_CORE_EXPORT WqKOV {
   void setRetrySpacing(double seconds);
   /// The spacing set by setRetrySpacing, in seconds.
   double retrySpacing() const;
+  /// Journals the transactions begun afterwards (null: none, the default). Each start then
+  /// needs a txnRef the journal does not hold yet, and is refused when the journal cannot be
+  /// read or written; the entry is committed before the first request leaves. A final answer
+  /// is kept before the result handler runs and marked delivered after it returns; a
+  /// time-out result leaves the transaction unfinished. A recovery of a reference whose
+  /// result the journal holds hands that result over again without asking the service.
+  void setJournal(std::shared_ptr<KOVJournal> journal);
+  const std::shared_ptr<KOVJournal>& journal() const;
+  /// The journalled transactions not delivered yet, the oldest first, to be recovered at
+  /// start-up (empty without a journal); nullopt, and why, when the journal cannot be read.
+  std::optional<std::vector<KOVJournalEntry>> pendingTransactions(std::string* why = nullptr) const;
   /// Sets the queue that runs deferred deliveries on the main thread. Without one,
   /// deferred deliveries run at once.
   void setMainQueue(std::shared_ptr<KOVMainQueue> mainQueue);

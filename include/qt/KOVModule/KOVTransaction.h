@@ -1,8 +1,11 @@
 #pragma once
 #include <KOVModule/KOVExport.h>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include <KOVModule/KOVJournal.h>
 #include <KOVModule/KOVTransactionDetails.h>
 #include <KOVModule/KOVTransactionHandlers.h>
 #include <KOVModule/KOVTransactionRecoveryDetails.h>
@@ -30,6 +33,13 @@ class KOV_QT_EXPORT KOVTransaction {
   /// sooner than this many seconds after the failed one was sent (0, the default: at once).
   /// 2 s suits a till behind a gateway, which may answer nothing while its service restarts.
   static void setRetrySpacing(double seconds);
+  /// Journals later transactions in the SQLite file at path, created when missing (an empty
+  /// path: no journal, the default). False, and why, when the file cannot be used; nothing
+  /// changes then. See WqKOV::setJournal for what is kept and when.
+  static bool setJournal(const std::string& path, std::string* why = nullptr);
+  /// The journal's transactions not delivered yet, the oldest first: what to recover at
+  /// start-up. Empty without a journal; nullopt, and why, when it cannot be read.
+  static std::optional<std::vector<KOVJournalEntry>> pendingTransactions(std::string* why = nullptr);
   /// "iOS 0.3.0-kov".
   static std::string getModuleVersion();
 

@@ -2,6 +2,7 @@
 #include <KOVModule/KOVTransaction.h>
 
 #include <KOVModule/KOVQtTransport.h>
+#include <KOVModule/KOVSqliteJournal.h>
 #include <KOVModule/KOVWindowStyle.h>
 #include <KOVModule/StatusView.h>
 #include <KOVModule/WqKOV.h>
@@ -20,6 +21,7 @@ struct FacadeSettings {
   bool debugMode = false;
   KOVTransactionDebugLogHandler debugLogHandler;
   double retrySpacing = 0;
+  std::shared_ptr<KOVJournal> journal;
   WqKOV* engine = nullptr;
 };
 
@@ -109,6 +111,7 @@ void shareSettings() {
   WqKOV& e = selectedEngine();
   e.setDebugLog(settings().debugMode, settings().debugLogHandler);
   e.setRetrySpacing(settings().retrySpacing);
+  e.setJournal(settings().journal);
 }
 
 }  // namespace
@@ -126,6 +129,20 @@ void KOVTransaction::setDebugLogHandler(KOVTransactionDebugLogHandler handler) {
 void KOVTransaction::setRetrySpacing(double seconds) {
   settings().retrySpacing = seconds;
   shareSettings();
+}
+
+bool KOVTransaction::setJournal(const std::string& path, std::string* why) {
+  std::shared_ptr<KOVJournal> journal;
+  if (!path.empty() && !(journal = KOVSqliteJournal::open(path, why))) {
+    return false;
+  }
+  settings().journal = std::move(journal);
+  shareSettings();
+  return true;
+}
+
+std::optional<std::vector<KOVJournalEntry>> KOVTransaction::pendingTransactions(std::string* why) {
+  return selectedEngine().pendingTransactions(why);
 }
 
 std::string KOVTransaction::getModuleVersion() { return "iOS 0.3.0-kov"; }

@@ -1,0 +1,3 @@
+#include <KOVModule/KOVJournal.h>
+
+KOVJournal::~KOVJournal() = default;

@@ -1,0 +1,193 @@
+// A till that dies in the middle of a payment, with the journal: one row per point it dies
+// at, from before the transaction request leaves to after the result was delivered. On
+// restart the journal lists exactly what is unfinished, a second start of the reference is
+// refused, the recovery gives the right result (from the journal when it had arrived), and
+// the service never sees the transaction request twice. Failing syncs of the journal's file
+// (injected with fiu-run) refuse the start, or are logged while the result still comes.
+#include <fstream>
+#include <iterator>
+
+#include "Programs.h"
+
+namespace {
+
+using kovit::Program;
+
+constexpr const char* kKey = "jOurnal-s3cret-K3y";
+
+struct Crash {
+  const char* name;
+  const char* scenario;  // the merchant reference is "sim:" and this
+  const char* hook;      // the test host's own point to die at, if any
+  const char* killAt;    // else a text of the host's output to kill it at, or "received": once the
+                         // service has the transaction request ("": the host ends by itself)
+  const char* pending;   // the stage the journal lists it with on restart ("": nothing pending)
+  int recovered;         // the recovery's result code
+  bool recoveryAsks;     // whether the recovery asks the service, or hands over the journal's result
+  int purchases;         // transaction requests the service received
+};
+
+void PrintTo(const Crash& c, std::ostream* out) { *out << c.name; }
+
+// A simulator with the journal tests' key, a key file and a journal file of the test's own.
+class Till : public testing::Test {
+ protected:
+  Till() {
+    std::ofstream(keyFile) << kKey << "\n";
+    ::chmod(keyFile.c_str(), 0600);
+  }
+  ~Till() override {
+    for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((journal + suffix).c_str());
+    ::unlink(keyFile.c_str());
+  }
+  std::vector<std::string> till(const std::string& command, std::vector<std::string> more = {}) const {
+    std::vector<std::string> args{command, "--user", "merchant", "--key-file", keyFile, "--station", "ST-C",
+                                  "--txn-ref", "CR-1", "--endpoint", url + "/wqmi3/pos.aspx", "--journal", journal};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  }
+  std::vector<std::string> purchase(const std::string& scenario) const {
+    return till("purchase", {"--amount", "12.50", "--currency", "AUD", "--merchant-ref", "sim:" + scenario});
+  }
+  std::string stats() const { return kovit::httpGet(url + "/_sim/stats"); }
+  // Status and transaction requests the service received for the reference.
+  std::string received() const {
+    std::smatch counts;
+    const std::string all = stats();
+    if (!std::regex_search(all, counts, std::regex(R"("CR-1":\{("Purchase":(\d+),)?"Status":(\d+))"))) return "0 0";
+    return (counts[2].matched ? counts[2].str() : "0") + " " + counts[3].str();
+  }
+  std::string pendingLines() const {
+    Program pending(KOV_CLI_PATH, {"pending", "--journal", journal});
+    EXPECT_EQ(pending.waitFor() ? pending.status : std::nullopt, 0) << Program::text(pending.err);
+    return Program::text(pending.out);
+  }
+  bool journalHoldsTheKey() const {
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      std::ifstream file(journal + suffix, std::ios::binary);
+      const std::string bytes(std::istreambuf_iterator<char>(file), {});
+      if (bytes.find(kKey) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  Program sim{KOV_SIMULATOR_PATH, {"--listen", "127.0.0.1:0", "--speed", "20", "--tmo", "1", "--key", kKey}};
+  const std::string url = kovit::listening(sim);
+  const std::string keyFile = testing::TempDir() + "kov-crash-key-" + std::to_string(::getpid());
+  const std::string journal = testing::TempDir() + "kov-crash-journal-" + std::to_string(::getpid()) + ".db";
+};
+
+class CrashedTill : public Till, public testing::WithParamInterface<Crash> {};
+
+TEST_P(CrashedTill, KnowsOnRestartWhatToRecoverAndNeverSendsThePaymentTwice) {
+  const Crash& row = GetParam();
+  {
+    std::vector<std::string> args = purchase(row.scenario);
+    if (*row.hook) args.insert(args.begin(), row.hook);
+    Program host(KOV_CRASH_HOST_PATH, args);
+    if (std::string(row.killAt) == "received") {
+      for (int i = 0; i < 500 && received().rfind("1 ", 0) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      ::kill(host.pid, SIGKILL);
+    } else if (*row.killAt) {
+      ASSERT_TRUE(host.waitFor(row.killAt)) << Program::text(host.err);
+      ::kill(host.pid, SIGKILL);
+    }
+    ASSERT_TRUE(host.waitFor());
+    EXPECT_EQ(host.status, *row.hook || *row.killAt ? std::optional(-SIGKILL) : std::optional(0));
+  }
+  EXPECT_FALSE(journalHoldsTheKey());
+  const std::string listed = pendingLines();
+  if (*row.pending) {
+    EXPECT_TRUE(std::regex_match(listed, std::regex(std::string(R"(\{"txnRef":"CR-1","type":"Purchase","stage":")") +
+                                                    row.pending + R"(","station":"ST-C","amount":"12.50","currency":)"
+                                                    R"("AUD","startedAt":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ"\}\n)")))
+        << listed;
+  } else {
+    EXPECT_EQ(listed, "");
+  }
+
+  Program again(KOV_CLI_PATH, purchase("approve"));
+  ASSERT_TRUE(again.waitFor());
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(Program::text(again.out).find("\"responseText\":\"The txnRef CR-1 is in the journal already: recover it "
+                                          "rather than start it again.\""),
+            std::string::npos)
+      << Program::text(again.out);
+
+  const std::string before = received();
+  Program recovery(KOV_CLI_PATH, till("recover", {"--skip-signature"}));
+  ASSERT_TRUE(recovery.waitFor());
+  EXPECT_EQ(recovery.status, row.recovered == 0 ? 0 : 1);
+  EXPECT_NE(Program::text(recovery.out).find("{\"transactionResult\":" + std::to_string(row.recovered) + ","),
+            std::string::npos)
+      << Program::text(recovery.out);
+  EXPECT_EQ(received() != before, row.recoveryAsks) << before << " then " << received();
+  EXPECT_EQ(received().substr(0, 1), std::to_string(row.purchases)) << stats();
+  EXPECT_EQ(pendingLines(), "");
+  EXPECT_FALSE(journalHoldsTheKey());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DiesAt, CrashedTill,
+    testing::Values(
+        // The service never had it: it answers that it knows no such transaction.
+        Crash{"BeforeTheRequestLeaves", "approve", "--kill-before-send", "", "sent", 1, true, 0},
+        Crash{"AfterItLeftBeforeAnyAnswer", "stall-first-1", "", "received", "sent", 0, true, 1},
+        Crash{"AtAScreen", "approve", "", "\"state\":2", "sent", 0, true, 1},
+        Crash{"AtTheSignatureStep", "signature", "", "{\"signatureReceipt\"", "sent", 0, true, 1},
+        Crash{"AfterTheAnswerBeforeDelivery", "approve", "--kill-before-result", "", "answered", 0, false, 1},
+        Crash{"AfterDelivery", "approve", "", "", "", 0, false, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A journal whose syncs fail (fdatasync made to fail in the host by fiu-run and fiu-ctrl):
+// before the start, the start is refused and nothing is sent; once the request has left, the
+// failure is logged and the result still handed over.
+class FailingJournal : public Till, public testing::WithParamInterface<bool> {};
+
+TEST_P(FailingJournal, RefusesTheStartOrLogsAndStillHandsTheResultOver) {
+  const bool beforeStart = GetParam();
+  std::vector<std::string> args = purchase("approve");
+  args.insert(args.begin(), {"-x", KOV_CRASH_HOST_PATH, "--pause-before-start"});
+  args.push_back("--debug");
+  // The preloaded library comes before the sanitizers' runtime.
+  Program host("/usr/bin/fiu-run", args, {"ASAN_OPTIONS=verify_asan_link_order=0"});
+  ASSERT_TRUE(host.waitFor("paused\n")) << Program::text(host.err);
+  const auto failSyncs = [&host] {
+    Program control("/usr/bin/fiu-ctrl", {"-c", "enable name=posix/io/sync/fdatasync", std::to_string(host.pid)});
+    ASSERT_TRUE(control.waitFor());
+    EXPECT_EQ(control.status, 0) << Program::text(control.err);
+  };
+  if (beforeStart) failSyncs();
+  EXPECT_EQ(::write(host.input, "\n", 1), 1);
+  if (!beforeStart) {
+    ASSERT_TRUE(host.waitFor("\"state\":1"));
+    failSyncs();
+  }
+  ASSERT_TRUE(host.waitFor());
+  EXPECT_EQ(host.status, beforeStart ? 1 : 0);
+  const std::string out = Program::text(host.out);
+  const std::string err = Program::text(host.err);
+  // A write whose sync failed reached the file all the same: the next opening finds it. So
+  // the refused start stays listed as sent (its recovery finds no such transaction at the
+  // service: the safe side), and the run whose result came is delivered.
+  const std::string listed = pendingLines();
+  if (beforeStart) {
+    EXPECT_NE(out.find("\"responseText\":\"The journal cannot be written: disk I/O error\""), std::string::npos) << out;
+    EXPECT_EQ(received(), "0 0");
+    EXPECT_NE(listed.find("\"stage\":\"sent\""), std::string::npos) << listed;
+  } else {
+    EXPECT_EQ(out.rfind("{\"transactionResult\":0,", 0), 0u) << out;
+    for (const char* stage : {"answered", "delivered"}) {
+      EXPECT_NE(err.find(std::string("{\"log\":2,\"entry\":\"KOV journal: the transaction CR-1 could not be marked ") +
+                         stage + ": disk I/O error\"}"),
+                std::string::npos)
+          << err;
+    }
+    EXPECT_EQ(listed, "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Syncs, FailingJournal, testing::Values(true, false),
+                         [](const auto& info) { return info.param ? "BeforeTheStart" : "AfterTheRequestLeft"; });
+
+}  // namespace

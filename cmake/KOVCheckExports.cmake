@@ -1,6 +1,7 @@
 # Checks a shared library's ABI surface:
 #   cmake -DLIBRARY=<file> -DSONAME=<expected soname> -DMACRO=KOV_CORE_EXPORT|KOV_QT_EXPORT
-#         -DHEADERS=<include/KOVModule dir> [-DNM=nm] [-DREADELF=readelf] -P KOVCheckExports.cmake
+#         -DHEADERS=<include/KOVModule dir> [-DONLY_PREFIX=kov_] [-DNM=nm] [-DREADELF=readelf]
+#         -P KOVCheckExports.cmake
 # Fails when the soname differs, or when the library defines a dynamic symbol (function or
 # data; template instances and other weak symbols aside) that is not a member of a class the
 # public headers mark with MACRO, nor a free function or variable they mark with it.
@@ -65,15 +66,27 @@ string(REPLACE "\n" ";" symbols "${symbols}")
 set(stray "")
 set(count 0)
 foreach(line IN LISTS symbols)
-  # "<address> <type> <name>"; only strong definitions count.
-  if(NOT line MATCHES "^[0-9a-f]+ ([TDBR]) (.*)$")
+  # "<address> <type> <name>"; only strong definitions count, unless every symbol must carry
+  # the prefix (a C interface exports nothing else, weak template instances included).
+  if(NOT line MATCHES "^[0-9a-f]+ ([A-Za-z]) ([^@]*)")
     continue()
   endif()
-  set(symbol "${CMAKE_MATCH_2}")
+  set(type "${CMAKE_MATCH_1}")
+  set(symbol "${CMAKE_MATCH_2}")  # without its version ("@@KOVMODULE_C_0.3")
+  if(type STREQUAL "A")
+    continue()  # the name of a version node
+  endif()
+  if(ONLY_PREFIX AND NOT symbol MATCHES "^${ONLY_PREFIX}")
+    list(APPEND stray "${symbol}")
+    continue()
+  endif()
+  if(NOT type MATCHES "^[TDBR]$")
+    continue()
+  endif()
   if(symbol MATCHES "^(__bss_start|_edata|_end|_init|_fini)$")
     continue()
   endif()
-  string(REGEX REPLACE "^(non-virtual thunk to |virtual thunk to |vtable for |typeinfo for |typeinfo name for )" "" symbol "${symbol}")
+  string(REGEX REPLACE "^(non-virtual thunk to |virtual thunk to |vtable for |typeinfo for |typeinfo name for |TLS init function for |TLS wrapper function for )" "" symbol "${symbol}")
   string(REGEX REPLACE "\\[abi:cxx11\\]" "" symbol "${symbol}")
   string(REGEX REPLACE "\\(.*$" "" symbol "${symbol}")
   math(EXPR count "${count} + 1")

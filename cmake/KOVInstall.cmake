@@ -1,5 +1,5 @@
 # Install rules: libraries with their public headers (each component's file set), resources,
-# tools, the CMake package (find_package(KOVModule CONFIG COMPONENTS Core Curl Journal Qt)) and one
+# tools, the CMake package (find_package(KOVModule CONFIG COMPONENTS Core Curl Journal C Qt)) and one
 # pkg-config file per library.
 include(CMakePackageConfigHelpers)
 
@@ -21,7 +21,7 @@ endif()
 
 # Each component: its library with its headers (the component's file set), and its exports.
 set(_kov_components "")
-foreach(component Core Curl Journal Qt)
+foreach(component Core Curl Journal C Qt)
   if(NOT TARGET KOVModule${component})
     continue()
   endif()
@@ -46,7 +46,7 @@ endif()
 # The Qt library needs the curl library next to it; a host that links only the Qt library
 # (its linker dropping what the host does not call itself) finds it through this.
 if(_kov_rpath)
-  foreach(library KOVModuleCurl KOVModuleJournal KOVModuleQt)
+  foreach(library KOVModuleCurl KOVModuleJournal KOVModuleC KOVModuleQt)
     if(TARGET ${library})
       set_target_properties(${library} PROPERTIES INSTALL_RPATH "$ORIGIN")
     endif()
@@ -87,12 +87,16 @@ if(KOV_STATIC)
   set(KOV_PC_CORE_REQUIRES_PRIVATE "expat icu-uc")
   set(KOV_PC_CURL_REQUIRES_PRIVATE "libcurl")
   set(KOV_PC_JOURNAL_REQUIRES_PRIVATE "sqlite3")
+  set(KOV_PC_C_REQUIRES_PRIVATE "KOVModuleCore = ${PROJECT_VERSION}, KOVModuleCurl = ${PROJECT_VERSION}, KOVModuleJournal = ${PROJECT_VERSION}")
+  set(KOV_PC_C_LIBS_PRIVATE "-lstdc++")
   set(KOV_PC_QT_REQUIRES_PRIVATE "KOVModuleJournal = ${PROJECT_VERSION}")
 else()
   set(KOV_PC_CFLAGS "")
   set(KOV_PC_CORE_REQUIRES_PRIVATE "")
   set(KOV_PC_CURL_REQUIRES_PRIVATE "")
   set(KOV_PC_JOURNAL_REQUIRES_PRIVATE "")
+  set(KOV_PC_C_REQUIRES_PRIVATE "")
+  set(KOV_PC_C_LIBS_PRIVATE "")
   set(KOV_PC_QT_REQUIRES_PRIVATE "")
 endif()
 # Relative to the file itself, so an unpacked or moved prefix still works.

@@ -58,7 +58,7 @@ endfunction()
 # what the public headers mark (cmake/KOVCheckExports.cmake).
 function(kov_add_export_tests)
   foreach(pair IN ITEMS "Core=KOV_CORE_EXPORT" "Curl=KOV_CURL_EXPORT" "Journal=KOV_JOURNAL_EXPORT"
-                        "Qt=KOV_QT_EXPORT")
+                        "C=KOV_C_EXPORT" "Qt=KOV_QT_EXPORT")
     string(REPLACE "=" ";" pair "${pair}")
     list(GET pair 0 component)
     list(GET pair 1 macro)
@@ -77,6 +77,7 @@ function(kov_add_export_tests)
         -DSONAME=$<TARGET_SONAME_FILE_NAME:${target}>
         -DMACRO=${macro}
         -DHEADERS=${PROJECT_SOURCE_DIR}/include/${dir}/KOVModule
+        -DONLY_PREFIX=$<$<STREQUAL:${component},C>:kov_>
         -DNM=${CMAKE_NM}
         -DREADELF=${CMAKE_READELF}
         -P ${PROJECT_SOURCE_DIR}/cmake/KOVCheckExports.cmake)

@@ -31,14 +31,15 @@ bool startsWithNoCase(const std::string& text, const char* prefix) {
          });
 }
 
-void initialiseCurlOnce() {
-  // Before the first handle, on the first session's thread; never undone while the
-  // process runs (other users of libcurl in the host may rely on it).
+}  // namespace
+
+void KOVCurlSession::initialiseCurl() {
+  // Once, before the first handle of any thread (curl's own lazy initialisation is not safe
+  // from several threads); never undone while the process runs (other users of libcurl in
+  // the host may rely on it).
   static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
   (void)initialised;
 }
-
-}  // namespace
 
 struct KOVCurlSession::Request {
   KOVRequestId id = 0;
@@ -83,7 +84,7 @@ struct KOVCurlSession::Request {
 
 KOVCurlSession::KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, SessionAuthorities authorities)
     : _loop(std::move(loop)), _authorities(std::move(authorities.bundle)), _trustGeneration(authorities.generation) {
-  initialiseCurlOnce();
+  initialiseCurl();
   curl_slist* headers = nullptr;
   // The content type is ours; "Expect:" and "Accept:" stop curl's own defaults.
   for (const char* header : {"Content-Type: text/xml", "Expect:", "Accept:"}) {

@@ -40,6 +40,8 @@ class KOVCurlSession final : public KOVURLSession {
   /// The request's time-out in milliseconds: a time-out that is not a positive number
   /// means the default, so no request ever waits forever.
   static long transferTimeoutMs(double timeoutSeconds);
+  /// Initialises libcurl for the process, once; every first use of curl goes through it.
+  static void initialiseCurl();
   /// Why the session refuses url before touching the network, if it does.
   static std::optional<KOVError> refusalOf(const std::string& url);
 

@@ -1,5 +1,7 @@
 #include "KOVCurlTrustStore.h"
 
+#include "KOVCurlSession.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -85,6 +87,7 @@ std::vector<std::string> certificateBlocks(std::string_view text) {
 // (Debian's does), it still finds the system's authorities there and nothing is needed;
 // otherwise its bundle file goes first.
 std::string systemBundleUnlessDirectory() {
+  KOVCurlSession::initialiseCurl();
   CURL* probe = curl_easy_init();
   if (!probe) {
     return {};

@@ -3,6 +3,7 @@
 #include <KOVModule/WqKOV.h>
 
 #include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -81,6 +82,129 @@ struct KOVPollLoop::Private {
     const std::lock_guard lock(postMutex);
     return !posted.empty();
   }
+
+  std::optional<Clock::time_point> earliestTimer() const {
+    std::optional<Clock::time_point> earliest;
+    for (const auto& [id, timer] : timers) {
+      earliest = earliest ? std::min(*earliest, timer.due) : timer.due;
+    }
+    return earliest;
+  }
+
+  // Keeps the descriptor handed to a host's own loop in step with the watches.
+  void control(int fd, int operation, uint32_t events) const {
+    if (epollFd < 0) {
+      return;
+    }
+    epoll_event event{};
+    event.events = ((events & KOVSocketRead) ? EPOLLIN : 0U) | ((events & KOVSocketWrite) ? EPOLLOUT : 0U);
+    event.data.fd = fd;
+    ::epoll_ctl(epollFd, operation, fd, &event);
+  }
+
+  // One round: the closures posted before it, then (waiting when wait is set) the ready
+  // sockets, then the due timers. A value when the loop is to stop: true when done() holds,
+  // false after quit() or when nothing is left that could make done() hold.
+  std::optional<bool> turn(const std::function<bool()>& done, bool wait) {
+    const auto stop = [this, &done]() -> std::optional<bool> {
+      if (quitRequested) {
+        return false;
+      }
+      if (done()) {
+        return true;
+      }
+      return std::nullopt;
+    };
+    if (const std::optional<bool> result = stop()) {
+      return result;
+    }
+    bool finished = false;
+    if (!runPosted(done, finished)) {
+      return finished;
+    }
+
+    // How long poll() may wait: not at all with work queued, until the earliest timer, or
+    // for ever when only sockets are left.
+    int timeoutMs = -1;
+    if (!wait || hasPosted()) {
+      timeoutMs = 0;
+    } else if (const std::optional<Clock::time_point> due = earliestTimer()) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
+      timeoutMs = static_cast<int>(std::clamp<long long>(left, 0, 24 * 3600 * 1000));
+    } else if (watches.empty()) {
+      return false;  // nothing could ever make done() true
+    }
+
+    // Work already due runs without asking the kernel first; sockets are still polled at
+    // least every other round, so a chain of zero timers cannot starve them.
+    const bool skipPoll = wait && timeoutMs == 0 && polledLastRound;
+    polledLastRound = !skipPoll;
+    if (!skipPoll) {
+      fds.clear();
+      polled.clear();
+      fds.push_back(pollfd{wakeFd, POLLIN, 0});
+      for (const auto& [fd, watch] : watches) {
+        short events = 0;
+        events |= (watch.events & KOVSocketRead) ? POLLIN : 0;
+        events |= (watch.events & KOVSocketWrite) ? POLLOUT : 0;
+        fds.push_back(pollfd{fd, events, 0});
+        polled.emplace_back(fd, watch.generation);
+      }
+      const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
+      if (ready < 0 && errno != EINTR) {
+        return false;
+      }
+      if (ready > 0 && fds[0].revents != 0) {
+        drainWake();
+      }
+      for (std::size_t i = 1; ready > 0 && i < fds.size(); ++i) {
+        const short revents = fds[i].revents;
+        if (revents == 0) {
+          continue;
+        }
+        // The handler of an earlier socket may have removed or replaced this watch.
+        const auto found = watches.find(polled[i - 1].first);
+        if (found == watches.end() || found->second.generation != polled[i - 1].second) {
+          continue;
+        }
+        uint32_t readyEvents = 0;
+        readyEvents |= (revents & (POLLIN | POLLHUP)) ? uint32_t{KOVSocketRead} : 0U;
+        readyEvents |= (revents & POLLOUT) ? uint32_t{KOVSocketWrite} : 0U;
+        readyEvents |= (revents & (POLLERR | POLLNVAL)) ? (uint32_t{KOVSocketError} | found->second.events) : 0U;
+        const SocketHandler handler = found->second.onReady;  // a copy: the handler may unwatch
+        handler(readyEvents);
+        if (const std::optional<bool> result = stop()) {
+          return result;
+        }
+      }
+    }
+
+    const Clock::time_point now = Clock::now();
+    std::vector<TimerId> due;
+    for (const auto& [id, timer] : timers) {
+      if (timer.due <= now) {
+        due.push_back(id);
+      }
+    }
+    for (const TimerId id : due) {
+      const auto found = timers.find(id);
+      if (found == timers.end()) {
+        continue;  // cancelled by an earlier handler
+      }
+      std::function<void()> onTimeout = std::move(found->second.onTimeout);
+      timers.erase(found);
+      onTimeout();
+      if (const std::optional<bool> result = stop()) {
+        return result;
+      }
+    }
+    return std::nullopt;
+  }
+
+  std::vector<pollfd> fds;
+  std::vector<std::pair<int, uint64_t>> polled;  // fd and generation of each watch polled
+  bool polledLastRound = true;
+  int epollFd = -1;  // made when a host asks for one descriptor to wait on
 };
 
 KOVPollLoop::KOVPollLoop() : d(std::make_unique<Private>()) {
@@ -88,19 +212,27 @@ KOVPollLoop::KOVPollLoop() : d(std::make_unique<Private>()) {
 }
 
 KOVPollLoop::~KOVPollLoop() {
-  if (d->wakeFd >= 0) {
-    ::close(d->wakeFd);
+  for (const int fd : {d->wakeFd, d->epollFd}) {
+    if (fd >= 0) {
+      ::close(fd);
+    }
   }
 }
 
 void KOVPollLoop::watchSocket(int fd, uint32_t events, SocketHandler onReady) {
-  Private::Watch& watch = d->watches[fd];
+  const auto [entry, added] = d->watches.try_emplace(fd);
+  Private::Watch& watch = entry->second;
   watch.events = events;
   watch.onReady = std::move(onReady);
   watch.generation = d->nextGeneration++;
+  d->control(fd, added ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, events);
 }
 
-void KOVPollLoop::unwatchSocket(int fd) { d->watches.erase(fd); }
+void KOVPollLoop::unwatchSocket(int fd) {
+  if (d->watches.erase(fd) > 0) {
+    d->control(fd, EPOLL_CTL_DEL, 0);
+  }
+}
 
 KOVEventLoop::TimerId KOVPollLoop::startTimer(std::chrono::milliseconds delay, std::function<void()> onTimeout) {
   const TimerId id = d->nextTimer++;
@@ -154,106 +286,36 @@ bool KOVPollLoop::runUntil(const std::function<bool()>& done) {
       p.runningOn = before;
     }
   } running{*d};
-  // After each handler: stop (true: done, false: quit) or go on (nullopt).
-  const auto stop = [this, &done]() -> std::optional<bool> {
-    if (d->quitRequested) {
-      return false;
-    }
-    if (done()) {
-      return true;
-    }
-    return std::nullopt;
-  };
-  std::vector<pollfd> fds;
-  std::vector<std::pair<int, uint64_t>> polled;  // fd and generation of each watch polled
-  bool polledLastRound = true;
   for (;;) {
-    if (const std::optional<bool> result = stop()) {
+    if (const std::optional<bool> result = d->turn(done, true)) {
       return *result;
     }
-    bool finished = false;
-    if (!d->runPosted(done, finished)) {
-      return finished;
-    }
+  }
+}
 
-    // How long poll() may wait: not at all with work queued, until the earliest timer, or
-    // for ever when only sockets are left.
-    int timeoutMs = -1;
-    if (d->hasPosted()) {
-      timeoutMs = 0;
-    } else if (!d->timers.empty()) {
-      Clock::time_point earliest = Clock::time_point::max();
-      for (const auto& [id, timer] : d->timers) {
-        earliest = std::min(earliest, timer.due);
-      }
-      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(earliest - Clock::now()).count();
-      timeoutMs = static_cast<int>(std::clamp<long long>(wait, 0, 24 * 3600 * 1000));
-    } else if (d->watches.empty()) {
-      return false;  // nothing could ever make done() true
-    }
-
-    // Work already due runs without asking the kernel first; sockets are still polled at
-    // least every other round, so a chain of zero timers cannot starve them.
-    const bool skipPoll = timeoutMs == 0 && polledLastRound;
-    polledLastRound = !skipPoll;
-    if (!skipPoll) {
-      fds.clear();
-      polled.clear();
-      fds.push_back(pollfd{d->wakeFd, POLLIN, 0});
-      for (const auto& [fd, watch] : d->watches) {
-        short events = 0;
-        events |= (watch.events & KOVSocketRead) ? POLLIN : 0;
-        events |= (watch.events & KOVSocketWrite) ? POLLOUT : 0;
-        fds.push_back(pollfd{fd, events, 0});
-        polled.emplace_back(fd, watch.generation);
-      }
-      const int ready = ::poll(fds.data(), fds.size(), timeoutMs);
-      if (ready < 0 && errno != EINTR) {
-        return false;
-      }
-      if (ready > 0 && fds[0].revents != 0) {
-        d->drainWake();
-      }
-      for (std::size_t i = 1; ready > 0 && i < fds.size(); ++i) {
-        const short revents = fds[i].revents;
-        if (revents == 0) {
-          continue;
-        }
-        // The handler of an earlier socket may have removed or replaced this watch.
-        const auto found = d->watches.find(polled[i - 1].first);
-        if (found == d->watches.end() || found->second.generation != polled[i - 1].second) {
-          continue;
-        }
-        uint32_t readyEvents = 0;
-        readyEvents |= (revents & (POLLIN | POLLHUP)) ? uint32_t{KOVSocketRead} : 0U;
-        readyEvents |= (revents & POLLOUT) ? uint32_t{KOVSocketWrite} : 0U;
-        readyEvents |= (revents & (POLLERR | POLLNVAL)) ? (uint32_t{KOVSocketError} | found->second.events) : 0U;
-        const SocketHandler handler = found->second.onReady;  // a copy: the handler may unwatch
-        handler(readyEvents);
-        if (const std::optional<bool> result = stop()) {
-          return *result;
-        }
-      }
-    }
-
-    const Clock::time_point now = Clock::now();
-    std::vector<TimerId> due;
-    for (const auto& [id, timer] : d->timers) {
-      if (timer.due <= now) {
-        due.push_back(id);
-      }
-    }
-    for (const TimerId id : due) {
-      const auto found = d->timers.find(id);
-      if (found == d->timers.end()) {
-        continue;  // cancelled by an earlier handler
-      }
-      std::function<void()> onTimeout = std::move(found->second.onTimeout);
-      d->timers.erase(found);
-      onTimeout();
-      if (const std::optional<bool> result = stop()) {
-        return *result;
-      }
+int KOVPollLoop::descriptor() {
+  if (d->epollFd < 0) {
+    d->epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+    d->control(d->wakeFd, EPOLL_CTL_ADD, KOVSocketRead);
+    for (const auto& [fd, watch] : d->watches) {
+      d->control(fd, EPOLL_CTL_ADD, watch.events);
     }
   }
+  return d->epollFd;
+}
+
+int KOVPollLoop::timeoutMs() const {
+  if (d->hasPosted()) {
+    return 0;
+  }
+  const std::optional<Clock::time_point> due = d->earliestTimer();
+  if (!due) {
+    return -1;
+  }
+  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
+  return static_cast<int>(std::clamp<long long>(wait, 0, 24 * 3600 * 1000));
+}
+
+void KOVPollLoop::processReady() {
+  d->turn([] { return false; }, false);
 }

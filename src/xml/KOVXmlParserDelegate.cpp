@@ -1,7 +1,7 @@
 #include <KOVModule/KOVXmlParserDelegate.h>
 
-std::vector<std::string> elementStack;
-NSStringDictionary* outputDictionary = nullptr;
+thread_local std::vector<std::string> elementStack;
+thread_local NSStringDictionary* outputDictionary = nullptr;
 
 KOVXmlParserDelegate::KOVXmlParserDelegate() {
   elementStack = std::vector<std::string>();

@@ -6,10 +6,11 @@
 
 #include <KOVModule/NSStringDictionary.h>
 
-/// The parser's process-wide state (main thread only): the open elements, root first,
-/// and the dictionary being filled (kept after the parse until the next one).
-extern KOV_CORE_EXPORT std::vector<std::string> elementStack;
-extern KOV_CORE_EXPORT NSStringDictionary* outputDictionary;
+/// The parser's state, one per thread so that engines on different threads parse at once:
+/// the open elements, root first, and the dictionary being filled (kept after the parse
+/// until the next one on the same thread).
+extern KOV_CORE_EXPORT thread_local std::vector<std::string> elementStack;
+extern KOV_CORE_EXPORT thread_local NSStringDictionary* outputDictionary;
 
 /// Receives the XML parser's events and turns them into path dictionary entries.
 class KOV_CORE_EXPORT KOVXmlParserDelegate {

@@ -42,6 +42,16 @@ class KOV_CURL_EXPORT KOVPollLoop final : public KOVEventLoop {
   /// called from any thread. Forgotten once that call has returned.
   void quit();
 
+  // For a host that waits in a loop of its own instead of run():
+  /// One descriptor to wait on for reading (an epoll descriptor, the loop's to close): it is
+  /// readable while a watched socket is ready or a closure was posted from another thread.
+  int descriptor();
+  /// Milliseconds until processReady() must run at the latest, whatever the descriptor says:
+  /// 0 when closures wait, -1 when no timer is set.
+  int timeoutMs() const;
+  /// One round without waiting: the posted closures, the ready sockets, the due timers.
+  void processReady();
+
  private:
   struct Private;
   std::unique_ptr<Private> d;

@@ -1,0 +1,199 @@
+/* KOVModule's C interface: card payments on a remotely driven payment terminal, for hosts in
+ * any language that can call C.
+ *
+ * One kov_client is one till: an engine of its own, its HTTPS session and its own event loop.
+ * A client is used from one thread at a time; different clients may run on different threads
+ * at once. Callbacks are made only from inside kov_start, kov_recover, kov_press, kov_run and
+ * kov_process, on the calling thread; kov_press may be called from on_screen. A callback must
+ * return normally (no exception, no longjmp). Texts are UTF-8; NULL stands for an absent one.
+ *
+ * Structs start with their size: the caller sets it to sizeof of the struct it was compiled
+ * with, and a struct only ever grows at its end, so hosts built against an older header keep
+ * working. Structs the library hands over carry the size of the library's own.
+ *
+ * Functions that can fail return KOV_OK or a negative error code, and kov_client_errmsg()
+ * says why. The merchant key never appears in any message, log entry or result. */
+#ifndef KOVMODULE_KOV_H
+#define KOVMODULE_KOV_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(KOV_STATIC_DEFINE)
+#define KOV_C_EXPORT
+#else
+#define KOV_C_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** One till: its own engine, curl session and event loop. */
+typedef struct kov_client kov_client;
+
+/** Return codes: KOV_OK, a positive status, or a negative error. */
+enum {
+  KOV_OK = 0,
+  KOV_RUNNING = 1,                 /**< kov_run: the time is up and the transaction still runs */
+  KOV_ERROR_INVALID_ARGUMENT = -1, /**< a NULL or malformed argument, a refused endpoint ... */
+  KOV_ERROR_BUSY = -2,             /**< a transaction already runs on this client */
+  KOV_ERROR_JOURNAL = -3,          /**< the journal cannot be opened or read */
+  KOV_ERROR_NO_MEMORY = -4,
+  KOV_ERROR_INTERNAL = -5,
+  KOV_ERROR_IDLE = -6              /**< kov_press: no transaction runs on this client */
+};
+
+/** Transaction types (KOVTransactionType). */
+enum { KOV_PURCHASE = 0, KOV_AUTH = 1, KOV_COMPLETE = 2, KOV_REFUND = 3, KOV_VOID = 4 };
+
+/** Result codes (KOVTransactionResult): 0 approved ... 10 the outcome is unknown (recover it). */
+enum {
+  KOV_RESULT_SUCCEEDED = 0,
+  KOV_RESULT_FAILED = 1,
+  KOV_RESULT_INVALID_TRANSACTION_TYPE = 2,
+  KOV_RESULT_USER_KEY_NOT_MATCHED = 3,
+  KOV_RESULT_STATION_PREFIX_ERROR = 4,
+  KOV_RESULT_EXISTING_REQUEST_IN_PROGRESS = 5,
+  KOV_RESULT_TRANSMIT_ERROR = 6,
+  KOV_RESULT_SESSION_INIT_ERROR = 7,
+  KOV_RESULT_USER_ID_NOT_MATCHED = 8,
+  KOV_RESULT_TERMINAL_NOT_CONNECTED = 9,
+  KOV_RESULT_TIMEOUT = 10
+};
+
+/** Screen states (KOVState). */
+enum {
+  KOV_STATE_INIT = 0,
+  KOV_STATE_AWAITING_CARD_SWIPE = 1,
+  KOV_STATE_AWAITING_ACCOUNT_SELECTION = 2,
+  KOV_STATE_AWAITING_PIN_ENTRY = 3,
+  KOV_STATE_PROCESSING = 4,
+  KOV_STATE_SIGNATURE_REQUIRED = 5,
+  KOV_STATE_ACCEPTED = 6,
+  KOV_STATE_DECLINED = 7,
+  KOV_STATE_CANCELLED = 8,
+  KOV_STATE_ERROR = 9
+};
+
+/** Debug log entry kinds (KOVTransactionLogEntryType). */
+enum { KOV_LOG_REQUEST = 0, KOV_LOG_RESPONSE = 1, KOV_LOG_ERROR = 2, KOV_LOG_INFO = 3 };
+
+/** Stages of a journalled transaction. */
+enum { KOV_STAGE_SENT = 0, KOV_STAGE_ANSWERED = 1, KOV_STAGE_DELIVERED = 2 };
+
+/** What to start (kov_start) or whom to follow (kov_recover: user, key, station, txn_ref and
+ *  skip_signature are read). */
+typedef struct kov_transaction {
+  uint32_t size;        /**< sizeof(kov_transaction) */
+  int type;             /**< KOV_PURCHASE ... KOV_VOID */
+  const char *user, *key, *station, *txn_ref;
+  const char *amount;   /**< decimal text, "12.50"; NULL for none */
+  const char *currency, *merchant_ref, *qel_txn_ref, *device_id, *pos_name, *pos_version, *vendor_id;
+  int skip_signature;   /**< non-zero: answer the signature step with YES on the operator's behalf */
+  const char *url_success, *url_fail;
+} kov_transaction;
+
+/** What the terminal shows; valid during the callback only. */
+typedef struct kov_screen {
+  uint32_t size;
+  int state;            /**< KOV_STATE_... */
+  const char *line1, *line2;
+  const char *button1, *button2; /**< NULL: not shown */
+  const char *receipt;  /**< cut into lines ended by CR LF; NULL: none */
+} kov_screen;
+
+/** The transaction's one result; valid during the callback only. */
+typedef struct kov_result {
+  uint32_t size;
+  int result;           /**< KOV_RESULT_... */
+  const char *auth_code, *masked_card_number, *card_name, *response_text;
+  const char *response_code; /**< the service's code, case kept */
+  const char *receipt;  /**< cut into lines ended by CR LF */
+  const char *transaction_date, *retrieval_ref_number;
+  const char *expected_settlement_date, *expected_settlement_date_time_zone, *transaction_date_time_zone;
+  const char *pix, *rid, *qel_txn_ref, *card_number2, *qel_billing_id;
+  int receipt_line_width;
+  size_t response_count;             /**< every key of the final answer ... */
+  const char *const *response_keys;  /**< ... in order, with */
+  const char *const *response_values;
+  const char *txn_ref;  /**< the transaction this result is for */
+} kov_result;
+
+/** The host's callbacks for one transaction. A NULL member is skipped. */
+typedef struct kov_callbacks {
+  uint32_t size;        /**< sizeof(kov_callbacks) */
+  void (*on_screen)(void *user_data, const kov_screen *screen);
+  void (*on_result)(void *user_data, const kov_result *result); /**< once per start or recover */
+  void (*on_log)(void *user_data, int entry_type, const char *entry); /**< set: debug mode on */
+  void (*on_signature)(void *user_data, const char *receipt);
+  void *user_data;
+} kov_callbacks;
+
+/** A transaction of the journal not delivered yet. */
+typedef struct kov_pending_entry {
+  uint32_t size;
+  const char *txn_ref;
+  const char *type;     /**< the wire name ("Purchase"); NULL for a recovery of an unknown reference */
+  int stage;            /**< KOV_STAGE_SENT or KOV_STAGE_ANSWERED */
+  const char *station, *amount, *currency, *user, *merchant_ref;
+  int64_t started_at_ms; /**< milliseconds since 1970-01-01 UTC */
+} kov_pending_entry;
+
+/** The library's version, "0.3.0". */
+KOV_C_EXPORT const char *kov_version(void);
+
+/** A client for the service at endpoint_url (https, or http to this machine only); *out stays
+ *  NULL when it is refused, and kov_client_errmsg(NULL) says why on this thread. */
+KOV_C_EXPORT int kov_client_new(const char *endpoint_url, kov_client **out);
+/** Ends the client: a running transaction is cancelled without a result (recover it later by
+ *  its reference); nothing of it keeps running. NULL is ignored. */
+KOV_C_EXPORT void kov_client_free(kov_client *client);
+/** Also trusts the certificates of a PEM file, for the sessions of every client made or
+ *  begun afterwards (a process-wide setting). */
+KOV_C_EXPORT int kov_client_trust_ca_file(kov_client *client, const char *pem_path);
+/** Journals later transactions in the SQLite file at path (created when missing; NULL or ""
+ *  for none). KOV_ERROR_JOURNAL, with the reason, when the file cannot be used. */
+KOV_C_EXPORT int kov_client_set_journal(kov_client *client, const char *path);
+/** After a failed poll, sends the next no sooner than this many seconds after the failed one
+ *  (0, the default: at once; 2 suits a gateway in front of the service). */
+KOV_C_EXPORT int kov_client_set_retry_spacing(kov_client *client, double seconds);
+/** Why the last failing call on this client failed ("" when none did); for NULL, why the last
+ *  kov_client_new on this thread failed. Valid until the next call on the client. */
+KOV_C_EXPORT const char *kov_client_errmsg(const kov_client *client);
+
+/** Starts a transaction; KOV_OK once it is under way, its result to come through on_result.
+ *  A record that cannot be sent as given (text that is not UTF-8 or holds control
+ *  characters, a journalled reference) still comes back through on_result, as
+ *  KOV_RESULT_FAILED with a response text naming the reason. The strings are copied. */
+KOV_C_EXPORT int kov_start(kov_client *client, const kov_transaction *txn, const kov_callbacks *callbacks);
+/** Follows an earlier transaction, named by its reference, to its result (from the journal
+ *  at once when it had arrived). */
+KOV_C_EXPORT int kov_recover(kov_client *client, const kov_transaction *txn, const kov_callbacks *callbacks);
+/** Presses a terminal button, "B1" or "B2", with the label shown (NULL: none). */
+KOV_C_EXPORT int kov_press(kov_client *client, const char *button_id, const char *label);
+
+/** Runs the client until the result has been delivered, or timeout_ms has passed (-1: no
+ *  limit): KOV_OK (also at once when nothing runs) or KOV_RUNNING. */
+KOV_C_EXPORT int kov_run(kov_client *client, int timeout_ms);
+/** For a host loop of its own: one descriptor, readable when kov_process has work. */
+KOV_C_EXPORT int kov_fd(const kov_client *client);
+/** When kov_process must be called at the latest, in milliseconds (0: now); -1: only when the
+ *  descriptor is readable. */
+KOV_C_EXPORT int kov_timeout_ms(const kov_client *client);
+/** Does what is due, without waiting; KOV_OK. */
+KOV_C_EXPORT int kov_process(kov_client *client);
+/** Whether a transaction runs on the client (its result not delivered yet). */
+KOV_C_EXPORT int kov_running(const kov_client *client);
+
+/** The journal's transactions not delivered yet, the oldest first, to recover at start-up:
+ *  *entries (NULL when there is none) and *count; free them with kov_pending_free. Without a
+ *  journal, none. */
+KOV_C_EXPORT int kov_pending(kov_client *client, kov_pending_entry **entries, size_t *count);
+KOV_C_EXPORT void kov_pending_free(kov_pending_entry *entries);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KOVMODULE_KOV_H */

@@ -1,0 +1,209 @@
+// The C interface: each call checks its arguments, hands over to the client, and turns every
+// exception into an error code, so none crosses into C.
+#include <KOVModule/KOVCurlTransport.h>
+#include <KOVModule/KOVEndpointPolicy.h>
+#include <KOVModule/KOVModuleVersion.h>
+#include <KOVModule/KOVSqliteJournal.h>
+#include <KOVModule/kov.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "CClient.h"
+
+namespace {
+
+// Why the last kov_client_new on this thread failed: there is no client to keep it.
+thread_local std::string lastNewError;
+
+template <class Call>
+int guarded(kov_client* client, Call call) {
+  try {
+    return call();
+  } catch (const std::bad_alloc&) {
+    return client ? client->fail(KOV_ERROR_NO_MEMORY, "out of memory") : KOV_ERROR_NO_MEMORY;
+  } catch (const std::exception& e) {
+    return client ? client->fail(KOV_ERROR_INTERNAL, e.what()) : KOV_ERROR_INTERNAL;
+  } catch (...) {
+    return client ? client->fail(KOV_ERROR_INTERNAL, "an unknown failure") : KOV_ERROR_INTERNAL;
+  }
+}
+
+int noClient() {
+  lastNewError = "no client was given";
+  return KOV_ERROR_INVALID_ARGUMENT;
+}
+
+// The bytes one journal entry's texts take, ends included.
+std::size_t textBytes(const KOVJournalEntry& e) {
+  std::size_t bytes = e.txnRef.size() + 1;
+  for (const auto* text : {&e.txnType, &e.stationId, &e.amount, &e.currencyCode, &e.userName, &e.merchantRef}) {
+    bytes += *text ? (*text)->size() + 1 : 0;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* kov_version(void) { return KOVModuleVersionString; }
+
+int kov_client_new(const char* endpoint_url, kov_client** out) {
+  if (!out) {
+    lastNewError = "no place for the client was given";
+    return KOV_ERROR_INVALID_ARGUMENT;
+  }
+  *out = nullptr;
+  return guarded(nullptr, [&]() -> int {
+    std::string why;
+    if (!endpoint_url || !KOVEndpointPolicy::isAcceptable(endpoint_url, &why)) {
+      lastNewError = endpoint_url ? "the endpoint is refused: " + why : "no endpoint was given";
+      return KOV_ERROR_INVALID_ARGUMENT;
+    }
+    *out = std::make_unique<kov_client>(endpoint_url).release();
+    lastNewError.clear();
+    return KOV_OK;
+  });
+}
+
+void kov_client_free(kov_client* client) {
+  try {
+    std::unique_ptr<kov_client> ended(client);
+  } catch (...) {  // nothing crosses into C
+  }
+}
+
+int kov_client_trust_ca_file(kov_client* client, const char* pem_path) {
+  if (!client) return noClient();
+  return guarded(client, [&]() -> int {
+    std::string why;
+    if (!pem_path || !KOVCurlTransport::addTrustedCertificates(pem_path, &why)) {
+      return client->fail(KOV_ERROR_INVALID_ARGUMENT, pem_path ? why : "no file was given");
+    }
+    client->error.clear();
+    return KOV_OK;
+  });
+}
+
+int kov_client_set_journal(kov_client* client, const char* path) {
+  if (!client) return noClient();
+  return guarded(client, [&]() -> int {
+    std::shared_ptr<KOVJournal> journal;
+    std::string why;
+    if (path && *path && !(journal = KOVSqliteJournal::open(path, &why))) {
+      return client->fail(KOV_ERROR_JOURNAL, why);
+    }
+    client->engine.setJournal(std::move(journal));
+    client->error.clear();
+    return KOV_OK;
+  });
+}
+
+int kov_client_set_retry_spacing(kov_client* client, double seconds) {
+  if (!client) return noClient();
+  if (!(seconds >= 0 && seconds <= 3600)) {
+    return client->fail(KOV_ERROR_INVALID_ARGUMENT, "the retry spacing must be from 0 to 3600 seconds");
+  }
+  client->engine.setRetrySpacing(seconds);
+  return KOV_OK;
+}
+
+const char* kov_client_errmsg(const kov_client* client) {
+  return client ? client->error.c_str() : lastNewError.c_str();
+}
+
+int kov_start(kov_client* client, const kov_transaction* txn, const kov_callbacks* callbacks) {
+  if (!client) return noClient();
+  if (!txn || !callbacks) return client->fail(KOV_ERROR_INVALID_ARGUMENT, "no transaction or no callbacks given");
+  return guarded(client, [&]() -> int { return client->begin(*txn, *callbacks, false); });
+}
+
+int kov_recover(kov_client* client, const kov_transaction* txn, const kov_callbacks* callbacks) {
+  if (!client) return noClient();
+  if (!txn || !callbacks) return client->fail(KOV_ERROR_INVALID_ARGUMENT, "no transaction or no callbacks given");
+  return guarded(client, [&]() -> int { return client->begin(*txn, *callbacks, true); });
+}
+
+int kov_press(kov_client* client, const char* button_id, const char* label) {
+  if (!client) return noClient();
+  return guarded(client, [&]() -> int {
+    if (!button_id || (std::strcmp(button_id, "B1") != 0 && std::strcmp(button_id, "B2") != 0)) {
+      return client->fail(KOV_ERROR_INVALID_ARGUMENT, "a button is \"B1\" or \"B2\"");
+    }
+    if (!client->engine.isTransactionInProgress()) {
+      return client->fail(KOV_ERROR_IDLE, "no transaction runs on this client");
+    }
+    client->engine.sendButtonRequest(button_id, label ? std::optional<std::string>(label) : std::nullopt);
+    return KOV_OK;
+  });
+}
+
+int kov_run(kov_client* client, int timeout_ms) {
+  if (!client) return noClient();
+  return guarded(client, [&]() -> int { return client->run(timeout_ms); });
+}
+
+int kov_fd(const kov_client* client) { return client ? client->loop->descriptor() : KOV_ERROR_INVALID_ARGUMENT; }
+
+int kov_timeout_ms(const kov_client* client) { return client ? client->loop->timeoutMs() : -1; }
+
+int kov_process(kov_client* client) {
+  if (!client) return noClient();
+  return guarded(client, [&]() -> int {
+    client->loop->processReady();
+    return KOV_OK;
+  });
+}
+
+int kov_running(const kov_client* client) { return client && client->awaitingResult ? 1 : 0; }
+
+int kov_pending(kov_client* client, kov_pending_entry** entries, size_t* count) {
+  if (!client) return noClient();
+  if (!entries || !count) return client->fail(KOV_ERROR_INVALID_ARGUMENT, "no place for the entries was given");
+  *entries = nullptr;
+  *count = 0;
+  return guarded(client, [&]() -> int {
+    std::string why;
+    const std::optional<std::vector<KOVJournalEntry>> pending = client->engine.pendingTransactions(&why);
+    if (!pending) {
+      return client->fail(KOV_ERROR_JOURNAL, why);
+    }
+    if (pending->empty()) {
+      return KOV_OK;
+    }
+    // One block for the entries and their texts, freed with one call.
+    std::size_t bytes = pending->size() * sizeof(kov_pending_entry);
+    for (const KOVJournalEntry& entry : *pending) bytes += textBytes(entry);
+    auto* block = static_cast<kov_pending_entry*>(std::malloc(bytes));
+    if (!block) {
+      return client->fail(KOV_ERROR_NO_MEMORY, "out of memory");
+    }
+    char* texts = reinterpret_cast<char*>(block + pending->size());
+    const auto keep = [&texts](const std::optional<std::string>& text) -> const char* {
+      if (!text) return nullptr;
+      const char* kept = static_cast<const char*>(std::memcpy(texts, text->c_str(), text->size() + 1));
+      texts += text->size() + 1;
+      return kept;
+    };
+    for (std::size_t i = 0; i < pending->size(); ++i) {
+      const KOVJournalEntry& e = (*pending)[i];
+      block[i] = kov_pending_entry{sizeof(kov_pending_entry), keep(e.txnRef), keep(e.txnType),
+                                   static_cast<int>(e.stage), keep(e.stationId), keep(e.amount),
+                                   keep(e.currencyCode), keep(e.userName), keep(e.merchantRef),
+                                   std::chrono::duration_cast<std::chrono::milliseconds>(e.startedAt.time_since_epoch()).count()};
+    }
+    *entries = block;
+    *count = pending->size();
+    return KOV_OK;
+  });
+}
+
+void kov_pending_free(kov_pending_entry* entries) { std::free(entries); }
+
+}  // extern "C"

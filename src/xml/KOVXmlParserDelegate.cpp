@@ -4,7 +4,8 @@ std::vector<std::string> elementStack;
 NSStringDictionary* outputDictionary = nullptr;
 
 KOVXmlParserDelegate::KOVXmlParserDelegate() {
-  elementStack = std::vector<std::string>();
+  // Emptied, not replaced: the room reserved once is kept for every later answer.
+  elementStack.clear();
   elementStack.reserve(32);
 }
 

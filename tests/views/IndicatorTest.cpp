@@ -1,11 +1,22 @@
 // The activity indicator: its animation's exact steps, its timer and what it paints.
 #include <gtest/gtest.h>
 
+#include <QPainter>
 #include <QTest>
 
 #include <KOVModule/KOVHorzActivityIndicator.h>
+#include <KOVModule/StatusView.h>
 
 namespace {
+
+// Counts the paint events a widget receives.
+struct PaintCount : QObject {
+  bool eventFilter(QObject*, QEvent* event) override {
+    paints += event->type() == QEvent::Paint;
+    return false;
+  }
+  int paints = 0;
+};
 
 using Steps = std::vector<std::pair<int, LineState>>;
 
@@ -59,6 +70,28 @@ TEST(ActivityIndicator, PaintsMovingSegmentsOnTheCentreLineOverTheTrack) {
   EXPECT_TRUE(track.red() > 100 && track.blue() > track.red());  // the translucent track over the window only
   EXPECT_EQ(image.pixelColor(mid, 2), track);                    // two pixels thick
   EXPECT_EQ(waiting.pixelColor(150, 4), track);                  // while both wait only the track is painted
+}
+
+TEST(ActivityIndicator, OnTheStatusScreenATickRepaintsTheIndicatorOnceAndNothingBeneathWithTheSameLook) {
+  auto style = KOVWindowStyle::getDefault()->clone();
+  style->showActivityIndicator = true, style->activityIndicatorColor = QColor(0, 0, 255);
+  StatusView view;
+  view.applyStyle(style), view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  KOVHorzActivityIndicator* indicator = view.activityIndicator();
+  PaintCount screen, strip;
+  view.installEventFilter(&screen), indicator->installEventFilter(&strip);
+  for (int i = 0; i < 60; ++i) indicator->doFrame();
+  EXPECT_EQ(strip.paints, 60);
+  EXPECT_EQ(screen.paints, 0);
+  // Where no segment is, the translucent track over the screen's own background, as when
+  // the screen beneath was painted first.
+  const QImage image = view.grab().toImage();
+  QImage expected(1, 1, image.format());
+  expected.fill(view.palette().window().color());
+  QPainter(&expected).fillRect(0, 0, 1, 1, indicator->trackColor());
+  const QPoint trackOnly = indicator->mapTo(&view, QPoint(indicator->width() - 3, indicator->height() / 2));
+  EXPECT_EQ(image.pixelColor(trackOnly), expected.pixelColor(0, 0));
 }
 
 }  // namespace

@@ -58,6 +58,11 @@ StatusView::StatusView(QWidget* parent) : QDialog(parent), _device(std::make_uni
   setModal(true);
   setAutoFillBackground(true);
   bindOutlets();
+  // The indicator lies on the screen's own plain background. Filling its rectangle with
+  // that same colour itself makes it opaque to the toolkit, so a tick repaints the
+  // indicator alone instead of the screen beneath it too; the pixels are the same (the
+  // background, then the translucent track over it).
+  if (_activityIndicator) _activityIndicator->setAutoFillBackground(true);
   loadLogo();
 }
 

@@ -4,7 +4,7 @@
 #include <KOVModule/KOVPollLoop.h>
 #include <KOVModule/WqKOV.h>
 
-#include <iostream>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,7 +15,7 @@
 namespace kovcli {
 namespace {
 
-void errLine(const std::string& line) { std::cerr << line << std::endl; }
+void errLine(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
 
 }  // namespace
 
@@ -27,14 +27,14 @@ int runTransaction(const CliOptions& options) {
   if (options.caFile) {
     std::string why;
     if (!KOVCurlTransport::addTrustedCertificates(*options.caFile, &why)) {
-      std::cerr << usageErrorLine("--ca-file " + *options.caFile + ": " + why) << std::endl;
+      errLine(usageErrorLine("--ca-file " + *options.caFile + ": " + why));
       return 2;
     }
   }
   if (options.endpoint) {
     std::string why;
     if (!KOVEndpointPolicy::isAcceptable(*options.endpoint, &why)) {
-      std::cerr << usageErrorLine("--endpoint refused: " + why) << std::endl;
+      errLine(usageErrorLine("--endpoint refused: " + why));
       return 2;
     }
     engine.setEndpointUrls(*options.endpoint, *options.endpoint);
@@ -63,7 +63,8 @@ int runTransaction(const CliOptions& options) {
     errLine(statusJson(state, receipt, firstLine, secondLine, button1, button2));
   };
   KOVTransactionResultHandler resultHandler = [&](KOVTransactionResultDetails result) {
-    std::cout << resultJson(result) << std::endl;
+    std::printf("%s\n", resultJson(result).c_str());
+    std::fflush(stdout);
     exitCode = result.transactionResult == KOVTransactionResultSucceeded ? 0 : 1;
     reader.stop();
   };

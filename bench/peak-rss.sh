@@ -8,6 +8,7 @@
 #
 # Prints: peak kov_cli_kb=K curl_kb=C ratio=K/C requests=N (the requests kov-cli sent)
 set -euo pipefail
+. "$(dirname "$0")/simulator.sh"
 
 build=${1:?usage: bench/peak-rss.sh BUILD_DIR}
 sim_bin="$build/tools/kov-simulator/kov-simulator"
@@ -22,15 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$sim_bin" --listen 127.0.0.1:0 --speed 20 --hold-ms 50 >"$work/sim.out" 2>/dev/null &
-sim_pid=$!
-url=""
-for _ in $(seq 1 200); do
-  url=$(sed -n 's/^kov-simulator listening on \(http:[^ ]*\)$/\1/p' "$work/sim.out" | head -n1)
-  [ -n "$url" ] && break
-  sleep 0.05
-done
-[ -n "$url" ] || { echo "peak-rss.sh: the simulator did not start" >&2; exit 1; }
+start_simulator --speed 20 --hold-ms 50
 
 /usr/bin/time -o "$work/cli.kb" -f %M "$cli_bin" purchase --user merchant --key s3cret --station peak-1 \
   --txn-ref peak-1 --amount 12.50 --currency AUD --endpoint "$url" </dev/null >"$work/result.json" 2>/dev/null ||

@@ -94,9 +94,9 @@ TEST_P(OnTheStatusScreen, ATickRepaintsTheIndicatorOnceAndTheScreenOnlyUnderATra
   EXPECT_EQ(strip.paints, 60);
   EXPECT_EQ(screen.paints, GetParam().screenPaints);
   // The same pixels as when the screen beneath is painted first.
-  const QImage shown = view.grab().toImage();
+  const QImage shown = view.grab(indicator->geometry()).toImage();
   indicator->setAutoFillBackground(false);
-  EXPECT_EQ(shown, view.grab().toImage());
+  EXPECT_EQ(shown, view.grab(indicator->geometry()).toImage());
 }
 
 INSTANTIATE_TEST_SUITE_P(Indicator, OnTheStatusScreen,

@@ -1,6 +1,8 @@
 // CPU of the waiting status screen: the screen with its activity indicator running, shown
-// offscreen for some seconds, against the same screen without the indicator. CPU is the
-// whole process's (all threads), as percent of one core over the wall time.
+// offscreen for some seconds, against the same screen without the indicator, and the same
+// screen with only a bare timer at the indicator's tick (what waking up that often costs,
+// with nothing painted). CPU is the whole process's (all threads), as percent of one core
+// over the wall time.
 //
 //   QT_QPA_PLATFORM=offscreen kov_bench_indicator [--seconds 10]
 #include <KOVModule/KOVWindowStyle.h>
@@ -48,9 +50,14 @@ struct Usage {
   double pixelsPerPaint = 0;
 };
 
-Usage measure(bool withIndicator, int seconds) {
+Usage measure(bool withIndicator, int seconds, bool bareTick = false) {
   auto style = KOVWindowStyle::getDefault()->clone();
   style->showActivityIndicator = withIndicator;
+  QTimer tick;
+  tick.setInterval(KOVHorzActivityIndicator::kTickMilliseconds);
+  tick.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&tick, &QTimer::timeout, [] {});
+  if (bareTick) tick.start();
   StatusView view;
   view.applyStyle(style);
   view.show();
@@ -95,8 +102,10 @@ int main(int argc, char** argv) {
     if (args[i] == QLatin1String("--seconds")) seconds = std::max(1, args[i + 1].toInt());
   }
   const Usage without = measure(false, seconds);
+  const Usage bare = measure(false, seconds, true);
   const Usage with = measure(true, seconds);
-  for (const auto& [name, usage] : {std::pair{"without", without}, std::pair{"with   ", with}}) {
+  for (const auto& [name, usage] :
+       {std::pair{"without", without}, std::pair{"bare_tick", bare}, std::pair{"with   ", with}}) {
     std::printf("indicator %s cpu_percent=%.2f wall_s=%.1f running=%s paints_per_s=%.0f pixels_per_paint=%.0f\n", name,
                 usage.cpuPercent, usage.wallSeconds, usage.indicatorRan ? "yes" : "no", usage.paintsPerSecond,
                 usage.pixelsPerPaint);

@@ -9,6 +9,7 @@
 # Prints one "sample polls=N rss_kb=K" line per sample, then the summary:
 #   rss first_kb=<at 1000 polls> last_kb=<at the end> max_after_first_kb=... growth_kb=...
 set -euo pipefail
+. "$(dirname "$0")/simulator.sh"
 
 build=${1:?usage: bench/rss.sh BUILD_DIR [POLLS]}
 polls=${2:-100000}
@@ -29,15 +30,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$sim_bin" --listen 127.0.0.1:0 --hold-ms 0 --speed 0.000001 >"$work/sim.out" 2>/dev/null &
-sim_pid=$!
-url=""
-for _ in $(seq 1 200); do
-  url=$(sed -n 's/^kov-simulator listening on \(http:[^ ]*\)$/\1/p' "$work/sim.out" | head -n1)
-  [ -n "$url" ] && break
-  sleep 0.05
-done
-[ -n "$url" ] || { echo "rss.sh: the simulator did not start" >&2; exit 1; }
+start_simulator --hold-ms 0 --speed 0.000001
 stats_url="${url%/wqmi3/pos.aspx}/_sim/stats"
 
 mkfifo "$work/stdin"

@@ -33,4 +33,7 @@ step "waiting screen CPU"
 step "kov-cli resident memory"
 "$here/rss.sh" "$build" 2000
 
+step "kov-cli peak memory for a purchase, beside curl"
+"$here/peak-rss.sh" "$build"
+
 echo "== smoke run complete"

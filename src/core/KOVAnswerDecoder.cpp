@@ -55,7 +55,7 @@ constexpr std::array<ResponseCode, 9> kResponseCodes{{
 using TextField = std::optional<std::string> KOVTransactionResultDetails::*;
 
 struct ResultKey {
-  const char* key;
+  std::string_view key;
   TextField field;
 };
 
@@ -77,6 +77,12 @@ const std::array<ResultKey, 15> kResultKeys{{
     {"Scr/Result/RT", &KOVTransactionResultDetails::responseText},
     {"Scr/Result/RC", &KOVTransactionResultDetails::reCo},
 }};
+
+// The text under a key, read in place: a receipt is cut without copying it first.
+std::optional<std::string_view> valueAt(const NSStringDictionary& answer, const std::string& path) {
+  const auto found = answer.find(path);
+  return found == answer.end() ? std::nullopt : std::optional<std::string_view>(found->second);
+}
 
 std::string text(const NSStringDictionary& answer, const std::string& path) {
   return KOVAnswerDecoder::strValue(answer, path, std::string()).value_or("");
@@ -148,8 +154,7 @@ KOVAnswerDecision KOVAnswerDecoder::decide(std::shared_ptr<NSStringDictionary> a
 
 KOVScreen KOVAnswerDecoder::screenOf(const NSStringDictionary& answer) {
   KOVScreen screen;
-  screen.receipt = segment(strValue(answer, "Scr/Rcpt", std::string()),
-                           intValue(answer, "Scr/RcptW", kov::limits::kDefaultReceiptWidth));
+  screen.receipt = segment(valueAt(answer, "Scr/Rcpt"), intValue(answer, "Scr/RcptW", kov::limits::kDefaultReceiptWidth));
   screen.firstLine = text(answer, "Scr/DL1");
   screen.secondLine = text(answer, "Scr/DL2");
   screen.button1 = shownButton(answer, "Scr/B1");
@@ -177,14 +182,28 @@ KOVTransactionResultDetails KOVAnswerDecoder::resultOf(std::shared_ptr<NSStringD
   if (!answer) {
     answer = std::make_shared<NSStringDictionary>();
   }
+  const NSStringDictionary& keys = *answer;
+  // One buffer for every key: most result keys are too long for a string without an
+  // allocation of its own. Values are read in place and copied only into the record.
+  std::string key;
+  key.reserve(32);
+  const auto valueOf = [&keys, &key](std::string_view path) -> const std::string* {
+    key.assign(path);
+    const auto found = keys.find(key);
+    return found == keys.end() ? nullptr : &found->second;
+  };
   KOVTransactionResultDetails record;
   for (const ResultKey& entry : kResultKeys) {
-    record.*entry.field = strValue(*answer, entry.key, std::string());
+    const std::string* value = valueOf(entry.key);
+    record.*entry.field = value ? *value : std::string();
   }
-  const int32_t width = intValue(*answer, "Scr/Result/RcptW", kov::limits::kDefaultReceiptWidth);
-  record.receipt = segment(strValue(*answer, "Scr/Result/Rcpt", std::string()), width);
+  const std::string* widthText = valueOf("Scr/Result/RcptW");
+  const int32_t width = widthText ? kov::text::intValue(*widthText) : kov::limits::kDefaultReceiptWidth;
+  const std::string* receipt = valueOf("Scr/Result/Rcpt");
+  record.receipt = segment(receipt ? std::optional<std::string_view>(*receipt) : std::nullopt, width);
   record.receiptLineWidth = width;
-  const bool approved = intValue(*answer, "Scr/Result/AP", 0) == 1;
+  const std::string* approval = valueOf("Scr/Result/AP");
+  const bool approved = approval && kov::text::intValue(*approval) == 1;
   record.transactionResult = approved ? KOVTransactionResultSucceeded : resultOfCode(*record.reCo);
   record.response = std::move(answer);
   return record;
@@ -216,35 +235,46 @@ KOVState KOVAnswerDecoder::stateOf(const std::string& stateLine, bool isComplete
   return isCompleted ? firstWordIn(lowered, kCompletedWords) : firstWordIn(lowered, kPollingWords);
 }
 
-std::optional<std::string> KOVAnswerDecoder::segment(const std::optional<std::string>& string, int32_t width) {
-  if (!string || string->empty()) {
+std::optional<std::string> KOVAnswerDecoder::segment(std::optional<std::string_view> text, int32_t width) {
+  if (!text || text->empty()) {
     return std::nullopt;
   }
-  const std::string& whole = *string;
+  const std::string_view whole = *text;
   if (width <= 0) {
-    return whole + "\r\n";  // a width that cannot advance gives the whole text as one line
+    std::string line(whole);  // a width that cannot advance gives the whole text as one line
+    line += "\r\n";
+    return line;
   }
-  std::string result;
-  result.reserve(whole.size() + 2 * (whole.size() / static_cast<std::size_t>(width) + 1));
+  const auto lineUnits = static_cast<std::size_t>(width);
+  // Every line but the last holds at least width bytes (no character takes fewer bytes
+  // than UTF-16 units), so this many lines is the most there can be; the lines are
+  // written in place and the text is cut to what was written.
+  const std::size_t maxLines = whole.size() / lineUnits + 1;
+  std::string result(whole.size() + 2 * maxLines, '\0');
+  char* out = result.data();
   std::size_t pos = 0;
   while (pos < whole.size()) {
     // Take code points until the line holds width UTF-16 units; a character outside the
-    // basic plane that would be cut in half goes whole into this line.
+    // basic plane that would be cut in half goes whole into this line. ASCII, nearly every
+    // receipt character, is one byte and one unit, so its runs are taken without decoding.
     const std::size_t start = pos;
-    int32_t units = 0;
-    while (pos < whole.size() && units < width) {
-      if (static_cast<unsigned char>(whole[pos]) < 0x80) {
-        ++pos;  // ASCII, nearly every receipt character: one byte, one unit
-        ++units;
-        continue;
+    std::size_t units = 0;
+    while (pos < whole.size() && units < lineUnits) {
+      const std::size_t ascii = kov::text::asciiPrefix(whole.substr(pos), lineUnits - units);
+      pos += ascii;
+      units += ascii;
+      if (pos < whole.size() && units < lineUnits) {
+        const kov::text::CodePointSpan span = kov::text::nextCodePoint(whole, pos);
+        pos += span.bytes;
+        units += static_cast<std::size_t>(span.utf16Units);
       }
-      const kov::text::CodePointSpan span = kov::text::nextCodePoint(whole, pos);
-      pos += span.bytes;
-      units += span.utf16Units;
     }
-    result.append(whole, start, pos - start);
-    result.append("\r\n");
+    whole.copy(out, pos - start, start);
+    out += pos - start;
+    *out++ = '\r';
+    *out++ = '\n';
   }
+  result.resize(static_cast<std::size_t>(out - result.data()));
   return result;
 }
 

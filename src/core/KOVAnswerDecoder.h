@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 
 /// What the terminal shows: the status change callback's arguments.
@@ -72,6 +73,7 @@ class KOVAnswerDecoder {
   static std::optional<std::string> strValue(const NSStringDictionary& answer, const std::string& path,
                                              const std::optional<std::string>& defaultValue);
   static KOVState stateOf(const std::string& stateLine, bool isCompleted);
-  static std::optional<std::string> segment(const std::optional<std::string>& text, int32_t width);
+  /// The text cut into lines of width UTF-16 units, each ended by CR LF; nullopt for none.
+  static std::optional<std::string> segment(std::optional<std::string_view> text, int32_t width);
   static KOVTransactionResult resultOfCode(const std::string& reco);
 };

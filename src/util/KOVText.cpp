@@ -16,9 +16,7 @@
 namespace kov::text {
 namespace {
 
-bool isAscii(std::string_view s) {
-  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
+bool isAscii(std::string_view s) { return asciiPrefix(s, s.size()) == s.size(); }
 
 char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 

@@ -1,9 +1,11 @@
 #pragma once
 // Text semantics the engine relies on, on UTF-8 strings: full Unicode lower-casing,
 // case-insensitive equality, integer reading with clamping, UTF-16 lengths.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +33,27 @@ enum class XmlTextFault {
   ForbiddenCharacter  ///< a control character other than tab, LF and CR, or U+FFFE, U+FFFF
 };
 XmlTextFault xmlTextFault(std::string_view utf8);
+
+/// How many of the first `limit` bytes (at most the text's length) are ASCII before the
+/// first byte that is not: the run that needs no decoding. Inline: receipts call it for
+/// every line.
+inline std::size_t asciiPrefix(std::string_view bytes, std::size_t limit) {
+  limit = std::min(limit, bytes.size());
+  std::size_t n = 0;
+  // Eight bytes at a time: a byte that is not ASCII has its top bit set.
+  constexpr uint64_t kTopBits = 0x8080808080808080u;
+  for (; n + sizeof(uint64_t) <= limit; n += sizeof(uint64_t)) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + n, sizeof word);
+    if ((word & kTopBits) != 0) {
+      break;
+    }
+  }
+  while (n < limit && static_cast<unsigned char>(bytes[n]) < 0x80) {
+    ++n;
+  }
+  return n;
+}
 
 /// Length of the next code point starting at bytes[pos] in UTF-8 bytes (1 for an invalid
 /// byte) and in UTF-16 code units (2 for characters outside the basic plane).

@@ -4,7 +4,8 @@ thread_local std::vector<std::string> elementStack;
 thread_local NSStringDictionary* outputDictionary = nullptr;
 
 KOVXmlParserDelegate::KOVXmlParserDelegate() {
-  elementStack = std::vector<std::string>();
+  // Emptied, not replaced: the room reserved once is kept for every later answer.
+  elementStack.clear();
   elementStack.reserve(32);
 }
 

@@ -5,6 +5,15 @@
 
 #include <algorithm>
 
+namespace {
+
+// Room taken on the first attribute and the first child: every request the library writes
+// fits (three attributes, up to fourteen children), so the lists never grow while it builds.
+constexpr std::size_t kAttributesRoom = 4;
+constexpr std::size_t kChildrenRoom = 16;
+
+}  // namespace
+
 WqXMLNode::WqXMLNode(std::string tag, std::optional<std::string> value)
     : _tag(std::move(tag)), _value(std::move(value)) {}
 
@@ -19,6 +28,9 @@ void WqXMLNode::addAttribute(const std::string& attribute, const std::string& va
                                    [&](const auto& entry) { return entry.first == attribute; });
   if (present) {
     throw WqXMLException("Duplicate attribute", "Attribute is already in list");
+  }
+  if (_attributes.empty()) {
+    _attributes.reserve(kAttributesRoom);
   }
   _attributes.emplace_back(attribute, value);
 }
@@ -42,16 +54,27 @@ void WqXMLNode::addChildNode(const std::shared_ptr<WqXMLNode>& childNode) {
   if (!childNode || childNode->contains(this)) {
     throw WqXMLException("Cannot add child", "Child node would contain its own parent");
   }
-  _childNodes.push_back(childNode);
+  appendChild(childNode);
 }
 
 void WqXMLNode::addChildNode(std::string tag, std::optional<std::string> value) {
-  addChildNode(nodeWithTag(std::move(tag), std::move(value)));
+  if (_value) {
+    throw WqXMLException("Cannot add child", "Child node can only have either value or child nodes");
+  }
+  // A node made here is in no list and holds nothing: no duplicate or cycle to look for.
+  appendChild(nodeWithTag(std::move(tag), std::move(value)));
+}
+
+void WqXMLNode::appendChild(std::shared_ptr<WqXMLNode> childNode) {
+  if (_childNodes.empty()) {
+    _childNodes.reserve(kChildrenRoom);
+  }
+  _childNodes.push_back(std::move(childNode));
 }
 
 std::string WqXMLNode::toString() const {
   std::string out;
-  out.reserve(256);
+  out.reserve(512);  // a whole transaction request without growing
   appendTo(out);
   return out;
 }

@@ -57,7 +57,10 @@ TEST(Mappings, ReceiptsAreCutByUtf16UnitsAndEveryLineEnds) {
       // two- and three-byte characters are one unit each; outside the basic plane two, never cut
       {"\xC3\xA9\xC3\xA9\xE2\x82\xAC", 2, "\xC3\xA9\xC3\xA9\r\n\xE2\x82\xAC\r\n"},
       {"a\xF0\x9F\x98\x80" "b", 2, "a\xF0\x9F\x98\x80\r\nb\r\n"},
-      {"\xF0\x9F\x98\x80\xF0\x9F\x98\x80", 1, "\xF0\x9F\x98\x80\r\n\xF0\x9F\x98\x80\r\n"}};
+      {"\xF0\x9F\x98\x80\xF0\x9F\x98\x80", 1, "\xF0\x9F\x98\x80\r\n\xF0\x9F\x98\x80\r\n"},
+      // long ASCII runs with a character of two and one of four bytes inside them
+      {"ABCDEFGHIJ\xC3\xA9KLMNOPQRSTUV", 12, "ABCDEFGHIJ\xC3\xA9K\r\nLMNOPQRSTUV\r\n"},
+      {"ABCDEFGHIJK\xF0\x9F\x98\x80LMNOPQRSTUVWXYZ", 12, "ABCDEFGHIJK\xF0\x9F\x98\x80\r\nLMNOPQRSTUVW\r\nXYZ\r\n"}};
   for (const auto& [text, width, lines] : table) {
     EXPECT_EQ(WqKOV::segmentString(text, width), lines) << text.value_or("(none)") << " " << width;
   }

@@ -4,8 +4,18 @@
 #include <QTest>
 
 #include <KOVModule/KOVHorzActivityIndicator.h>
+#include <KOVModule/StatusView.h>
 
 namespace {
+
+// Counts the paint events a widget receives.
+struct PaintCount : QObject {
+  bool eventFilter(QObject*, QEvent* event) override {
+    paints += event->type() == QEvent::Paint;
+    return false;
+  }
+  int paints = 0;
+};
 
 using Steps = std::vector<std::pair<int, LineState>>;
 
@@ -60,5 +70,38 @@ TEST(ActivityIndicator, PaintsMovingSegmentsOnTheCentreLineOverTheTrack) {
   EXPECT_EQ(image.pixelColor(mid, 2), track);                    // two pixels thick
   EXPECT_EQ(waiting.pixelColor(150, 4), track);                  // while both wait only the track is painted
 }
+
+// On the status screen: whether a tick repaints the screen beneath the indicator.
+struct Backdrop {
+  const char* name;
+  QColor background;
+  int screenPaints;  // in 60 ticks
+};
+
+class OnTheStatusScreen : public ::testing::TestWithParam<Backdrop> {};
+
+TEST_P(OnTheStatusScreen, ATickRepaintsTheIndicatorOnceAndTheScreenOnlyUnderATranslucentBackground) {
+  auto style = KOVWindowStyle::getDefault()->clone();
+  style->showActivityIndicator = true, style->activityIndicatorColor = QColor(0, 0, 255);
+  style->backgroundColor = GetParam().background;
+  StatusView view;
+  view.applyStyle(style), view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  KOVHorzActivityIndicator* indicator = view.activityIndicator();
+  PaintCount screen, strip;
+  view.installEventFilter(&screen), indicator->installEventFilter(&strip);
+  for (int i = 0; i < 60; ++i) indicator->doFrame();
+  EXPECT_EQ(strip.paints, 60);
+  EXPECT_EQ(screen.paints, GetParam().screenPaints);
+  // The same pixels as when the screen beneath is painted first.
+  const QImage shown = view.grab(indicator->geometry()).toImage();
+  indicator->setAutoFillBackground(false);
+  EXPECT_EQ(shown, view.grab(indicator->geometry()).toImage());
+}
+
+INSTANTIATE_TEST_SUITE_P(Indicator, OnTheStatusScreen,
+                         ::testing::Values(Backdrop{"Opaque", QColor(240, 240, 240), 0},
+                                           Backdrop{"Translucent", QColor(240, 240, 240, 128), 60}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -3,7 +3,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <iostream>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <variant>
@@ -32,16 +32,16 @@ int main(int argc, char** argv) {
   const char* kovKey = std::getenv("KOV_KEY");
   auto parsed = kovcli::parseCliOptions(args, kovKey ? std::optional<std::string>(kovKey) : std::nullopt);
   if (const auto* error = std::get_if<kovcli::CliUsageError>(&parsed)) {
-    std::cerr << kovcli::usageErrorLine(error->message) << std::endl;
+    std::fprintf(stderr, "%s\n", kovcli::usageErrorLine(error->message).c_str());
     return 2;
   }
   const auto& options = std::get<kovcli::CliOptions>(parsed);
   if (options.help) {
-    std::cout << kovcli::cliUsage();
+    std::fputs(kovcli::cliUsage(), stdout);
     return 0;
   }
   if (!stdoutOpen) {
-    std::cerr << "kov-cli: standard output is closed: the result would be lost, so nothing is sent" << std::endl;
+    std::fputs("kov-cli: standard output is closed: the result would be lost, so nothing is sent\n", stderr);
     return 3;
   }
   if (options.pending) {

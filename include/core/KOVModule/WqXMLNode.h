@@ -38,6 +38,7 @@ class KOV_CORE_EXPORT WqXMLNode {
 
  private:
   bool contains(const WqXMLNode* node) const;
+  void appendChild(std::shared_ptr<WqXMLNode> childNode);
 
   std::vector<std::pair<std::string, std::string>> _attributes;
   std::string _tag;

@@ -31,7 +31,7 @@ class KOV_QT_EXPORT KOVHorzActivityIndicator : public QWidget {
   void startAnimation();
   /// Stops the timer; the segments stay where they are.
   void stopAnimation();
-  /// One tick: both segments advance, then a repaint is requested.
+  /// One tick: both segments advance, then the indicator is repainted at once.
   void doFrame();
 
   /// True from startAnimation until stopAnimation.

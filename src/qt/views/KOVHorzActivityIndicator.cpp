@@ -64,7 +64,9 @@ void KOVHorzActivityIndicator::stopAnimation() {
 
 void KOVHorzActivityIndicator::doFrame() {
   _animation.tick(static_cast<double>(width()));
-  update();
+  // Painted at once from the tick: a posted update would wake the event loop a second
+  // time for every tick.
+  repaint();
 }
 
 QSize KOVHorzActivityIndicator::sizeHint() const {

@@ -127,6 +127,11 @@ void StatusView::applyStyle(std::shared_ptr<KOVWindowStyle> style) {
   if (_activityIndicator) {
     _activityIndicator->setLineColor(s.activityIndicatorColor.value_or(QColor::fromRgbF(1.0f, 0.0f, 0.0f, 1.0f)),
                                      kIndicatorLineWidth, true);
+    // The indicator lies on the screen's own plain background. When that is opaque, the
+    // indicator fills its rectangle with it itself, which makes it opaque to the toolkit: a
+    // tick repaints the indicator alone instead of the screen beneath it too, with the same
+    // pixels. A translucent background would be laid twice, so the screen paints it then.
+    _activityIndicator->setAutoFillBackground(palette().window().isOpaque());
     _activityIndicator->setHidden(true);
   }
   showInitializing();

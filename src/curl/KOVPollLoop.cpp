@@ -83,12 +83,17 @@ struct KOVPollLoop::Private {
     return !posted.empty();
   }
 
-  std::optional<Clock::time_point> earliestTimer() const {
+  // Milliseconds until the earliest timer is due (0 when it is), -1 when none is set.
+  int msToEarliestTimer() const {
     std::optional<Clock::time_point> earliest;
     for (const auto& [id, timer] : timers) {
       earliest = earliest ? std::min(*earliest, timer.due) : timer.due;
     }
-    return earliest;
+    if (!earliest) {
+      return -1;
+    }
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*earliest - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(wait, 0, 24 * 3600 * 1000));
   }
 
   // Keeps the descriptor handed to a host's own loop in step with the watches.
@@ -125,13 +130,8 @@ struct KOVPollLoop::Private {
 
     // How long poll() may wait: not at all with work queued, until the earliest timer, or
     // for ever when only sockets are left.
-    int timeoutMs = -1;
-    if (!wait || hasPosted()) {
-      timeoutMs = 0;
-    } else if (const std::optional<Clock::time_point> due = earliestTimer()) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
-      timeoutMs = static_cast<int>(std::clamp<long long>(left, 0, 24 * 3600 * 1000));
-    } else if (watches.empty()) {
+    const int timeoutMs = !wait || hasPosted() ? 0 : msToEarliestTimer();
+    if (timeoutMs < 0 && watches.empty()) {
       return false;  // nothing could ever make done() true
     }
 
@@ -304,17 +304,7 @@ int KOVPollLoop::descriptor() {
   return d->epollFd;
 }
 
-int KOVPollLoop::timeoutMs() const {
-  if (d->hasPosted()) {
-    return 0;
-  }
-  const std::optional<Clock::time_point> due = d->earliestTimer();
-  if (!due) {
-    return -1;
-  }
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
-  return static_cast<int>(std::clamp<long long>(wait, 0, 24 * 3600 * 1000));
-}
+int KOVPollLoop::timeoutMs() const { return d->hasPosted() ? 0 : d->msToEarliestTimer(); }
 
 void KOVPollLoop::processReady() {
   d->turn([] { return false; }, false);

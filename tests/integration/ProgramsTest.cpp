@@ -1,7 +1,7 @@
 // kov-cli against kov-simulator, both run as programs on loopback: the options, exit statuses
 // and output texts that scripts and a host's CI depend on.
+#include <curl/curl.h>
 #include <gtest/gtest.h>
-#include <httplib.h>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -66,6 +66,28 @@ struct Program {
   std::optional<int> status;  // the exit status, or minus the signal that ended it
 };
 
+// One request by libcurl: a GET, or with a body a POST of it as text/xml; the answer's
+// body, nullopt when none came.
+std::optional<std::string> fetch(const std::string& url, const std::optional<std::string>& body = std::nullopt) {
+  std::string answer;
+  CURL* curl = curl_easy_init();
+  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: text/xml");
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  if (body) {
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body->c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  }
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* data, std::size_t one, std::size_t n, void* to) {
+    static_cast<std::string*>(to)->append(data, one * n);
+    return one * n;
+  });
+  const CURLcode done = curl_easy_perform(curl);
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(curl);
+  return done == CURLE_OK ? std::optional(answer) : std::nullopt;
+}
+
 // The simulator's address from its start line.
 std::string listening(Program& sim) {
   std::smatch url;
@@ -85,7 +107,7 @@ class KovCli : public testing::TestWithParam<Row> {
                                "IT-1", "--amount", "12.50", "--currency", "AUD", "--endpoint", url + "/wqmi3/pos.aspx"});
     return more;
   }
-  std::string stats() const { return httplib::Client(url).Get("/_sim/stats")->body; }
+  std::string stats() const { return fetch(url + "/_sim/stats").value_or("-"); }
 
   Program sim{KOV_SIMULATOR_PATH, {"--listen", "127.0.0.1:0", "--speed", "20", "--hold-ms", "300"}};
   const std::string url = listening(sim);
@@ -150,7 +172,7 @@ TEST(SimulatorProgram, LogsEachRequestWithoutTheKeyRefusesBadUsageAndStopsOnSign
                            "<Station>S</Station><TxnType>Purchase</TxnType></Scr>";
   for (const int stop : {SIGTERM, SIGINT}) {
     Program sim(KOV_SIMULATOR_PATH, {"--listen", "127.0.0.1:0"});
-    ASSERT_TRUE(httplib::Client(listening(sim)).Post("/wqmi3/pos.aspx", body, "text/xml"));
+    ASSERT_TRUE(fetch(listening(sim) + "/wqmi3/pos.aspx", body));
     ::kill(sim.pid, stop);
     EXPECT_EQ(sim.waitFor() ? sim.status : std::nullopt, 0);
     EXPECT_EQ(Program::text(sim.err), "kov-simulator: POST Purchase TxnRef=T -> 200 started (approve), screen \"PRESENT/"

@@ -3,9 +3,9 @@
 // then, for each N, N tills are made ready (forked and stopped before they load kov-cli)
 // and released together. Each till is timed from its release to its exit (its wall time),
 // and split where its purchase reached the simulator (read from the simulator's log): the
-// start (loading and starting kov-cli) and the payment (the purchase's first request to the
-// till's exit). The payment is what the server adds to a till; the start is what the
-// machine adds for starting N processes at once.
+// start (loading and starting kov-cli, up to its purchase's answer) and the payment (from
+// there to the till's exit). Before each N, N "kov-cli --help" are released together the
+// same way: what starting N processes at once costs this machine without any server.
 //
 //   kov_bench_tills [--speed FACTOR] [--tls] [--simulator PATH] [--cli PATH] N...
 //
@@ -13,7 +13,8 @@
 // --tls serves https with a fresh test CA the tills trust. Prints, times in seconds:
 //   lone wall_s=6.05 start_s=0.04 payment_s=6.01 cpu_s=0.04
 //   tills=N approved=N wall_median_s= wall_max_s= wall_ratio= start_median_s= start_max_s=
-//         payment_median_s= payment_max_s= payment_ratio= payment_max_ratio= tills_cpu_s= simulator_cpu_s=
+//         help_median_s= help_max_s= payment_median_s= payment_max_s= payment_ratio=
+//         payment_max_ratio= tills_cpu_s= simulator_cpu_s=
 // (one line each; ratios are to the lone till's figure). Exits with 1 when a till was not
 // approved or something could not be run.
 #include <fcntl.h>
@@ -172,8 +173,9 @@ std::string readAll(int fd) {
 }
 
 // N tills, forked and stopped, then released together; returns once every one has exited.
+// With startOnly, each runs "kov-cli --help" instead: the cost of starting N at once alone.
 std::optional<Round> runRound(Simulator& sim, const Options& options, const std::string& name, int n,
-                              const std::string& caFile) {
+                              const std::string& caFile, bool startOnly = false) {
   const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   std::vector<Till> tills(static_cast<std::size_t>(n));
   for (int i = 0; i < n; ++i) {
@@ -184,6 +186,7 @@ std::optional<Round> runRound(Simulator& sim, const Options& options, const std:
                                   "s3cret",    "--station",  till.ref,      "--txn-ref", till.ref,
                                   "--amount",  "12.50",      "--currency",  "AUD",      "--endpoint", sim.url};
     if (!caFile.empty()) args.insert(args.end(), {"--ca-file", caFile});
+    if (startOnly) args = {options.cli, "--help"};
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -288,15 +291,17 @@ int main(int argc, char** argv) {
                 lone->cpu);
     failed += lone->approved == 1 ? 0 : 1;
     for (const int n : options.counts) {
+      const std::optional<Round> starts = runRound(sim, options, "help" + std::to_string(n), n, caFile, true);
       const std::optional<Round> round = runRound(sim, options, "n" + std::to_string(n), n, caFile);
-      if (!round) return 1;
+      if (!starts || !round) return 1;
       std::printf(
           "tills=%d approved=%d wall_median_s=%.2f wall_max_s=%.2f wall_ratio=%.2f start_median_s=%.2f "
-          "start_max_s=%.2f payment_median_s=%.2f payment_max_s=%.2f payment_ratio=%.2f payment_max_ratio=%.2f "
-          "tills_cpu_s=%.1f simulator_cpu_s=%.2f\n",
+          "start_max_s=%.2f help_median_s=%.2f help_max_s=%.2f payment_median_s=%.2f payment_max_s=%.2f "
+          "payment_ratio=%.2f payment_max_ratio=%.2f tills_cpu_s=%.1f simulator_cpu_s=%.2f\n",
           n, round->approved, median(round->wall), maximum(round->wall), median(round->wall) / wall,
-          median(round->start), maximum(round->start), median(round->payment), maximum(round->payment),
-          median(round->payment) / payment, maximum(round->payment) / payment, round->cpu, round->simulatorCpu);
+          median(round->start), maximum(round->start), median(starts->wall), maximum(starts->wall),
+          median(round->payment), maximum(round->payment), median(round->payment) / payment,
+          maximum(round->payment) / payment, round->cpu, round->simulatorCpu);
       std::fflush(stdout);
       failed += round->approved == n ? 0 : 1;
     }

@@ -183,6 +183,11 @@ class Connection final : public SimConnection {
         return;
       }
     }
+    dispatch();
+  }
+
+  // Hands the whole request to the server; its answer comes through play().
+  void dispatch() {
     lowest().expires_never();
     http::request<http::string_body>& message = _parser->get();
     _keepAlive = message.keep_alive() && ++_served < kKeepAliveMaxCount;

@@ -30,6 +30,10 @@ step "round trip of a poll (http, https)"
 step "waiting screen CPU"
 "$bin/kov_bench_indicator" --seconds 1
 
+step "tills at once against one simulator (http, https)"
+"$bin/kov_bench_tills" --speed 20 16
+"$bin/kov_bench_tills" --speed 20 --tls 4
+
 step "kov-cli resident memory"
 "$here/rss.sh" "$build" 2000
 

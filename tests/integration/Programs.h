@@ -87,20 +87,26 @@ inline std::string listening(Program& sim) {
   return url[1];
 }
 
-// The body of a GET on loopback; "" when it fails.
-inline std::string httpGet(const std::string& url) {
-  std::string body;
-  CURL* easy = curl_easy_init();
-  curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
-  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, +[](char* data, size_t size, size_t count, void* out) {
-    static_cast<std::string*>(out)->append(data, size * count);
-    return size * count;
+// One request by libcurl: a GET, or with a body a POST of it as text/xml; the answer's
+// body, nullopt when none came.
+inline std::optional<std::string> fetch(const std::string& url, const std::optional<std::string>& body = std::nullopt) {
+  std::string answer;
+  CURL* curl = curl_easy_init();
+  curl_slist* headers = curl_slist_append(nullptr, "Content-Type: text/xml");
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  if (body) {
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body->c_str());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+  }
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &answer);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, +[](char* data, std::size_t one, std::size_t n, void* to) {
+    static_cast<std::string*>(to)->append(data, one * n);
+    return one * n;
   });
-  const bool ok = curl_easy_perform(easy) == CURLE_OK;
-  curl_easy_cleanup(easy);
-  return ok ? body : "";
+  const CURLcode done = curl_easy_perform(curl);
+  curl_slist_free_all(headers);
+  curl_easy_cleanup(curl);
+  return done == CURLE_OK ? std::optional(answer) : std::nullopt;
 }
 
 }  // namespace kovit

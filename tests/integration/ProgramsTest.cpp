@@ -1,7 +1,6 @@
 // kov-cli against kov-simulator, both run as programs on loopback: the options, exit statuses
 // and output texts that scripts and a host's CI depend on.
 #include <gmock/gmock.h>
-#include <httplib.h>
 
 #include <algorithm>
 
@@ -9,6 +8,7 @@
 
 namespace {
 
+using kovit::fetch;
 using kovit::listening;
 using kovit::Program;
 
@@ -39,7 +39,7 @@ class KovCli : public testing::TestWithParam<Row> {
     if (!more.empty() && more[0].rfind("KOV_KEY=", 0) == 0) return {more[0]};
     return {};
   }
-  std::string stats() const { return httplib::Client(url).Get("/_sim/stats")->body; }
+  std::string stats() const { return fetch(url + "/_sim/stats").value_or("-"); }
 
   Program sim{KOV_SIMULATOR_PATH, {"--listen", "127.0.0.1:0", "--speed", "20", "--hold-ms", "300"}};
   const std::string url = listening(sim);
@@ -131,7 +131,7 @@ TEST(SimulatorProgram, LogsEachRequestWithoutTheKeyRefusesBadUsageAndStopsOnSign
                            "<Station>S</Station><TxnType>Purchase</TxnType></Scr>";
   for (const int stop : {SIGTERM, SIGINT}) {
     Program sim(KOV_SIMULATOR_PATH, {"--listen", "127.0.0.1:0"});
-    ASSERT_TRUE(httplib::Client(listening(sim)).Post("/wqmi3/pos.aspx", body, "text/xml"));
+    ASSERT_TRUE(fetch(listening(sim) + "/wqmi3/pos.aspx", body));
     ::kill(sim.pid, stop);
     EXPECT_EQ(sim.waitFor() ? sim.status : std::nullopt, 0);
     EXPECT_EQ(Program::text(sim.err), "kov-simulator: POST Purchase TxnRef=T -> 200 started (approve), screen \"PRESENT/"

@@ -1,7 +1,5 @@
 // The curl session as the engine sees it: what reaches the wire, how answers and failures
 // come back, how ended requests complete; the trusted certificates; the library's own loop.
-#include <QTcpServer>
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -13,6 +11,7 @@
 
 #include "KOVCurlErrors.h"
 #include "KOVCurlSession.h"
+#include "SimDocuments.h"
 #include "Support.h"
 
 namespace kovrel {
@@ -90,47 +89,10 @@ INSTANTIATE_TEST_SUITE_P(Endings, EndedRequests,
                                          std::pair{Ending::Destroy, true}, std::pair{Ending::Cancel, false},
                                          std::pair{Ending::Invalidate, false}));
 
-// The simulator neither shows a request's head as it reached the wire nor sends what no
-// service sends (a redirect, a body over the cap left unfinished): this server, on the test's
-// event loop, takes one connection and one request, keeps it as it arrived, sends the given
-// bytes back and holds the line open.
-class OneShotServer {
- public:
-  explicit OneShotServer(QByteArray answer) {
-    _server.listen(QHostAddress::LocalHost);
-    _host = "127.0.0.1:" + std::to_string(_server.serverPort());
-    QObject::connect(&_server, &QTcpServer::newConnection, [this, answer] {
-      QTcpSocket* line = _server.nextPendingConnection();
-      _server.close();
-      QObject::connect(line, &QTcpSocket::readyRead, [this, line, answer] {
-        _request += line->readAll();
-        // The head, then as many body bytes as it announces.
-        const qsizetype head = _request.indexOf("\r\n\r\n");
-        const qsizetype length = _request.indexOf("Content-Length: ");
-        if (!_answered && length >= 0 && head > length &&
-            _request.size() >= head + 4 + _request.mid(length + 16).split('\r').first().toInt()) {
-          _answered = true;
-          line->write(answer);
-        }
-      });
-    });
-  }
-  std::string host() const { return _host; }
-  std::string url() const { return "http://" + _host + "/wqmi3/pos.aspx"; }
-  /// The request as it arrived, once it has.
-  std::string request() const { return waitUntil([this] { return _answered; }) ? _request.toStdString() : "-"; }
-
- private:
-  QTcpServer _server;
-  std::string _host;
-  QByteArray _request;
-  bool _answered = false;
-};
-
 struct WireCase {
   const char* name;
-  QByteArray answer;  // the bytes the server sends back
-  int32_t status;      // the answer's status, with body; 0: the request fails with error
+  const char* scenario;  // the simulator's answer: the fault of "sim:" and this, from the transaction request on
+  int32_t status;        // the answer's status, with body; 0: the request fails with error
   std::string body;
   int32_t error = 0;
 };
@@ -139,39 +101,38 @@ class OnTheWire : public testing::TestWithParam<WireCase> {};
 
 TEST_P(OnTheWire, ThePostIsExactlyTheDocumentAndTheAnswerIsDataOrAnError) {
   const WireCase& wire = GetParam();
-  OneShotServer server(wire.answer);
+  LoopbackSimulator sim(1);
+  const std::string url = sim.server->url();
   const auto recorder = std::make_shared<Recorder>();
   const std::unique_ptr<KOVURLSession> session = KOVQtTransport::sessionFactory()();
-  const std::string document = "<Scr action=\"doScrKOV\"><TxnRef>Z\xC3\xBCrich \xE2\x82\xAC</TxnRef></Scr>";
-  session->post(server.url(), document, 5.0, handlerOf(recorder));
+  const std::string document = "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"k3y&amp;&lt;&quot;s%2F\"><TxnType>"
+                               "Purchase</TxnType><TxnRef>Z\xC3\xBCrich \xE2\x82\xAC</TxnRef><Station>S1</Station><MRef>sim:" +
+                               std::string(wire.scenario) + "</MRef></Scr>";
+  session->post(url, document, 5.0, handlerOf(recorder));
+  ASSERT_TRUE(recorder->waitFor(1));
   // Nothing of ours but the content type: no "Expect:", no "Accept:", no offer of
   // compressed answers.
-  EXPECT_EQ(server.request(), "POST /wqmi3/pos.aspx HTTP/1.1\r\nHost: " + server.host() +
-                                  "\r\nContent-Type: text/xml\r\nContent-Length: " + std::to_string(document.size()) +
-                                  "\r\n\r\n" + document);
-  ASSERT_TRUE(recorder->waitFor(1));
+  EXPECT_EQ(sim.server->lastRequest(), "POST /wqmi3/pos.aspx HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                           std::to_string(sim.server->port()) + "\r\nContent-Type: text/xml\r\n"
+                                           "Content-Length: " + std::to_string(document.size()) + "\r\n\r\n" + document);
   const Completion& done = recorder->calls[0];
   EXPECT_EQ(done.error ? done.error->code : 0, wire.error);
   EXPECT_EQ(done.response ? done.response->statusCode : 0, wire.status);
-  EXPECT_EQ(done.response ? done.response->url : server.url(), server.url());
+  EXPECT_EQ(done.response ? done.response->url : url, url);
   EXPECT_EQ(done.data, wire.status ? std::optional(wire.body) : std::nullopt);
 }
 
-constexpr qsizetype kCap = kKOVMaxResponseBytes;
 INSTANTIATE_TEST_SUITE_P(
     Answers, OnTheWire,
     testing::Values(
-        WireCase{"answer", "HTTP/1.1 200 OK\r\nContent-Length: 24\r\n\r\n<Scr><DL1>OK</DL1></Scr>", 200,
-                 "<Scr><DL1>OK</DL1></Scr>"},
+        WireCase{"answer", "truncated-first", 200, kovsim::brokenBody(kovsim::SimFault::Truncated)},
         // A redirect would carry the merchant key elsewhere: it is an answer like any other.
-        WireCase{"redirect", "HTTP/1.1 307 Temporary Redirect\r\nLocation: /x\r\nContent-Length: 0\r\n\r\n", 307, ""},
-        WireCase{"cap", "HTTP/1.1 200 OK\r\nContent-Length: 1048576\r\n\r\n" + QByteArray(kCap, 'x'), 200,
-                 std::string(kKOVMaxResponseBytes, 'x')},
-        WireCase{"announced_over_cap", "HTTP/1.1 200 OK\r\nContent-Length: 1048577\r\n\r\n", 0, "",
-                 NSURLErrorDataLengthExceedsMaximum},
+        WireCase{"redirect", "http307-first", 307, ""},
+        WireCase{"cap", "at-cap-first", 200, kovsim::brokenBody(kovsim::SimFault::AtCap)},
+        // Announced over the cap, nothing of it sent and the line held: it fails at once.
+        WireCase{"announced_over_cap", "oversize-length-first", 0, "", NSURLErrorDataLengthExceedsMaximum},
         // Without a length and never finished: only a check made while receiving ends it.
-        WireCase{"over_cap_unfinished", "HTTP/1.1 200 OK\r\n\r\n" + QByteArray(kCap + 1, 'x'), 0, "",
-                 NSURLErrorDataLengthExceedsMaximum}),
+        WireCase{"over_cap_unfinished", "oversize-open-first", 0, "", NSURLErrorDataLengthExceedsMaximum}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Connections whose writing must wait: a body larger than the socket buffers posted to a

@@ -35,14 +35,21 @@ std::string refused(const std::string& code, const std::string& text) {
          "</RC><RT>" + text + "</RT></Result></Scr>";
 }
 
+// The service's reply to a request it answers at once.
+SimReply answer(SimService& service, const std::string& body) {
+  SimReply reply;
+  service.handle(body, [&reply](SimReply given) { reply = std::move(given); });
+  return reply;
+}
+
 TEST(SimService, StartsATransactionOnceAndRefusesWhatItCannotServe) {
   SimService service(slowConfig());
   const std::string screen = "<Scr><Complete>0</Complete><DL1>PRESENT/INSERT CARD</DL1><DL2>PURCHASE       AUD "
                              "12.50</DL2><B1 en=\"1\">CANCEL</B1><B2 en=\"0\"></B2><Tmo>1</Tmo></Scr>";
-  const SimReply first = service.handle(request("Purchase", "T1", "ST1", "<MRef>sim:nope</MRef>"));
+  const SimReply first = answer(service, request("Purchase", "T1", "ST1", "<MRef>sim:nope</MRef>"));
   EXPECT_EQ(first.summary + first.body,
             "started (approve, unknown scenario \"sim:nope\"), screen \"PRESENT/INSERT CARD\"" + screen);
-  EXPECT_EQ(service.handle(request("Purchase", "T1", "ST2")).summary, "repeated, screen \"PRESENT/INSERT CARD\"");
+  EXPECT_EQ(answer(service, request("Purchase", "T1", "ST2")).summary, "repeated, screen \"PRESENT/INSERT CARD\"");
   for (const auto& [body, expected] : std::vector<std::pair<std::string, std::string>>{
            {request("Purchase", "T2"), refused("pc", "TERMINAL BUSY")},
            {request("Purchase", "T2", "ST2", "", "nope"), refused("p8", "INVALID USER OR KEY")},
@@ -54,15 +61,45 @@ TEST(SimService, StartsATransactionOnceAndRefusesWhatItCannotServe) {
            {request("Purchase", "T2", "ST-OFF"), refused("tq", "TERMINAL NOT CONNECTED")},
            {request("Status", "T-never"), refused("pn", "TRANSACTION NOT FOUND")},
            {request("UI", "T1", "ST2"), refused("pn", "TRANSACTION NOT FOUND")}}) {
-    EXPECT_EQ(service.handle(body).body, expected) << body;
+    EXPECT_EQ(answer(service, body).body, expected) << body;
   }
   for (const char* bad : {"not xml", "<Other/>", "<Scr action=\"other\" user=\"merchant\" key=\"s3cret\"/>",
                           "<!DOCTYPE Scr><Scr action=\"doScrKOV\" user=\"merchant\" key=\"s3cret\"/>"})
-    EXPECT_EQ(service.handle(bad).status, 400) << bad;
+    EXPECT_EQ(answer(service, bad).status, 400) << bad;
   // Once the card screen is cancelled, the station takes the next transaction.
-  EXPECT_EQ(service.handle(request("UI", "T1", "", "<UiType>Bn</UiType><Name>B1</Name>")).summary,
+  EXPECT_EQ(answer(service, request("UI", "T1", "", "<UiType>Bn</UiType><Name>B1</Name>")).summary,
             "pressed B1 \"\", result AP=0 RC=TC \"CANCELLED\"");
-  EXPECT_EQ(service.handle(request("Purchase", "T2")).summary.substr(0, 18), "started (approve),");
+  EXPECT_EQ(answer(service, request("Purchase", "T2")).summary.substr(0, 18), "started (approve),");
+}
+
+// Nothing waits: a held status request is answered by the press that changes its screen, by
+// a wake at its hold limit, or by the shutdown, and then no request is held any more.
+TEST(SimService, HeldStatusRequestsAreAnsweredByAPressTheClockOrTheShutdown) {
+  SimConfig config = slowConfig();
+  config.holdMs = 60000;
+  SimService service(config);
+  std::vector<std::string> answers;
+  const auto keep = [&answers](SimReply reply) { answers.push_back(reply.txnRef + " " + reply.summary); };
+  service.handle(request("Purchase", "T1"), keep);
+  service.handle(request("Purchase", "T2", "ST2"), keep);
+  service.handle(request("Status", "T1"), keep);
+  service.handle(request("Status", "T2", "ST2"), keep);
+  EXPECT_EQ(answers.size(), 2u);
+  EXPECT_TRUE(service.waitForHeldStatus("T1", 1, std::chrono::milliseconds(0)));
+  service.handle(request("UI", "T1", "ST1", "<UiType>Bn</UiType><Name>B1</Name>"), keep);
+  const std::optional<SimService::Clock::time_point> limit = service.nextWake();
+  ASSERT_TRUE(limit);
+  service.wake(*limit - std::chrono::milliseconds(1));
+  service.handle(request("Status", "T1"), keep);  // finished: at once
+  service.wake(*limit);
+  service.handle(request("Status", "T2", "ST2"), keep);
+  service.shutdown();
+  service.handle(request("Status", "T2", "ST2"), keep);
+  EXPECT_FALSE(service.nextWake());
+  const std::string card = " screen \"PRESENT/INSERT CARD\"", cancelled = " result AP=0 RC=TC \"CANCELLED\"";
+  EXPECT_EQ(answers, (std::vector<std::string>{"T1 started (approve)," + card, "T2 started (approve)," + card,
+                                               "T1 pressed B1 \"\"," + cancelled, "T1" + cancelled, "T1" + cancelled,
+                                               "T2" + card, "T2" + card, "T2" + card}));
 }
 
 // Posts body on a connection of its own and reads for about waitMs: what came, and how the
@@ -146,6 +183,10 @@ INSTANTIATE_TEST_SUITE_P(Faults, SimFaultOnTheWire, testing::Values(
     WireRow{"oversize", "HTTP/1.1 200 ", "closed whole", "<DL1>", 2u << 20},
     WireRow{"http500", "HTTP/1.1 500 ", "closed whole", "<DL1>PRESENT/INSERT CARD</DL1>"},
     WireRow{"doctype", "HTTP/1.1 200 ", "closed whole", "<!ENTITY file SYSTEM \"file:///etc/passwd\">"},
-    WireRow{"odd-tmo", "HTTP/1.1 200 ", "closed whole", "<Tmo>0</Tmo>"}));
+    WireRow{"odd-tmo", "HTTP/1.1 200 ", "closed whole", "<Tmo>0</Tmo>"},
+    WireRow{"http307", "HTTP/1.1 307 ", "closed whole", "Location: /wqmi3/moved.aspx\r\n"},
+    WireRow{"oversize-length", "HTTP/1.1 200 ", "open", "Content-Length: 1048577\r\n"},
+    WireRow{"oversize-open", "HTTP/1.1 200 ", "open", "Connection: close\r\n\r\n<Scr>", (1u << 20) + 1},
+    WireRow{"at-cap", "HTTP/1.1 200 ", "closed whole", "Content-Length: 1048576\r\n", 1u << 20}));
 
 }  // namespace

@@ -1,4 +1,6 @@
 // kov-simulator: runs the simulated payment service until SIGINT or SIGTERM.
+#include <sys/resource.h>
+
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -18,6 +20,13 @@ int main(int argc, char** argv) {
   if (!options.error.empty()) {
     std::cerr << "kov-simulator: " << options.error << "\n";
     return 2;
+  }
+
+  // Every kept-alive till holds a descriptor: as many as the system lets this process have.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files);
   }
 
   // Blocked before any thread starts, so every thread inherits the mask and the signals

@@ -93,6 +93,11 @@ std::string brokenBody(SimFault fault) {
       return body + "<!ENTITY file SYSTEM \"file:///etc/passwd\">\n]>\n<Scr><DL1>&lol9;</DL1><DL2>&file;</DL2>" +
              declinedEnd;
     }
+    case SimFault::AtCap: {
+      const std::string head = "<Scr><Complete>0</Complete><DL1>";
+      const std::string tail = "</DL1><DL2>AT THE CAP</DL2></Scr>";
+      return head + std::string(kClientCapBytes - head.size() - tail.size(), 'X') + tail;
+    }
     default: return "";
   }
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -28,8 +29,11 @@ std::string oddTimeOut(std::uint64_t screenVersion);
 /// The answer that ends a transaction.
 std::string resultDocument(const SimResult& result, SimCompleteForm form);
 
+/// A client's cap on the body of an answer (the library's 1 MiB).
+inline constexpr std::size_t kClientCapBytes = 1024 * 1024;
+
 /// The body a broken-answer fault sends instead of a screen (Garbage, Truncated, Empty,
-/// BadUtf8, Deep, Doctype). Past their fault, the documents that could be read on end the
+/// BadUtf8, Deep, Doctype, AtCap: a screen of exactly kClientCapBytes). Past their fault, the documents that could be read on end the
 /// transaction as declined, so a client that reads beyond the fault ends with the wrong result.
 std::string brokenBody(SimFault fault);
 

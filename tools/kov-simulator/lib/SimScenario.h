@@ -28,7 +28,10 @@ enum class SimFault {
   Refuse,     ///< the connection is closed and the simulator stops listening for good
   Http404,    ///< HTTP 404 with an empty body
   Http502,    ///< HTTP 502 with a gateway's HTML page
+  Http307,    ///< HTTP 307 to another path with an empty body: a redirect not to be followed
   Oversize,   ///< a chunked screen answer of 2 MiB, over the client's 1 MiB cap
+  OversizeLength,  ///< a 200 announcing 1 MiB + 1 byte, none of it sent, the line held as a stall
+  OversizeOpen,    ///< a 200 without a length, 1 MiB + 1 byte of it, the line held as a stall
   // Broken answers: the client reads them as answers.
   Http500,    ///< HTTP 500 with the usual screen or result
   Garbage,    ///< a body that is not XML
@@ -38,6 +41,7 @@ enum class SimFault {
   Deep,       ///< a screen nested 100,000 elements deep after its first line
   Doctype,    ///< a document type declaring nested entities and an external file
   OddTmo,     ///< the usual screens with poll time-outs of 0, -5, 99999999999 and "soon"
+  AtCap,      ///< a screen of exactly 1 MiB, the client's cap, with its Content-Length
 };
 
 /// How one transaction plays: its terminal, and a fault that meets some of its requests.

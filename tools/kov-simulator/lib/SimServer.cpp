@@ -2,41 +2,78 @@
 
 #include <KOVModule/KOVEndpointPolicy.h>
 
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/ssl/context.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <openssl/ssl.h>
+
 #include <csignal>
+#include <map>
+#include <thread>
 #include <utility>
+#include <vector>
 
-#include <httplib.h>
-
-#include "SimDocuments.h"
+#include "SimConnection.h"
 #include "SimLog.h"
-#include "SimSockets.h"
 
 namespace kovsim {
 namespace {
 
-// Counts every accepted connection: the server hands each one to its task queue once.
-class CountingThreadPool : public httplib::TaskQueue {
- public:
-  CountingThreadPool(std::size_t threads, SimStats& stats) : _pool(threads), _stats(stats) {}
-  void enqueue(std::function<void()> fn) override {
-    _stats.countConnection();
-    _pool.enqueue(std::move(fn));
-  }
-  void shutdown() override { _pool.shutdown(); }
+namespace asio = boost::asio;
+using tcp = asio::ip::tcp;
+using boost::system::error_code;
 
- private:
-  httplib::ThreadPool _pool;
-  SimStats& _stats;
-};
-
-constexpr std::size_t kKeepAliveMaxCount = 100000;
-constexpr time_t kKeepAliveSeconds = 30;
-constexpr std::size_t kMaxRequestBytes = 64 * 1024;
-// A cut answer stops this long before its reset, so what was sent surely reached the client.
-constexpr int kCutPauseMs = 200;
-constexpr int kTricklePieces = 10;
+// At stop, an answer still being written gets this long before its connection is ended.
+constexpr std::chrono::seconds kSpareAtStop{2};
+// After a failed accept (out of descriptors), the next one waits this long.
+constexpr std::chrono::milliseconds kAcceptRetry{50};
 
 }  // namespace
+
+// Everything of a started server that lives on its thread.
+struct SimServer::State final : SimConnectionOwner {
+  explicit State(SimServer& owner) : server(owner) {}
+  // Connections destroyed with the event loop must not reach for the timers gone before it.
+  ~State() { stopping = false; }
+
+  bool setUpTls(const SimCertificateFiles& files, bool oldTls);
+  bool listen(const std::string& host, int port, int& bound);
+  void accept();
+  void armWake();
+  std::vector<std::shared_ptr<SimConnection>> liveConnections() const;
+  void beginStop();
+
+  void route(SimHttpRequest request, SimAnswer answer) override;
+  void refuse() override {
+    error_code ignored;
+    acceptor.close(ignored);
+  }
+  void forget(SimConnection* connection) override {
+    connections.erase(connection);
+    if (stopping && connections.empty()) {
+      spareTimer.cancel();
+    }
+  }
+
+  SimServer& server;
+  std::map<SimConnection*, std::weak_ptr<SimConnection>> connections;
+  std::optional<asio::ssl::context> tls;
+  asio::io_context io{1};
+  tcp::acceptor acceptor{io};
+  asio::steady_timer acceptTimer{io};
+  // Wakes the service when a held request is due; armed for wakeAt.
+  asio::steady_timer wakeTimer{io};
+  std::optional<SimService::Clock::time_point> wakeAt;
+  asio::steady_timer spareTimer{io};
+  asio::executor_work_guard<asio::io_context::executor_type> work = asio::make_work_guard(io);
+  bool stopping = false;
+  mutable std::mutex lastLock;
+  std::string lastRequest;
+  std::thread thread;
+};
 
 SimServer::SimServer(SimConfig config, SimLogSink log)
     : _config(config), _log(std::move(log)), _service(std::move(config)) {}
@@ -49,6 +86,14 @@ std::string SimServer::url() const {
   return std::string(_config.tls ? "https" : "http") + "://" + host + ":" + std::to_string(_port) + kEndpointPath;
 }
 
+std::string SimServer::lastRequest() const {
+  if (!_state) {
+    return {};
+  }
+  const std::lock_guard<std::mutex> guard(_state->lastLock);
+  return _state->lastRequest;
+}
+
 void SimServer::log(const std::string& line) {
   if (!_log) {
     return;
@@ -59,7 +104,7 @@ void SimServer::log(const std::string& line) {
 }
 
 bool SimServer::start(std::string& error) {
-  if (_http) {
+  if (_state) {
     error = "already started";
     return false;
   }
@@ -70,195 +115,181 @@ bool SimServer::start(std::string& error) {
   // A peer that goes away while an answer is written must not end the process.
   std::signal(SIGPIPE, SIG_IGN);
 
+  auto state = std::make_unique<State>(*this);
   if (_config.tls) {
     _certificates = writeTestCertificates(_config.certDir, _config.certificate, error);
     if (!_certificates) {
       return false;
     }
-    auto tlsServer = std::make_unique<httplib::SSLServer>(_certificates->serverCertificate.c_str(),
-                                                          _certificates->serverKey.c_str());
-    if (_config.oldTls && tlsServer->is_valid()) {
-      SSL_CTX* context = tlsServer->ssl_context();
-      // Protocols that old are offered only at the lowest security level.
-      SSL_CTX_set_security_level(context, 0);
-      SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
-      SSL_CTX_set_max_proto_version(context, TLS1_1_VERSION);
+    if (!state->setUpTls(*_certificates, _config.oldTls)) {
+      error = "cannot set up the server (certificate or key not usable)";
+      return false;
     }
-    _http = std::move(tlsServer);
-  } else {
-    _http = std::make_unique<httplib::Server>();
   }
-  if (!_http->is_valid()) {
-    error = "cannot set up the server (certificate or key not usable)";
-    _http.reset();
-    return false;
-  }
-  _http->new_task_queue = [this] {
-    // The server takes ownership of the queue it is handed and deletes it when it stops.
-    return std::make_unique<CountingThreadPool>(kWorkerThreads, _service.stats()).release();
-  };
-  // Address reuse only: httplib's default also sets SO_REUSEPORT, which lets a second
-  // simulator bind the same port and take half of a till's connections.
-  _http->set_socket_options([](socket_t sock) {
-    const int yes = 1;
-    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
-  });
-  _http->set_tcp_nodelay(true);
-  _http->set_keep_alive_max_count(kKeepAliveMaxCount);
-  _http->set_keep_alive_timeout(kKeepAliveSeconds);
-  _http->set_payload_max_length(kMaxRequestBytes);
-  installRoutes();
-
-  _port = _config.port == 0 ? _http->bind_to_any_port(_config.host)
-                            : (_http->bind_to_port(_config.host, _config.port) ? _config.port : -1);
-  if (_port <= 0) {
+  if (!state->listen(_config.host, _config.port, _port)) {
     error = "cannot listen on " + _config.host + ":" + std::to_string(_config.port);
-    _http.reset();
     _port = 0;
     return false;
   }
-  _listenerDone = false;
-  _listener = std::thread([this] {
-    _http->listen_after_bind();
-    {
-      const std::lock_guard<std::mutex> guard(_doneLock);
-      _listenerDone = true;
-    }
-    _doneChanged.notify_all();
-  });
-  // httplib's stop() does nothing until the accept loop runs: a stop soon after this call
-  // would otherwise leave the listener running for ever.
-  std::unique_lock<std::mutex> lock(_doneLock);
-  while (!_http->is_running() && !_listenerDone) _doneChanged.wait_for(lock, std::chrono::milliseconds(1));
+  state->accept();
+  state->thread = std::thread([&io = state->io] { io.run(); });
+  _state = std::move(state);
   return true;
 }
 
 void SimServer::stop() {
-  if (!_listener.joinable()) {
+  if (!_state || !_state->thread.joinable()) {
     return;
   }
-  {
-    const std::lock_guard<std::mutex> guard(_pauseLock);
-    _stopping = true;
+  asio::post(_state->io, [state = _state.get()] { state->beginStop(); });
+  _state->thread.join();
+}
+
+bool SimServer::State::setUpTls(const SimCertificateFiles& files, bool oldTls) {
+  tls.emplace(asio::ssl::context::tls_server);
+  error_code error;
+  tls->set_options(asio::ssl::context::default_workarounds | asio::ssl::context::no_compression, error);
+  tls->use_certificate_chain_file(files.serverCertificate, error);
+  if (!error) {
+    tls->use_private_key_file(files.serverKey, asio::ssl::context::pem, error);
   }
-  _pauseWake.notify_all();
-  _service.shutdown();
-  _http->stop();
-  // Idle keep-alive connections would keep their worker threads until their time-out;
-  // ending them lets the thread pool finish now. A connection whose answer is still being
-  // written is spared for a while, so a held poll woken by the stop gets its answer.
-  // Repeated, since a connection accepted just before the stop may show up late.
-  const auto spareUntil = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  std::unique_lock<std::mutex> lock(_doneLock);
-  while (!_listenerDone) {
-    std::set<std::pair<std::string, int>> busy;
-    if (std::chrono::steady_clock::now() < spareUntil) {
-      const std::lock_guard<std::mutex> guard(_busyLock);
-      busy = _busy;
+  if (!error && oldTls) {
+    SSL_CTX* context = tls->native_handle();
+    // Protocols that old are offered only at the lowest security level.
+    SSL_CTX_set_security_level(context, 0);
+    SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
+    SSL_CTX_set_max_proto_version(context, TLS1_1_VERSION);
+  }
+  return !error;
+}
+
+bool SimServer::State::listen(const std::string& host, int port, int& bound) {
+  error_code error;
+  tcp::resolver resolver(io);
+  const auto endpoints = resolver.resolve(host, std::to_string(port), tcp::resolver::numeric_service, error);
+  for (const auto& entry : endpoints) {
+    acceptor.open(entry.endpoint().protocol(), error);
+    // Address reuse only, never port sharing (SO_REUSEPORT), which would let a second
+    // simulator bind the same port and take half of a till's connections.
+    if (!error) acceptor.set_option(tcp::acceptor::reuse_address(true), error);
+    if (!error) acceptor.bind(entry.endpoint(), error);
+    if (!error) acceptor.listen(asio::socket_base::max_listen_connections, error);
+    if (!error) {
+      bound = acceptor.local_endpoint().port();
+      return true;
     }
-    shutdownConnections(_port, busy);
-    _doneChanged.wait_for(lock, std::chrono::milliseconds(20));
+    error_code ignored;
+    acceptor.close(ignored);
   }
-  lock.unlock();
-  _listener.join();
+  return false;
 }
 
-void SimServer::installRoutes() {
-  _http->set_pre_routing_handler([this](const httplib::Request& request, httplib::Response&) {
-    const std::lock_guard<std::mutex> guard(_busyLock);
-    _busy.insert({request.remote_addr, request.remote_port});
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-  // Called once the answer is written.
-  _http->set_logger([this](const httplib::Request& request, const httplib::Response&) {
-    const std::lock_guard<std::mutex> guard(_busyLock);
-    _busy.erase({request.remote_addr, request.remote_port});
-  });
-  _http->Post(kEndpointPath, [this](const httplib::Request& request, httplib::Response& response) {
-    SimReply reply = _service.handle(request.body);
-    log("POST " + (reply.txnType.empty() ? std::string("-") : reply.txnType) + " TxnRef=" +
-        (reply.txnRef.empty() ? std::string("-") : reply.txnRef) + " -> " +
-        (reply.fault == SimFault::None ? std::to_string(reply.status) : std::string(faultName(reply.fault))) + " " +
-        reply.summary + " | " + request.body);
-    play(Peer{request.local_port, request.remote_addr, request.remote_port}, std::move(reply), response);
-  });
-  _http->Get("/_sim/stats", [this](const httplib::Request&, httplib::Response& response) {
-    response.set_content(_service.stats().toJson(), "application/json");
-    log("GET /_sim/stats -> 200");
+void SimServer::State::accept() {
+  acceptor.async_accept([this](error_code error, tcp::socket socket) {
+    if (!acceptor.is_open()) {
+      return;  // refused for good, or stopping
+    }
+    if (error) {
+      // Out of descriptors: a tight loop would not free any.
+      acceptTimer.expires_after(kAcceptRetry);
+      acceptTimer.async_wait([this](error_code waited) {
+        if (!waited) accept();
+      });
+      return;
+    }
+    server._service.stats().countConnection();
+    error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);  // else each answer waits ~40 ms for an ACK
+    std::shared_ptr<SimConnection> connection = SimConnection::start(std::move(socket), tls ? &*tls : nullptr, *this);
+    connections.emplace(connection.get(), connection);
+    accept();
   });
 }
 
-void SimServer::play(const Peer& peer, SimReply reply, httplib::Response& response) {
-  if (reply.fault == SimFault::None) {
-    response.status = reply.status;
-    response.set_content(reply.body, reply.contentType);
+void SimServer::State::route(SimHttpRequest request, SimAnswer answer) {
+  {
+    const std::lock_guard<std::mutex> guard(lastLock);
+    lastRequest = std::move(request.raw);
+  }
+  if (request.method == "POST" && request.path == kEndpointPath) {
+    // The line is logged when the answer goes out, which for a held request is later.
+    server._service.handle(request.body, [this, body = request.body, answer = std::move(answer)](SimReply reply) {
+      server.log("POST " + (reply.txnType.empty() ? std::string("-") : reply.txnType) + " TxnRef=" +
+                 (reply.txnRef.empty() ? std::string("-") : reply.txnRef) + " -> " +
+                 (reply.fault == SimFault::None ? std::to_string(reply.status) : std::string(faultName(reply.fault))) +
+                 " " + reply.summary + " | " + body);
+      answer(std::move(reply));
+    });
+    armWake();
     return;
   }
-  // The fault's answer is not one the stop should wait for.
-  forgetBusy(peer);
-  auto body = std::make_shared<const std::string>(std::move(reply.body));
-  const auto reset = [this, peer] { resetConnection(peer.localPort, peer.address, peer.port); };
-  switch (reply.fault) {
-    case SimFault::Refuse:
-      _http->stop();  // first, so that no retry finds the simulator still listening
-      shutdownConnection(peer.localPort, peer.address, peer.port);
-      break;
-    case SimFault::Close:
-      shutdownConnection(peer.localPort, peer.address, peer.port);
-      break;
-    case SimFault::Reset:
-      reset();
-      break;
-    case SimFault::Cut:
-      response.set_content_provider(body->size(), reply.contentType,
-                                    [this, body, reset](std::size_t, std::size_t, httplib::DataSink& sink) {
-                                      sink.write(body->data(), body->size() / 2);
-                                      pause(kCutPauseMs);
-                                      reset();
-                                      return false;
-                                    });
-      return;
-    case SimFault::Trickle:
-      response.set_content_provider(
-          body->size(), reply.contentType,
-          [this, body, gapMs = reply.trickleMs / kTricklePieces](std::size_t offset, std::size_t,
-                                                                 httplib::DataSink& sink) {
-            const std::size_t piece = (body->size() + kTricklePieces - 1) / kTricklePieces;
-            return pause(gapMs) && sink.write(body->data() + offset, std::min(piece, body->size() - offset));
-          });
-      return;
-    case SimFault::ResetBody:
-      response.set_chunked_content_provider(reply.contentType, [body, reset](std::size_t, httplib::DataSink& sink) {
-        sink.write(body->data(), body->size() / 2);
-        reset();
-        return false;
-      });
-      return;
-    case SimFault::Oversize:
-      response.set_chunked_content_provider(reply.contentType, [](std::size_t offset, httplib::DataSink& sink) {
-        const std::string_view piece = oversizePiece(offset);
-        if (piece.empty()) {
-          sink.done();
-          return true;
-        }
-        return sink.write(piece.data(), piece.size());
-      });
-      return;
-    default:
-      break;
+  SimReply reply;
+  if (request.method == "GET" && request.path == "/_sim/stats") {
+    reply.contentType = "application/json";
+    reply.body = server._service.stats().toJson();
+    server.log("GET /_sim/stats -> 200");
+  } else {
+    reply.status = 404;
+    reply.contentType.clear();
   }
-  // Nothing is written: the connection is gone.
-  response.status = 500;
+  answer(std::move(reply));
 }
 
-bool SimServer::pause(int ms) {
-  std::unique_lock<std::mutex> lock(_pauseLock);
-  return !_pauseWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return _stopping; });
+void SimServer::State::armWake() {
+  const std::optional<SimService::Clock::time_point> next = server._service.nextWake();
+  if (next == wakeAt) {
+    return;
+  }
+  wakeAt = next;
+  if (!next) {
+    wakeTimer.cancel();
+    return;
+  }
+  wakeTimer.expires_at(*next);
+  wakeTimer.async_wait([this](error_code error) {
+    if (error) {
+      return;
+    }
+    wakeAt.reset();
+    server._service.wake(SimService::Clock::now());
+    armWake();
+  });
 }
 
-void SimServer::forgetBusy(const Peer& peer) {
-  const std::lock_guard<std::mutex> guard(_busyLock);
-  _busy.erase({peer.address, peer.port});
+std::vector<std::shared_ptr<SimConnection>> SimServer::State::liveConnections() const {
+  std::vector<std::shared_ptr<SimConnection>> live;
+  for (const auto& [pointer, connection] : connections) {
+    if (auto alive = connection.lock()) {
+      live.push_back(std::move(alive));
+    }
+  }
+  return live;
+}
+
+void SimServer::State::beginStop() {
+  stopping = true;
+  error_code ignored;
+  acceptor.close(ignored);
+  acceptTimer.cancel();
+  // Held requests get their answers now; their connections end once those are written.
+  server._service.shutdown();
+  wakeTimer.cancel();
+  wakeAt.reset();
+  for (const auto& connection : liveConnections()) {
+    connection->stop();
+  }
+  work.reset();
+  if (!connections.empty()) {
+    spareTimer.expires_after(kSpareAtStop);
+    spareTimer.async_wait([this](error_code error) {
+      if (error) {
+        return;
+      }
+      for (const auto& connection : liveConnections()) {
+        connection->close();
+      }
+    });
+  }
 }
 
 }  // namespace kovsim

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <utility>
 
 #include "SimDocuments.h"
@@ -17,16 +18,42 @@ bool isTransactionType(const std::string& type) {
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// The answer with the prefix put before its summary.
+SimAnswer withSummaryPrefix(std::string prefix, SimAnswer answer) {
+  return [prefix = std::move(prefix), answer = std::move(answer)](SimReply reply) {
+    reply.summary = prefix + reply.summary;
+    answer(std::move(reply));
+  };
+}
+
+// Where the Http307 fault sends the client; a client must not follow it.
+constexpr const char* kMovedPath = "/wqmi3/moved.aspx";
+
 }  // namespace
 
 SimService::SimService(SimConfig config) : _config(std::move(config)) {}
 
+void SimService::deliver(Delivery& out) {
+  for (auto& [answer, reply] : out) {
+    answer(std::move(reply));
+  }
+}
+
 void SimService::shutdown() {
+  Delivery out;
   {
     const std::lock_guard<std::mutex> guard(_lock);
     _stopping = true;
+    const Clock::time_point now = Clock::now();
+    for (auto& [id, held] : _holds) {
+      answerIfDue(held, now, out);
+    }
+    _holds.clear();
+    _due.clear();
+    _held.clear();
   }
   _changed.notify_all();
+  deliver(out);
 }
 
 bool SimService::waitForHeldStatus(const std::string& txnRef, std::size_t n, std::chrono::milliseconds timeout) {
@@ -37,134 +64,210 @@ bool SimService::waitForHeldStatus(const std::string& txnRef, std::size_t n, std
   });
 }
 
-SimReply SimService::handle(std::string_view body) {
+std::optional<SimService::Clock::time_point> SimService::nextWake() const {
+  const std::lock_guard<std::mutex> guard(_lock);
+  return _due.empty() ? std::nullopt : std::optional<Clock::time_point>(_due.begin()->first);
+}
+
+void SimService::wake(Clock::time_point now) {
+  Delivery out;
+  {
+    const std::lock_guard<std::mutex> guard(_lock);
+    while (!_due.empty() && _due.begin()->first <= now) {
+      const auto held = _holds.find(_due.begin()->second);
+      _due.erase(_due.begin());
+      if (answerIfDue(held->second, now, out)) {
+        held->second.due = _due.end();
+        release(held);
+      } else {
+        held->second.due = _due.emplace(dueTime(held->second), held->first);
+      }
+    }
+  }
+  deliver(out);
+}
+
+void SimService::hold(Held held) {
+  if (held.fault != SimFault::Stall) {
+    ++_held[held.txn->info().txnRef];
+    _changed.notify_all();
+  }
+  const std::uint64_t id = ++_holdSequence;
+  const Clock::time_point due = dueTime(held);
+  Held& kept = _holds.emplace(id, std::move(held)).first->second;
+  kept.due = _due.emplace(due, id);
+}
+
+SimService::Clock::time_point SimService::dueTime(const Held& held) const {
+  const std::optional<Clock::time_point> next = held.txn->nextChange();
+  return held.fault != SimFault::Stall && next ? std::min(*next, held.until) : held.until;
+}
+
+bool SimService::answerIfDue(Held& held, Clock::time_point now, Delivery& out) {
+  SimTransaction& txn = *held.txn;
+  txn.advance(now);
+  if (held.fault == SimFault::Stall) {
+    if (now < held.until && !_stopping) {
+      return false;
+    }
+    out.emplace_back(std::move(held.answer), stallEnd(txn));
+    return true;
+  }
+  // A long poll: answered when the screen differs from the one the client has, or with the
+  // same screen at the hold limit.
+  if (txn.version() == held.seen && now < held.until && !_stopping) {
+    return false;
+  }
+  out.emplace_back(std::move(held.answer), answerFor(txn, true, held.fault));
+  return true;
+}
+
+void SimService::release(std::map<std::uint64_t, Held>::iterator held) {
+  if (held->second.due != _due.end()) {
+    _due.erase(held->second.due);
+  }
+  if (held->second.fault != SimFault::Stall) {
+    --_held[held->second.txn->info().txnRef];
+  }
+  _holds.erase(held);
+}
+
+void SimService::handle(std::string_view body, SimAnswer answer) {
   const std::optional<SimRequest> parsed = parseRequest(body);
   if (!parsed) {
     _stats.countRequest("", "");
-    return refusal("pd", "MALFORMED REQUEST", 400);
+    answer(refusal("pd", "MALFORMED REQUEST", 400));
+    return;
   }
   const SimRequest& request = *parsed;
   _stats.countRequest(request.txnRef, request.txnType);
 
-  std::unique_lock<std::mutex> lock(_lock);
-  SimReply reply;
-  if (request.action != "doScrKOV") {
-    reply = refusal("pd", "UNKNOWN ACTION", 400);
-  } else if (request.user != _config.user || request.key != _config.key) {
-    // One answer for both, so a caller cannot learn which of the two was right.
-    reply = refusal("p8", "INVALID USER OR KEY");
-  } else if (request.txnType == "Status") {
-    reply = handleStatus(request, lock);
-  } else if (request.txnType == "UI") {
-    reply = handleButton(request, lock);
-  } else if (isTransactionType(request.txnType)) {
-    reply = handleTransaction(request, lock);
-  } else {
-    reply = refusal("p7", "INVALID TRANSACTION TYPE");
+  SimAnswer labelled = [answer = std::move(answer), txnRef = request.txnRef,
+                        txnType = request.txnType](SimReply reply) {
+    reply.txnRef = txnRef;
+    reply.txnType = txnType;
+    answer(std::move(reply));
+  };
+  Delivery out;
+  {
+    const std::lock_guard<std::mutex> guard(_lock);
+    if (request.action != "doScrKOV") {
+      out.emplace_back(std::move(labelled), refusal("pd", "UNKNOWN ACTION", 400));
+    } else if (request.user != _config.user || request.key != _config.key) {
+      // One answer for both, so a caller cannot learn which of the two was right.
+      out.emplace_back(std::move(labelled), refusal("p8", "INVALID USER OR KEY"));
+    } else if (request.txnType == "Status") {
+      handleStatus(request, std::move(labelled), out);
+    } else if (request.txnType == "UI") {
+      handleButton(request, std::move(labelled), out);
+    } else if (isTransactionType(request.txnType)) {
+      handleTransaction(request, std::move(labelled), out);
+    } else {
+      out.emplace_back(std::move(labelled), refusal("p7", "INVALID TRANSACTION TYPE"));
+    }
   }
-  reply.txnRef = request.txnRef;
-  reply.txnType = request.txnType;
-  return reply;
+  deliver(out);
 }
 
-SimReply SimService::handleTransaction(const SimRequest& request, std::unique_lock<std::mutex>& lock) {
+void SimService::handleTransaction(const SimRequest& request, SimAnswer answer, Delivery& out) {
   const Clock::time_point now = Clock::now();
   if (request.txnRef.empty()) {
-    return refusal("pd", "MISSING TXNREF");
+    out.emplace_back(std::move(answer), refusal("pd", "MISSING TXNREF"));
+    return;
   }
   // A request sent again for a TxnRef the service knows never starts a second payment:
   // it is answered with that transaction as it stands.
   const auto known = _transactions.find(request.txnRef);
   if (known != _transactions.end()) {
     known->second.advance(now);
-    SimReply reply = answerAtOnce(known->second, lock);
-    reply.summary = "repeated, " + reply.summary;
-    return reply;
+    answerTransaction(known->second, withSummaryPrefix("repeated, ", std::move(answer)), out);
+    return;
   }
   if (request.station.empty() || (!_config.stations.empty() && !_config.stations.count(request.station))) {
-    return refusal("p9", "INVALID STATION");
-  }
-  if (_config.offline.count(request.station)) {
-    return refusal("tq", "TERMINAL NOT CONNECTED");
-  }
-  if (stationBusy(request.station)) {
-    return refusal("pc", "TERMINAL BUSY");
-  }
+    out.emplace_back(std::move(answer), refusal("p9", "INVALID STATION"));
+  } else if (_config.offline.count(request.station)) {
+    out.emplace_back(std::move(answer), refusal("tq", "TERMINAL NOT CONNECTED"));
+  } else if (stationBusy(request.station)) {
+    out.emplace_back(std::move(answer), refusal("pc", "TERMINAL BUSY"));
+  } else {
+    bool unknownName = false;
+    const std::optional<SimScenario> asked = scenarioFromMerchantRef(request.merchantRef, unknownName);
+    const SimScenario scenario = asked.value_or(_config.scenario);
 
-  bool unknownName = false;
-  const std::optional<SimScenario> asked = scenarioFromMerchantRef(request.merchantRef, unknownName);
-  const SimScenario scenario = asked.value_or(_config.scenario);
-
-  SimTransactionInfo info{request.txnRef, request.station, request.txnType, request.amount, request.currency,
-                          ++_sequence};
-  SimTransaction& txn =
-      _transactions.try_emplace(request.txnRef, std::move(info), scenario, _config.speed, now).first->second;
-  SimReply reply = answerAtOnce(txn, lock);
-  std::string started = "started (" + scenarioName(scenario);
-  if (unknownName) {
-    started += ", unknown scenario " + quoted(request.merchantRef);
+    SimTransactionInfo info{request.txnRef, request.station, request.txnType, request.amount, request.currency,
+                            ++_sequence};
+    SimTransaction& txn =
+        _transactions.try_emplace(request.txnRef, std::move(info), scenario, _config.speed, now).first->second;
+    std::string started = "started (" + scenarioName(scenario);
+    if (unknownName) {
+      started += ", unknown scenario " + quoted(request.merchantRef);
+    }
+    answerTransaction(txn, withSummaryPrefix(started + "), ", std::move(answer)), out);
   }
-  reply.summary = started + "), " + reply.summary;
-  return reply;
 }
 
-SimReply SimService::handleStatus(const SimRequest& request, std::unique_lock<std::mutex>& lock) {
+void SimService::handleStatus(const SimRequest& request, SimAnswer answer, Delivery& out) {
   SimTransaction* txn = find(request);
   if (!txn) {
-    return refusal("pn", "TRANSACTION NOT FOUND");
+    out.emplace_back(std::move(answer), refusal("pn", "TRANSACTION NOT FOUND"));
+    return;
   }
-  Clock::time_point now = Clock::now();
+  const Clock::time_point now = Clock::now();
   txn->advance(now);
   const SimFault fault = faultFor(*txn);
   if (isFailure(fault)) {
-    return failure(*txn, fault, lock);
+    failure(*txn, fault, std::move(answer), out);
+    return;
   }
   if (!txn->finished() && !txn->takeButtonRequest()) {
-    // Long poll: answer when the screen differs from the one last sent, or with the same
+    // Long poll: answered when the screen differs from the one last sent, or with the same
     // screen at the hold limit.
-    const std::uint64_t seen = txn->answeredVersion();
-    const Clock::time_point holdUntil = now + std::chrono::milliseconds(_config.effectiveHoldMs());
-    ++_held[request.txnRef];
-    _changed.notify_all();
-    while (!_stopping) {
-      now = Clock::now();
-      txn->advance(now);
-      if (txn->version() != seen || now >= holdUntil) {
-        break;
-      }
-      const std::optional<Clock::time_point> next = txn->nextChange();
-      _changed.wait_until(lock, next ? std::min(*next, holdUntil) : holdUntil);
+    Held held{txn, std::move(answer), fault, txn->answeredVersion(),
+              now + std::chrono::milliseconds(_config.effectiveHoldMs()), _due.end()};
+    if (!answerIfDue(held, now, out)) {
+      hold(std::move(held));
     }
-    --_held[request.txnRef];
+    return;
   }
-  txn->advance(Clock::now());
-  return answerFor(*txn, true, fault);
+  out.emplace_back(std::move(answer), answerFor(*txn, true, fault));
 }
 
-SimReply SimService::handleButton(const SimRequest& request, std::unique_lock<std::mutex>& lock) {
+void SimService::handleButton(const SimRequest& request, SimAnswer answer, Delivery& out) {
   SimTransaction* txn = find(request);
   if (!txn) {
-    return refusal("pn", "TRANSACTION NOT FOUND");
+    out.emplace_back(std::move(answer), refusal("pn", "TRANSACTION NOT FOUND"));
+    return;
   }
   const SimFault fault = faultFor(*txn);
   if (isFailure(fault)) {
-    return failure(*txn, fault, lock);  // the press is lost with its request
+    failure(*txn, fault, std::move(answer), out);  // the press is lost with its request
+    return;
   }
   txn->noteButtonRequest();
-  const bool changed = request.uiType == "Bn" && txn->press(request.buttonName, Clock::now());
-  if (changed) {
-    _changed.notify_all();
-  }
+  const Clock::time_point now = Clock::now();
+  const bool changed = request.uiType == "Bn" && txn->press(request.buttonName, now);
   // The client does not read this answer: the screen it shows still counts as unsent.
   SimReply reply = answerFor(*txn, false, fault);
   reply.summary = (changed ? "pressed " : "ignored press of ") + request.buttonName + " " +
                   quoted(request.buttonValue) + ", " + reply.summary;
-  return reply;
+  out.emplace_back(std::move(answer), std::move(reply));
+  // The polls held for the old screen are answered with the new one at once.
+  for (auto held = _holds.begin(); changed && held != _holds.end();) {
+    const auto next = std::next(held);
+    if (held->second.txn == txn && answerIfDue(held->second, now, out)) {
+      release(held);
+    }
+    held = next;
+  }
 }
 
-SimReply SimService::answerAtOnce(SimTransaction& txn, std::unique_lock<std::mutex>& lock) {
+void SimService::answerTransaction(SimTransaction& txn, SimAnswer answer, Delivery& out) {
   const SimFault fault = faultFor(txn);
-  return isFailure(fault) ? failure(txn, fault, lock) : answerFor(txn, true, fault);
+  if (isFailure(fault)) {
+    failure(txn, fault, std::move(answer), out);
+  } else {
+    out.emplace_back(std::move(answer), answerFor(txn, true, fault));
+  }
 }
 
 SimFault SimService::faultFor(SimTransaction& txn) {
@@ -172,17 +275,19 @@ SimFault SimService::faultFor(SimTransaction& txn) {
   return scenario.hits(txn.takeRequestNumber()) ? scenario.fault : SimFault::None;
 }
 
-SimReply SimService::failure(SimTransaction& txn, SimFault fault, std::unique_lock<std::mutex>& lock) {
+void SimService::failure(SimTransaction& txn, SimFault fault, SimAnswer answer, Delivery& out) {
   const int clientTimeOutMs = (txn.timeOutSent() ? _config.tmoSeconds : kClientDefaultTimeOutSeconds) * 1000;
+  const int pastTimeOutMs = clientTimeOutMs + kStallPastTimeOutMs;
   SimReply reply;
   switch (fault) {
     case SimFault::Stall:
-      _changed.wait_for(lock, std::chrono::milliseconds(clientTimeOutMs + kStallPastTimeOutMs),
-                        [this] { return _stopping; });
-      txn.advance(Clock::now());
-      reply = answerFor(txn, false, SimFault::None);
-      reply.summary = "stalled, then " + reply.summary;
-      return reply;
+      if (_stopping) {
+        out.emplace_back(std::move(answer), stallEnd(txn));
+      } else {
+        hold(Held{&txn, std::move(answer), fault, 0, Clock::now() + std::chrono::milliseconds(pastTimeOutMs),
+                  _due.end()});
+      }
+      return;
     case SimFault::Http404:
       reply.status = 404;
       break;
@@ -191,11 +296,20 @@ SimReply SimService::failure(SimTransaction& txn, SimFault fault, std::unique_lo
       reply.contentType = "text/html; charset=utf-8";
       reply.body = gatewayPage();
       break;
+    case SimFault::Http307:
+      reply.status = 307;
+      reply.location = kMovedPath;
+      break;
     case SimFault::ResetBody:
     case SimFault::Cut:
     case SimFault::Trickle:
       reply.body = answerFor(txn, false, SimFault::None).body;
-      reply.trickleMs = fault == SimFault::Trickle ? 2 * clientTimeOutMs : 0;
+      reply.playMs = fault == SimFault::Trickle ? 2 * clientTimeOutMs : 0;
+      reply.fault = fault;
+      break;
+    case SimFault::OversizeLength:
+    case SimFault::OversizeOpen:
+      reply.playMs = pastTimeOutMs;
       reply.fault = fault;
       break;
     default:  // Close, Reset, Refuse, Oversize: the server plays them alone
@@ -203,6 +317,13 @@ SimReply SimService::failure(SimTransaction& txn, SimFault fault, std::unique_lo
       break;
   }
   reply.summary = "fault " + std::string(faultName(fault));
+  out.emplace_back(std::move(answer), std::move(reply));
+}
+
+SimReply SimService::stallEnd(SimTransaction& txn) const {
+  txn.advance(Clock::now());
+  SimReply reply = answerFor(txn, false, SimFault::None);
+  reply.summary = "stalled, then " + reply.summary;
   return reply;
 }
 

@@ -1,7 +1,21 @@
 # Install rules: libraries with their public headers (each component's file set), resources,
 # tools, the CMake package (find_package(KOVModule CONFIG COMPONENTS Core Curl Journal C Qt)) and one
 # pkg-config file per library.
+#
+# Every file belongs to an install component, so that a packager splits them by component
+# instead of by file name (cmake --install <dir> --component <name>; debian/*.cmake-components):
+#   <Name>Runtime       the shared library of the library component <Name> (Core, Curl, Qt)
+#   <Name>Development   its headers, its link or static archive, its CMake targets and its
+#                       pkg-config file; CoreDevelopment also holds the package's config and
+#                       version files, QtDevelopment the status screen's resources
+#   Tools               kov-cli and kov-simulator
+#   Documentation       README, changelog and integration guide
 include(CMakePackageConfigHelpers)
+
+# Where a packager ships each component's development files, as Component=package pairs
+# ("Qt=libkovmoduleqt-dev"): the CMake package names the package when a host asks for a
+# component that is not installed.
+set(KOV_COMPONENT_PACKAGES "" CACHE STRING "Component=package pairs naming where each component's development files are packaged")
 
 set(KOV_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/KOVModule")
 get_target_property(_kov_core_type KOVModuleCore TYPE)
@@ -20,6 +34,7 @@ else()
 endif()
 
 # Each component: its library with its headers (the component's file set), and its exports.
+# Components are listed in the order they build on each other.
 set(_kov_components "")
 foreach(component Core Curl Journal C Qt)
   if(NOT TARGET KOVModule${component})
@@ -27,10 +42,11 @@ foreach(component Core Curl Journal C Qt)
   endif()
   list(APPEND _kov_components ${component})
   install(TARGETS KOVModule${component} EXPORT KOVModule${component}Targets
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} NAMELINK_COMPONENT Development
-    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component}Runtime
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${component}Runtime
+      NAMELINK_COMPONENT ${component}Development
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ${component}Development
+    FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT ${component}Development
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 endforeach()
 
@@ -38,9 +54,9 @@ endforeach()
 # restyle or inspect the screen.
 if(TARGET KOVModuleQt)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/KOVModuleResources.bundle
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/KOVModule)
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/KOVModule COMPONENT QtDevelopment)
   install(FILES ${PROJECT_SOURCE_DIR}/resources/StatusView.ui
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/KOVModule)
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/KOVModule COMPONENT QtDevelopment)
 endif()
 
 # The Qt library needs the curl library next to it; a host that links only the Qt library
@@ -56,16 +72,35 @@ endif()
 foreach(tool kov-cli kov-simulator)
   if(TARGET ${tool})
     set_target_properties(${tool} PROPERTIES INSTALL_RPATH "${_kov_rpath}")
-    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Tools)
   endif()
 endforeach()
 
-# The CMake package.
+# The CMake package: one targets file per component, installed with the component's
+# development files, so that the config finds out at find time which components are there.
+# It also learns which components each one links (Qt: Core Curl) and where a packager ships them.
+set(KOV_CONFIG_COMPONENTS "")
 foreach(component IN LISTS _kov_components)
   install(EXPORT KOVModule${component}Targets
     NAMESPACE KOVModule::
     FILE KOVModule${component}Targets.cmake
-    DESTINATION ${KOV_CMAKE_DIR})
+    DESTINATION ${KOV_CMAKE_DIR}
+    COMPONENT ${component}Development)
+  get_target_property(links KOVModule${component} LINK_LIBRARIES)
+  set(needs "")
+  foreach(link IN LISTS links)
+    if(link MATCHES "^KOVModule::(.+)$")
+      list(APPEND needs ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
+  set(package "")
+  foreach(pair IN LISTS KOV_COMPONENT_PACKAGES)
+    if(pair MATCHES "^${component}=(.+)$")
+      set(package ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
+  string(APPEND KOV_CONFIG_COMPONENTS
+    "set(_kov_needs_${component} \"${needs}\")\nset(_kov_package_${component} \"${package}\")\n")
 endforeach()
 configure_package_config_file(
   ${PROJECT_SOURCE_DIR}/cmake/KOVModuleConfig.cmake.in
@@ -79,7 +114,8 @@ write_basic_package_version_file(
 install(FILES
   ${PROJECT_BINARY_DIR}/KOVModuleConfig.cmake
   ${PROJECT_BINARY_DIR}/KOVModuleConfigVersion.cmake
-  DESTINATION ${KOV_CMAKE_DIR})
+  DESTINATION ${KOV_CMAKE_DIR}
+  COMPONENT CoreDevelopment)
 
 # pkg-config. Static archives carry their private dependencies and the static define.
 if(KOV_STATIC)
@@ -106,9 +142,9 @@ foreach(component IN LISTS _kov_components)
   configure_file(${PROJECT_SOURCE_DIR}/packaging/pkgconfig/KOVModule${component}.pc.in
     ${PROJECT_BINARY_DIR}/pkgconfig/KOVModule${component}.pc @ONLY)
   install(FILES ${PROJECT_BINARY_DIR}/pkgconfig/KOVModule${component}.pc
-    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT ${component}Development)
 endforeach()
 
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
   ${PROJECT_SOURCE_DIR}/docs/integration-guide.md
-  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT Documentation)

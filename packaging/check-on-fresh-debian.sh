@@ -1,24 +1,36 @@
 #!/usr/bin/env bash
 # Proves the Debian packages on a fresh Debian 12 system:
-#   1. makes a minimal bookworm root with debootstrap from Debian's package archive;
-#   2. installs the packages there with apt, which resolves their dependencies from the archive;
-#   3. checks the installed CMake package's versions and components, and builds tests/consumer
-#      against the installed development package with find_package and with pkg-config;
-#   4. runs purchases with the installed kov-cli and both consumers against the installed
+#   1. makes a minimal bookworm root with debootstrap, from the Debian archive that this
+#      machine's apt configuration names;
+#   2. offers the packages there as a local apt repository, and installs each development
+#      package on its own, in turn (the one without Qt first), letting apt resolve what it
+#      depends on from that repository and the archive;
+#   3. after each, checks the installed CMake package's versions and components (the ones not
+#      installed yet must be refused, saying which package brings them), and builds the
+#      consumers in tests/consumer that it serves with find_package and with pkg-config;
+#   4. runs purchases with the installed kov-cli and each consumer against the installed
 #      kov-simulator on loopback: approved and declined.
 # Run as root (debootstrap, chroot and mount need it); it takes several minutes and downloads
 # some hundred megabytes, so it is not part of CI.
 #   packaging/check-on-fresh-debian.sh DEB_DIR   DEB_DIR holds the .deb files dpkg-buildpackage made
-#   BUILD_DIR=dir    where the root is made and the log kept (default: build-fresh-debian)
-#   MIRROR=url       the Debian archive (default: http://deb.debian.org/debian)
-#   KEEP_ROOT=1      keep the root afterwards (default: removed)
+#   BUILD_DIR=dir        where the root is made and the log kept (default: build-fresh-debian)
+#   MIRROR=url           the Debian archive (default: the one apt is configured with here)
+#   SECURITY_MIRROR=url  its security archive (default: the one apt is configured with here)
+#   KEEP_ROOT=1          keep the root afterwards (default: removed)
 # The log is written to BUILD_DIR/check-on-fresh-debian.log as well.
 set -euo pipefail
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 debs="${1:-}"
 build="${BUILD_DIR:-$repo/build-fresh-debian}"
-mirror="${MIRROR:-http://deb.debian.org/debian}"
-packages=(libkovmodulecore0.3 libkovmodulecurl0.3 libkovmoduleqt0.3 libkovmodule-dev kovmodule-tools)
+release=bookworm
+packages=(libkovmodulecore0.3 libkovmodulecurl0.3 libkovmoduleqt0.3 libkovmodule-dev libkovmoduleqt-dev kovmodule-tools)
+# Each development package on its own, in this order: what apt is asked to install, the CMake
+# components the package then has, and the consumers (tests/consumer, by the component they
+# link) built against it. A new component's packages add a line here, or a word to one.
+phases=(
+  "libkovmodule-dev kovmodule-tools|Core;Curl|Curl"
+  "libkovmoduleqt-dev|Core;Curl;Qt|Curl;Qt"
+)
 
 usage() { echo "usage: $0 DEB_DIR  (the folder with the .deb files)" >&2; exit 2; }
 if [ -z "$debs" ] || [ ! -d "$debs" ]; then usage; fi
@@ -27,7 +39,22 @@ for package in "${packages[@]}"; do
   compgen -G "$debs/${package}_*.deb" >/dev/null || { echo "no ${package}_*.deb in $debs" >&2; exit 2; }
 done
 [ "$(id -u)" -eq 0 ] || { echo "run as root: debootstrap, chroot and mount need it" >&2; exit 2; }
-command -v debootstrap >/dev/null || { echo "debootstrap is missing (apt-get install debootstrap)" >&2; exit 2; }
+for tool in debootstrap:debootstrap dpkg-scanpackages:dpkg-dev; do
+  command -v "${tool%%:*}" >/dev/null || { echo "${tool%%:*} is missing (apt-get install ${tool##*:})" >&2; exit 2; }
+done
+
+# The archive that serves SUITE's main component in this machine's apt configuration
+# (/etc/apt/sources.list and sources.list.d, one-line and deb822 files alike, read by apt
+# itself): the first such entry that debootstrap can fetch from and whose Release file, where
+# apt has fetched it, comes from Debian.
+archive_for() {
+  apt-get indextargets --format '$(TARGET_OF) $(IDENTIFIER) $(RELEASE) $(COMPONENT) $(REPO_URI) $(ORIGIN)' 2>/dev/null \
+    | awk -v suite="$1" '$1 == "deb" && $2 == "Packages" && $3 == suite && $4 == "main" && $5 ~ /^(https?|file):/ \
+        && NF == 6 && ($6 == "Debian" || $6 == "$(ORIGIN)") { sub("/$", "", $5); print $5; exit }'
+}
+mirror="${MIRROR:-$(archive_for "$release")}"
+security="${SECURITY_MIRROR:-$(archive_for "$release-security")}"
+[ -n "$mirror" ] || { echo "apt is configured with no Debian archive for $release here; set MIRROR=url" >&2; exit 2; }
 
 mkdir -p "$build"
 build="$(cd "$build" && pwd)"
@@ -64,17 +91,20 @@ if [ -e "$root" ]; then
   rm -rf "$root"
 fi
 
-step "debootstrap bookworm (minbase) from $mirror"
+step "debootstrap $release (minbase) from $mirror"
 mkdir -p "$build/cache"
-debootstrap --variant=minbase --cache-dir="$build/cache" bookworm "$root" "$mirror" >"$build/debootstrap.log" \
+debootstrap --variant=minbase --cache-dir="$build/cache" "$release" "$root" "$mirror" >"$build/debootstrap.log" \
   || { tail -n 30 "$build/debootstrap.log"; exit 1; }
 tail -n 1 "$build/debootstrap.log"
-# A fresh Debian 12 system: the release with its updates and security fixes, no service started.
-cat >"$root/etc/apt/sources.list" <<EOF
-deb $mirror bookworm main
-deb $mirror bookworm-updates main
-deb http://deb.debian.org/debian-security bookworm-security main
-EOF
+# A fresh Debian 12 system: the release with its updates and security fixes, no service
+# started; and the packages under test as a local repository.
+{
+  echo "deb $mirror $release main"
+  echo "deb $mirror $release-updates main"
+  if [ -n "$security" ]; then echo "deb $security $release-security main"; fi
+  echo "deb [trusted=yes] file:/tmp/kov/debs ./"
+} >"$root/etc/apt/sources.list"
+[ -n "$security" ] || echo "apt is configured with no security archive for $release here: going without"
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
 chmod +x "$root/usr/sbin/policy-rc.d"
 mount -t proc proc "$root/proc"
@@ -83,6 +113,7 @@ mkdir -p "$root/dev/pts" && mount -t devpts devpts "$root/dev/pts"
 
 mkdir -p "$root/tmp/kov/debs"
 for package in "${packages[@]}"; do cp "$debs/${package}"_*.deb "$root/tmp/kov/debs/"; done
+(cd "$root/tmp/kov/debs" && dpkg-scanpackages --multiversion . >Packages)
 cp -r "$repo/tests/consumer" "$root/tmp/kov/consumer"
 
 cat >"$root/tmp/kov/check.sh" <<'INSIDE'
@@ -90,53 +121,12 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive LC_ALL=C.UTF-8
 step() { echo "== $(date +%T) $*"; }
 cd /tmp/kov
+mkdir -p build logs
 
-step "apt: install the packages (dependencies from the archive)"
 apt-get update -qq
-before="$(dpkg-query -W | wc -l)"
-apt-get install -y -qq --no-install-recommends ./debs/*.deb >apt-packages.log \
-  || { tail -n 40 apt-packages.log; exit 1; }
-echo "installed packages: $before before, $(dpkg-query -W | wc -l) after"
-for package in "$@"; do
-  dpkg-query -W -f='${Package} ${Version} ${Status}\n  depends: ${Depends}\n' "$package"
-done
-ldconfig -p | grep libKOVModule
-
-step "apt: a compiler, cmake and pkg-config for the host project"
-apt-get install -y -qq --no-install-recommends g++ cmake make pkgconf >apt-tools.log \
-  || { tail -n 40 apt-tools.log; exit 1; }
-
-step "CMake package: versions and components"
-cmake -S consumer/package-check -B build/package-check | grep -- "-- ok:"
-
-step "consumer: find_package"
-cmake -S consumer -B build/find-package >/dev/null
-cmake --build build/find-package -j2
-ldd build/find-package/kov-consumer | grep -E 'libKOVModule(Core|Qt)\.so\.0\.3 => /(usr/)?lib/'
-
-step "consumer: pkg-config"
-modules=()
-for pc in /usr/lib/*/pkgconfig/KOVModule*.pc; do modules+=("$(basename "$pc" .pc)"); done
-echo "${modules[*]}"
-pkg-config --exact-version=0.3.0 "${modules[@]}"
-pkg-config --cflags --libs KOVModuleQt
-mkdir -p build/pkg-config
-# shellcheck disable=SC2046
-g++ -std=c++20 -o build/pkg-config/kov-consumer consumer/main.cpp $(pkg-config --cflags --libs KOVModuleQt)
-
-step "kov-simulator on loopback"
-kov-simulator --listen 127.0.0.1:0 --speed 50 >simulator.out 2>simulator.err &
-simulator=$!
-trap 'kill $simulator 2>/dev/null || true; wait $simulator 2>/dev/null || true' EXIT
-url=""
-for _ in $(seq 100); do
-  url="$(sed -n '1s/^kov-simulator listening on //p' simulator.out)"
-  [ -n "$url" ] && break
-  kill -0 "$simulator" 2>/dev/null || { cat simulator.err; exit 1; }
-  sleep 0.1
-done
-[ -n "$url" ] || { echo "kov-simulator did not print its URL" >&2; exit 1; }
-echo "$url"
+step "apt: a compiler, cmake and pkg-config for the host projects"
+apt-get install -y -qq --no-install-recommends g++ cmake make pkgconf >logs/apt-tools.log \
+  || { tail -n 40 logs/apt-tools.log; exit 1; }
 
 expect() {  # expect NAME STATUS COMMAND...
   local name="$1" want="$2" status=0
@@ -146,18 +136,87 @@ expect() {  # expect NAME STATUS COMMAND...
   tail -n 2 err.txt | sed "s/^/  [$name stderr] /"
   [ "$status" = "$want" ] || { echo "$name: exit status $status, expected $want" >&2; exit 1; }
 }
-cli=(kov-cli purchase --user merchant --key s3cret --station ST01 --amount 12.50 --currency AUD --endpoint "$url")
-step "kov-cli: a purchase, approved"
-expect kov-cli 0 timeout 60 "${cli[@]}" --txn-ref "FRESH-CLI-1"
-grep -q '"transactionResult"' out.txt
-step "kov-cli: a purchase, declined"
-expect kov-cli 1 timeout 60 "${cli[@]}" --txn-ref "FRESH-CLI-2" --merchant-ref sim:decline
-for kind in find-package pkg-config; do
-  step "consumer ($kind): a purchase, approved and declined"
-  expect "$kind" 0 timeout 60 "build/$kind/kov-consumer" "$url" "ST-$kind" "FRESH-$kind-1"
-  grep -qx "module iOS 0.3.0-kov" out.txt
-  expect "$kind" 1 timeout 60 "build/$kind/kov-consumer" "$url" "ST-$kind" "FRESH-$kind-2" sim:decline
+
+simulator=""
+url=""
+trap '[ -z "$simulator" ] || { kill $simulator 2>/dev/null; wait $simulator 2>/dev/null; } || true' EXIT
+start_simulator() {
+  kov-simulator --listen 127.0.0.1:0 --speed 50 >simulator.out 2>simulator.err &
+  simulator=$!
+  for _ in $(seq 100); do
+    url="$(sed -n '1s/^kov-simulator listening on //p' simulator.out)"
+    [ -n "$url" ] && break
+    kill -0 "$simulator" 2>/dev/null || { cat simulator.err; exit 1; }
+    sleep 0.1
+  done
+  [ -n "$url" ] || { echo "kov-simulator did not print its URL" >&2; exit 1; }
+  echo "kov-simulator: $url"
+}
+
+phase=0
+for line in "$@"; do
+  IFS='|' read -r install components consumers <<<"$line"
+  phase=$((phase + 1))
+  read -ra wanted <<<"$install"
+  step "apt: install ${wanted[*]} (dependencies from the local repository and the archive)"
+  before="$(dpkg-query -W | wc -l)"
+  apt-get install -y -qq --no-install-recommends "${wanted[@]}" >"logs/apt-$phase.log" \
+    || { tail -n 40 "logs/apt-$phase.log"; exit 1; }
+  echo "installed packages: $before before, $(dpkg-query -W | wc -l) after"
+  dpkg-query -W -f='${Package} ${Version} ${db:Status-Abbrev}\n' 'libkovmodule*' 'kovmodule*' | grep '^[^ ]* [^ ]* ii'
+  if [[ ";$components;" != *";Qt;"* ]]; then
+    # A host without Qt gets no Qt at all, not even its run-time libraries.
+    if dpkg-query -W -f='${Package} ${db:Status-Abbrev}\n' 'libqt6*' 'qt6-*' 2>/dev/null | grep ' ii'; then
+      echo "Qt was installed for a host without Qt" >&2
+      exit 1
+    fi
+    echo "no Qt package installed"
+  fi
+
+  step "CMake package: versions and components ($components)"
+  cmake -S consumer/package-check -B "build/package-check-$phase" -DKOV_INSTALLED="$components" | grep -- "-- \(ok\|without\)"
+  if [[ ";$components;" != *";Qt;"* ]]; then
+    step "consumers: find_package of Qt is refused and names its package"
+    if cmake -S consumer -B "build/refused-$phase" -DKOV_CONSUMERS="Curl;Qt" >logs/refused.log 2>&1; then
+      echo "find_package(KOVModule COMPONENTS Qt) succeeded without libkovmoduleqt-dev" >&2
+      exit 1
+    fi
+    grep -A3 "Reason given by package" logs/refused.log
+    tr -s ' \n' '  ' <logs/refused.log | grep -q "install libkovmoduleqt-dev"
+  fi
+
+  step "consumers ($consumers): find_package"
+  cmake -S consumer -B "build/find-package-$phase" -DKOV_CONSUMERS="$consumers" >/dev/null
+  cmake --build "build/find-package-$phase" -j2
+  step "consumers ($consumers): pkg-config"
+  for component in ${consumers//;/ }; do
+    consumer="${component,,}"
+    pkg-config --exact-version=0.3.0 "KOVModule$component"
+    pkg-config --cflags --libs "KOVModule$component"
+    mkdir -p "build/pkg-config-$phase/$consumer"
+    # shellcheck disable=SC2046
+    g++ -std=c++20 -o "build/pkg-config-$phase/$consumer/kov-consumer-$consumer" "consumer/$consumer/main.cpp" \
+      $(pkg-config --cflags --libs "KOVModule$component")
+  done
+
+  [ -n "$simulator" ] || start_simulator
+  if [ "$phase" = 1 ]; then
+    cli=(kov-cli purchase --user merchant --key s3cret --station ST01 --amount 12.50 --currency AUD --endpoint "$url")
+    step "kov-cli: a purchase, approved"
+    expect kov-cli 0 timeout 60 "${cli[@]}" --txn-ref "FRESH-CLI-1"
+    grep -q '"transactionResult"' out.txt
+    step "kov-cli: a purchase, declined"
+    expect kov-cli 1 timeout 60 "${cli[@]}" --txn-ref "FRESH-CLI-2" --merchant-ref sim:decline
+  fi
+  for exe in build/find-package-"$phase"/*/kov-consumer-* build/pkg-config-"$phase"/*/kov-consumer-*; do
+    name="$(basename "$(dirname "$(dirname "$exe")")")-$(basename "$(dirname "$exe")")"
+    step "$name: a purchase, approved and declined"
+    ldd "$exe" | grep -E 'libKOVModule[A-Za-z]+\.so\.0\.3 => /(usr/)?lib/'
+    expect "$name" 0 timeout 60 "$exe" "$url" "ST-$name" "FRESH-$name-1"
+    grep -qE '^module (iOS )?0\.3\.0(-kov)?$' out.txt
+    expect "$name" 1 timeout 60 "$exe" "$url" "ST-$name" "FRESH-$name-2" sim:decline
+  done
 done
 INSIDE
 
-chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root /bin/bash /tmp/kov/check.sh "${packages[@]}"
+chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root /bin/bash /tmp/kov/check.sh "${phases[@]}"

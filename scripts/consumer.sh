@@ -2,25 +2,34 @@
 # Proves that a host project can take the library in:
 #   1. builds the shared libraries and tools, installs them into a temporary prefix, checks
 #      their sonames and exported symbols, and the CMake package's versions and components;
-#   2. builds tests/consumer against that prefix with find_package, and the same program
-#      with pkg-config;
-#   3. builds tests/consumer again with the library embedded through add_subdirectory;
-#   4. runs each of the three consumers against a kov-simulator it starts on loopback: an
-#      approved and a declined purchase.
-#   BUILD_DIR=dir     where to build (default: build-consumer); the prefix is a temporary folder
-#   KEEP_PREFIX=1     keep the temporary prefix (its path is printed)
+#   2. installs the engine and the curl transport alone (their install components, as the
+#      development package without Qt has them) into a second prefix and checks that the
+#      package finds them there and refuses Qt, saying why;
+#   3. builds tests/consumer (a host without Qt and a Qt host) against the first prefix with
+#      find_package and with pkg-config, the host without Qt against the second, and both
+#      again with the library embedded through add_subdirectory;
+#   4. runs each consumer against a kov-simulator it starts on loopback: an approved and a
+#      declined purchase.
+#   BUILD_DIR=dir     where to build (default: build-consumer); the prefixes are temporary folders
+#   KEEP_PREFIX=1     keep the temporary prefixes (their paths are printed)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build-consumer}"
 jobs="$(nproc)"
 prefix="$(mktemp -d -t kovmodule-prefix.XXXXXX)"
+# The engine and the curl transport alone.
+prefix_curl="$(mktemp -d -t kovmodule-prefix-curl.XXXXXX)"
 sim_pid=""
 sim_out=""
 
 cleanup() {
   if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
   [ -n "$sim_out" ] && rm -f "$sim_out"
-  if [ "${KEEP_PREFIX:-0}" = "1" ]; then echo "prefix kept: $prefix"; else rm -rf "$prefix"; fi
+  if [ "${KEEP_PREFIX:-0}" = "1" ]; then
+    echo "prefixes kept: $prefix $prefix_curl"
+  else
+    rm -rf "$prefix" "$prefix_curl"
+  fi
 }
 trap cleanup EXIT
 
@@ -45,20 +54,33 @@ step "package: versions and components"
 cmake -S "$root/tests/consumer/package-check" -B "$build/package-check" -DCMAKE_PREFIX_PATH="$prefix" \
   | grep -- "-- ok:"
 
-step "consumer: find_package"
+step "package without Qt: the engine and the curl transport alone, into $prefix_curl"
+for component in CoreRuntime CoreDevelopment CurlRuntime CurlDevelopment; do
+  cmake --install "$build/library" --prefix "$prefix_curl" --component "$component" >/dev/null
+done
+cmake -S "$root/tests/consumer/package-check" -B "$build/package-check-curl" -DCMAKE_PREFIX_PATH="$prefix_curl" \
+  -DKOV_INSTALLED="Core;Curl" | grep -- "-- ok:"
+
+step "consumers: find_package"
 cmake -S "$root/tests/consumer" -B "$build/find-package" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$build/find-package" -j"$jobs"
+cmake -S "$root/tests/consumer" -B "$build/find-package-curl" -G Ninja -DCMAKE_PREFIX_PATH="$prefix_curl" \
+  -DKOV_CONSUMERS=Curl >/dev/null
+cmake --build "$build/find-package-curl" -j"$jobs"
 
-step "consumer: pkg-config"
-mkdir -p "$build/pkg-config"
+step "consumers: pkg-config"
 PKG_CONFIG_PATH="$(dirname "$(find "$prefix" -name KOVModuleQt.pc | head -n1)")"
 export PKG_CONFIG_PATH
-pkg-config --exact-version=0.3.0 KOVModuleCore KOVModuleQt
-# shellcheck disable=SC2046
-g++ -std=c++20 -o "$build/pkg-config/kov-consumer" "$root/tests/consumer/main.cpp" \
-  $(pkg-config --cflags --libs KOVModuleQt) -Wl,-rpath,"$(pkg-config --variable=libdir KOVModuleQt)"
+pkg-config --exact-version=0.3.0 KOVModuleCore KOVModuleCurl KOVModuleQt
+for consumer in curl qt; do
+  module="KOVModule${consumer^}"
+  mkdir -p "$build/pkg-config/$consumer"
+  # shellcheck disable=SC2046
+  g++ -std=c++20 -o "$build/pkg-config/$consumer/kov-consumer-$consumer" "$root/tests/consumer/$consumer/main.cpp" \
+    $(pkg-config --cflags --libs "$module") -Wl,-rpath,"$(pkg-config --variable=libdir "$module")"
+done
 
-step "consumer: add_subdirectory"
+step "consumers: add_subdirectory"
 cmake -S "$root/tests/consumer" -B "$build/add-subdirectory" "${common[@]}" \
   -DKOV_CONSUMER_SUBDIRECTORY="$root" >/dev/null
 cmake --build "$build/add-subdirectory" -j"$jobs"
@@ -84,15 +106,19 @@ check() {  # check NAME EXE EXPECTED-STATUS [MERCHANTREF]
   out="$(timeout 60 "$exe" "$url" "consumer-$run-$$" "consumer-$name-$run-$$" ${mref:+"$mref"})" || status=$?
   echo "$out" | sed "s/^/  [$name] /"
   if [ "$status" != "$want" ]; then echo "$name: exit status $status, expected $want" >&2; exit 1; fi
-  echo "$out" | grep -qx "module iOS 0.3.0-kov" || { echo "$name: no module version line" >&2; exit 1; }
+  echo "$out" | grep -qE "^module (iOS )?0\.3\.0(-kov)?$" || { echo "$name: no module version line" >&2; exit 1; }
 }
 
-for kind in find-package pkg-config add-subdirectory; do
-  exe="$build/$kind/kov-consumer"
-  check "$kind" "$exe" 0
-  check "$kind" "$exe" 1 "sim:decline"
+for kind in find-package pkg-config add-subdirectory find-package-curl; do
+  for exe in "$build/$kind"/*/kov-consumer-*; do
+    name="$kind:$(basename "$exe")"
+    check "$name" "$exe" 0
+    check "$name" "$exe" 1 "sim:decline"
+  done
 done
-# The installed program uses the installed libraries, not the build tree's.
-ldd "$build/find-package/kov-consumer" | grep -q "$prefix/.*libKOVModuleQt.so.0.3" \
+# The installed programs use the installed libraries, not the build tree's.
+ldd "$build/find-package/qt/kov-consumer-qt" | grep -q "$prefix/.*libKOVModuleQt.so.0.3" \
   || { echo "find-package consumer does not load the installed library" >&2; exit 1; }
+ldd "$build/find-package-curl/curl/kov-consumer-curl" | grep -q "$prefix_curl/.*libKOVModuleCurl.so.0.3" \
+  || { echo "the consumer without Qt does not load the library of its prefix" >&2; exit 1; }
 step "consumer checks passed"

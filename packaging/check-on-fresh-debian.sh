@@ -23,13 +23,14 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 debs="${1:-}"
 build="${BUILD_DIR:-$repo/build-fresh-debian}"
 release=bookworm
-packages=(libkovmodulecore0.3 libkovmodulecurl0.3 libkovmoduleqt0.3 libkovmodule-dev libkovmoduleqt-dev kovmodule-tools)
+packages=(libkovmodulecore0.3 libkovmodulecurl0.3 libkovmodulejournal0.3 libkovmodulec0.3 libkovmoduleqt0.3
+  libkovmodule-dev libkovmoduleqt-dev kovmodule-tools)
 # Each development package on its own, in this order: what apt is asked to install, the CMake
 # components the package then has, and the consumers (tests/consumer, by the component they
 # link) built against it. A new component's packages add a line here, or a word to one.
 phases=(
-  "libkovmodule-dev kovmodule-tools|Core;Curl|Curl"
-  "libkovmoduleqt-dev|Core;Curl;Qt|Curl;Qt"
+  "libkovmodule-dev kovmodule-tools|Core;Curl;Journal;C|Curl;C"
+  "libkovmoduleqt-dev|Core;Curl;Journal;C;Qt|Curl;C;Qt"
 )
 
 usage() { echo "usage: $0 DEB_DIR  (the folder with the .deb files)" >&2; exit 2; }
@@ -194,8 +195,10 @@ for line in "$@"; do
     pkg-config --exact-version=0.3.0 "KOVModule$component"
     pkg-config --cflags --libs "KOVModule$component"
     mkdir -p "build/pkg-config-$phase/$consumer"
+    compile=(g++ -std=c++20 "consumer/$consumer/main.cpp")
+    [ "$consumer" = c ] && compile=(gcc -std=c11 -D_POSIX_C_SOURCE=200809L "consumer/c/main.c")
     # shellcheck disable=SC2046
-    g++ -std=c++20 -o "build/pkg-config-$phase/$consumer/kov-consumer-$consumer" "consumer/$consumer/main.cpp" \
+    "${compile[@]}" -o "build/pkg-config-$phase/$consumer/kov-consumer-$consumer" \
       $(pkg-config --cflags --libs "KOVModule$component")
   done
 

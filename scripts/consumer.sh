@@ -44,9 +44,11 @@ cmake -S "$root" -B "$build/library" "${common[@]}" -DBUILD_SHARED_LIBS=ON \
   -DCMAKE_INSTALL_PREFIX="$prefix" >/dev/null
 cmake --build "$build/library" -j"$jobs"
 cmake --install "$build/library" >/dev/null
-for lib in Core:KOV_CORE_EXPORT Curl:KOV_CURL_EXPORT Qt:KOV_QT_EXPORT; do
+for lib in Core:KOV_CORE_EXPORT Curl:KOV_CURL_EXPORT Journal:KOV_JOURNAL_EXPORT C:KOV_C_EXPORT Qt:KOV_QT_EXPORT; do
   so="$(find "$prefix" -name "libKOVModule${lib%%:*}.so.0.3")"
-  cmake -DLIBRARY="$so" -DSONAME="libKOVModule${lib%%:*}.so.0.3" -DMACRO="${lib##*:}" \
+  only=""
+  [ "${lib%%:*}" = C ] && only=kov_  # the C interface exports its kov_* functions and nothing else
+  cmake -DLIBRARY="$so" -DSONAME="libKOVModule${lib%%:*}.so.0.3" -DMACRO="${lib##*:}" -DONLY_PREFIX="$only" \
     -DHEADERS="$prefix/include/KOVModule" -P "$root/cmake/KOVCheckExports.cmake"
 done
 
@@ -54,29 +56,32 @@ step "package: versions and components"
 cmake -S "$root/tests/consumer/package-check" -B "$build/package-check" -DCMAKE_PREFIX_PATH="$prefix" \
   | grep -- "-- ok:"
 
-step "package without Qt: the engine and the curl transport alone, into $prefix_curl"
-for component in CoreRuntime CoreDevelopment CurlRuntime CurlDevelopment; do
+step "package without Qt: the engine, the curl transport, the journal and the C interface alone, into $prefix_curl"
+for component in CoreRuntime CoreDevelopment CurlRuntime CurlDevelopment JournalRuntime JournalDevelopment \
+  CRuntime CDevelopment; do
   cmake --install "$build/library" --prefix "$prefix_curl" --component "$component" >/dev/null
 done
 cmake -S "$root/tests/consumer/package-check" -B "$build/package-check-curl" -DCMAKE_PREFIX_PATH="$prefix_curl" \
-  -DKOV_INSTALLED="Core;Curl" | grep -- "-- ok:"
+  -DKOV_INSTALLED="Core;Curl;Journal;C" | grep -- "-- ok:"
 
 step "consumers: find_package"
 cmake -S "$root/tests/consumer" -B "$build/find-package" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$build/find-package" -j"$jobs"
 cmake -S "$root/tests/consumer" -B "$build/find-package-curl" -G Ninja -DCMAKE_PREFIX_PATH="$prefix_curl" \
-  -DKOV_CONSUMERS=Curl >/dev/null
+  -DKOV_CONSUMERS="Curl;C" >/dev/null
 cmake --build "$build/find-package-curl" -j"$jobs"
 
 step "consumers: pkg-config"
 PKG_CONFIG_PATH="$(dirname "$(find "$prefix" -name KOVModuleQt.pc | head -n1)")"
 export PKG_CONFIG_PATH
-pkg-config --exact-version=0.3.0 KOVModuleCore KOVModuleCurl KOVModuleQt
-for consumer in curl qt; do
+pkg-config --exact-version=0.3.0 KOVModuleCore KOVModuleCurl KOVModuleJournal KOVModuleC KOVModuleQt
+for consumer in curl c qt; do
   module="KOVModule${consumer^}"
   mkdir -p "$build/pkg-config/$consumer"
+  compile=(g++ -std=c++20 "$root/tests/consumer/$consumer/main.cpp")
+  [ "$consumer" = c ] && compile=(gcc -std=c11 -D_POSIX_C_SOURCE=200809L "$root/tests/consumer/c/main.c")
   # shellcheck disable=SC2046
-  g++ -std=c++20 -o "$build/pkg-config/$consumer/kov-consumer-$consumer" "$root/tests/consumer/$consumer/main.cpp" \
+  "${compile[@]}" -o "$build/pkg-config/$consumer/kov-consumer-$consumer" \
     $(pkg-config --cflags --libs "$module") -Wl,-rpath,"$(pkg-config --variable=libdir "$module")"
 done
 

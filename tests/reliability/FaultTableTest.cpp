@@ -57,6 +57,9 @@ const std::vector<Row> kRows = {
     {"close", kTimeout, 9, kLostAfterSending, 10}, {"reset", kTimeout, 9, kLostAfterSending, 10},
     {"reset-body", kTimeout, 9, kLost, 10}, {"cut", kTimeout, 9, kLost, 10},
     {"http404", kTimeout, 9, "HTTP 404", 10}, {"http502", kTimeout, 9, "HTTP 502", 10},
+    // A gateway's answers without a screen: redirects, a maintenance page, nothing at all.
+    {"http301", kTimeout, 9, "HTTP 301", 10}, {"http302", kTimeout, 9, "HTTP 302", 10},
+    {"maintenance", kTimeout, 9, kNoScreen, 10}, {"http204", kTimeout, 9, "HTTP 204 without a screen", 10},
 
     {"oversize", kTimeout, 9, kOversize, 10},
     {"refuse", kTimeout, 9, kRefused, 2},  // the new connection for a second send is refused

@@ -128,4 +128,9 @@ std::string gatewayPage() {
          "<p>The upstream server did not answer.</p></body></html>";
 }
 
+std::string maintenancePage() {
+  return "<html><head><title>Down for maintenance</title></head><body><h1>We'll be back soon</h1>"
+         "<p>The payment service is down for maintenance.</p></body></html>";
+}
+
 }  // namespace kovsim

@@ -43,5 +43,8 @@ std::string_view oversizePiece(std::size_t offset);
 
 /// The HTML page of a gateway that got no answer from the service (the Http502 fault).
 std::string gatewayPage();
+/// The HTML page a gateway shows, with status 200, while the service is down for
+/// maintenance (the Maintenance fault).
+std::string maintenancePage();
 
 }  // namespace kovsim

@@ -15,11 +15,13 @@ constexpr std::array<std::pair<SimTerminal, std::string_view>, 5> kTerminals{{
     {SimTerminal::ResultComplete, "result-complete"},
 }};
 
-constexpr std::array<std::pair<SimFault, std::string_view>, 22> kFaults{{
+constexpr std::array<std::pair<SimFault, std::string_view>, 26> kFaults{{
     {SimFault::Close, "close"},         {SimFault::Reset, "reset"},       {SimFault::ResetBody, "reset-body"},
     {SimFault::Cut, "cut"},             {SimFault::Stall, "stall"},       {SimFault::Trickle, "trickle"},
     {SimFault::Refuse, "refuse"},       {SimFault::Http404, "http404"},   {SimFault::Http502, "http502"},
-    {SimFault::Http307, "http307"},     {SimFault::Oversize, "oversize"},
+    {SimFault::Http307, "http307"},     {SimFault::Http301, "http301"},   {SimFault::Http302, "http302"},
+    {SimFault::Http204, "http204"},     {SimFault::Maintenance, "maintenance"},
+    {SimFault::Oversize, "oversize"},
     {SimFault::OversizeLength, "oversize-length"},                        {SimFault::OversizeOpen, "oversize-open"},
     {SimFault::Http500, "http500"},     {SimFault::Garbage, "garbage"},   {SimFault::Truncated, "truncated"},
     {SimFault::Empty, "empty"},         {SimFault::BadUtf8, "bad-utf8"},  {SimFault::Deep, "deep"},

@@ -29,6 +29,10 @@ enum class SimFault {
   Http404,    ///< HTTP 404 with an empty body
   Http502,    ///< HTTP 502 with a gateway's HTML page
   Http307,    ///< HTTP 307 to another path with an empty body: a redirect not to be followed
+  Http301,    ///< HTTP 301 to another path with an empty body, as a gateway that moved the service
+  Http302,    ///< HTTP 302 to another path with an empty body
+  Http204,    ///< HTTP 204, no body
+  Maintenance,  ///< HTTP 200 with a gateway's maintenance page: HTML, no screen
   Oversize,   ///< a chunked screen answer of 2 MiB, over the client's 1 MiB cap
   OversizeLength,  ///< a 200 announcing 1 MiB + 1 byte, none of it sent, the line held as a stall
   OversizeOpen,    ///< a 200 without a length, 1 MiB + 1 byte of it, the line held as a stall

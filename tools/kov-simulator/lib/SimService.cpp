@@ -297,8 +297,17 @@ void SimService::failure(SimTransaction& txn, SimFault fault, SimAnswer answer, 
       reply.body = gatewayPage();
       break;
     case SimFault::Http307:
-      reply.status = 307;
+    case SimFault::Http301:
+    case SimFault::Http302:
+      reply.status = fault == SimFault::Http307 ? 307 : fault == SimFault::Http301 ? 301 : 302;
       reply.location = kMovedPath;
+      break;
+    case SimFault::Http204:
+      reply.status = 204;
+      break;
+    case SimFault::Maintenance:
+      reply.contentType = "text/html; charset=utf-8";
+      reply.body = maintenancePage();
       break;
     case SimFault::ResetBody:
     case SimFault::Cut:

@@ -1,13 +1,15 @@
 // What the journal costs a transaction: its three commits (sent before the first request,
 // answered before the result handler, delivered after it), each synced to the disk, on a
 // journal file in the folder given (the working folder by default: a tmpfs would flatter it).
-// No journal write happens per poll; the poll cycle is measured by kov_bench_cycle.
+// No journal write happens per poll; the poll cycle is measured by kov_bench_cycle. The anchor
+// is the same number of plain synced writes.
 //
 //   kov_bench_journal [--folder DIR] [Google Benchmark options]
 #include <benchmark/benchmark.h>
 
 #include <KOVModule/KOVModuleJournal.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -45,6 +47,23 @@ void BM_JournalThreeCommitsPerTransaction(benchmark::State& state) {
   for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
 }
 BENCHMARK(BM_JournalThreeCommitsPerTransaction)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The anchor: three 4 KiB writes to a file in the same folder, each followed by fdatasync, the
+// least a durable commit costs on this disk.
+void BM_ThreeSyncedWrites(benchmark::State& state) {
+  const std::string path = folder + "/kov-bench-sync-" + std::to_string(::getpid());
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const std::string page(4096, 'p');
+  for (auto _ : state) {
+    for (int commit = 0; commit < 3; ++commit) {
+      benchmark::DoNotOptimize(::pwrite(fd, page.data(), page.size(), 4096 * commit));
+      ::fdatasync(fd);
+    }
+  }
+  ::close(fd);
+  ::unlink(path.c_str());
+}
+BENCHMARK(BM_ThreeSyncedWrites)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -42,11 +42,10 @@ int64_t millis(std::chrono::system_clock::time_point at) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
 }
 
+// An absent text stays NULL: every statement's bindings are cleared after each use.
 void bindText(sqlite3_stmt* statement, int index, const std::optional<std::string>& text) {
   if (text) {
     sqlite3_bind_text(statement, index, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
-  } else {
-    sqlite3_bind_null(statement, index);
   }
 }
 

@@ -3,8 +3,9 @@
 from __future__ import annotations
 
 import os
+from collections.abc import Mapping
 from types import TracebackType
-from typing import Unpack
+from typing import Any, Unpack
 
 from ._records import PendingTransaction, RecoveryOptions, ResultDetails, TransactionOptions, TransactionType
 from ._till import Amount, _Till
@@ -91,5 +92,5 @@ class Client:
         return self._till.pending()
 
     def _transact(self, kind: TransactionType, user: str, key: str, station: str, txn_ref: str,
-                  amount: Amount | None, currency: str | None, options: TransactionOptions) -> ResultDetails:
+                  amount: Amount | None, currency: str | None, options: Mapping[str, Any]) -> ResultDetails:
         return self._till.wait(self._till.begin(kind, user, key, station, txn_ref, amount, currency, options))

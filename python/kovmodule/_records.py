@@ -168,7 +168,7 @@ class PendingTransaction:
 
 ScreenHandler = Callable[[Screen], object]
 LogHandler = Callable[[LogEntryType, str], object]
-SignatureHandler = Callable[["str | None"], object]
+SignatureHandler = Callable[[str | None], object]
 
 
 class RecoveryOptions(TypedDict, total=False):

@@ -9,7 +9,7 @@ import datetime
 import logging
 import os
 import types
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterator, Mapping
 from decimal import Decimal
 from typing import Any, Union
 
@@ -23,7 +23,6 @@ from ._records import (
     Screen,
     Stage,
     State,
-    TransactionOptions,
     TransactionType,
     UsageError,
 )
@@ -133,7 +132,7 @@ class _Run:
     KeyboardInterrupt or SystemExit is kept for the waiting client to raise.
     """
 
-    def __init__(self, txn_ref: str, options: TransactionOptions,
+    def __init__(self, txn_ref: str, options: Mapping[str, Any],
                  on_result: Callable[[ResultDetails], None] | None) -> None:
         self.txn_ref = txn_ref
         self.on_screen = options.get("on_screen")
@@ -265,10 +264,10 @@ class _Till:
 
     @property
     def journalled(self) -> bool:
-        return self._journal != ffi.NULL
+        return bool(self._journal != ffi.NULL)
 
     def begin(self, kind: TransactionType | None, user: str, key: str, station: str, txn_ref: str,
-              amount: Amount | None, currency: str | None, options: TransactionOptions,
+              amount: Amount | None, currency: str | None, options: Mapping[str, Any],
               on_result: Callable[[ResultDetails], None] | None = None) -> _Run:
         """Starts a transaction (kind None: recovers txn_ref); its result comes to the run."""
         allowed = _RECOVERY_KEYWORDS if kind is None else _TRANSACTION_KEYWORDS
@@ -286,7 +285,7 @@ class _Till:
         txn.amount = strings.text("amount", _amount_text(amount))
         txn.currency = strings.text("currency", currency)
         for name in _OPTIONAL_TEXTS:
-            setattr(txn, name, strings.text(name, options.get(name)))  # type: ignore[arg-type]
+            setattr(txn, name, strings.text(name, options.get(name)))
         txn.skip_signature = 1 if options.get("skip_signature") else 0
         run = _Run(txn_ref, options, on_result)
         with self.calling() as handle:

@@ -10,8 +10,9 @@ from __future__ import annotations
 
 import asyncio
 import os
+from collections.abc import Mapping
 from types import TracebackType
-from typing import Unpack
+from typing import Any, Unpack
 
 from ._records import (
     PendingTransaction,
@@ -104,7 +105,7 @@ class Client:
 
     async def _transact(self, kind: TransactionType | None, user: str, key: str, station: str, txn_ref: str,
                         amount: Amount | None, currency: str | None,
-                        options: TransactionOptions) -> ResultDetails:
+                        options: Mapping[str, Any]) -> ResultDetails:
         loop = asyncio.get_running_loop()
         future: asyncio.Future[ResultDetails] = loop.create_future()
 

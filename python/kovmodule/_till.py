@@ -1,0 +1,363 @@
+"""One till over the C interface: the kov_client handle, the records that cross it and the
+callbacks it makes. Both clients, the blocking one and the asyncio one, drive a _Till."""
+
+from __future__ import annotations
+
+import contextlib
+import dataclasses
+import datetime
+import logging
+import os
+import types
+from collections.abc import Callable, Iterator, Mapping
+from decimal import Decimal
+from typing import Any, Union
+
+from ._kov import ffi, lib
+from ._records import (
+    JournalError,
+    LogEntryType,
+    PendingTransaction,
+    Result,
+    ResultDetails,
+    Screen,
+    Stage,
+    State,
+    TransactionType,
+    UsageError,
+)
+
+Amount = Union[Decimal, int, str]
+"""An amount: a Decimal, an int or plain decimal text such as "12.50" (never a float)."""
+
+_log = logging.getLogger("kovmodule")
+
+_RECOVERY_KEYWORDS = frozenset({"skip_signature", "on_screen", "on_log", "on_signature"})
+_OPTIONAL_TEXTS = ("merchant_ref", "qel_txn_ref", "device_id", "pos_name", "pos_version", "vendor_id",
+                   "url_success", "url_fail")
+_TRANSACTION_KEYWORDS = _RECOVERY_KEYWORDS | frozenset(_OPTIONAL_TEXTS)
+# The result record's texts, named as the members of kov_result.
+_RESULT_TEXTS = tuple(f.name for f in dataclasses.fields(ResultDetails)
+                      if f.name not in ("result", "txn_ref", "receipt_line_width", "response"))
+_ERRORS: dict[int, type[Exception]] = {
+    lib.KOV_ERROR_INVALID_ARGUMENT: UsageError,
+    lib.KOV_ERROR_BUSY: UsageError,
+    lib.KOV_ERROR_IDLE: UsageError,
+    lib.KOV_ERROR_JOURNAL: JournalError,
+    lib.KOV_ERROR_NO_MEMORY: MemoryError,
+}
+# How long the blocking client stays in C at a time: signal handlers (Ctrl-C) run between.
+_WAIT_SLICE_MS = 100
+_EPOCH = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
+
+
+def _text(pointer: Any) -> str | None:
+    return None if pointer == ffi.NULL else ffi.string(pointer).decode("utf-8", "replace")
+
+
+def _amount_text(amount: Amount | None) -> str | None:
+    if amount is None or isinstance(amount, str):
+        return amount
+    if isinstance(amount, Decimal):
+        return format(amount, "f")
+    if isinstance(amount, int) and not isinstance(amount, bool):
+        return str(amount)
+    why = ": a float is not exact" if isinstance(amount, float) else ""
+    raise TypeError(f"the amount must be a Decimal, an int or text such as '12.50', not {type(amount).__name__}{why}")
+
+
+class _CStrings:
+    """C copies of one call's texts, alive as long as this object.
+
+    Error texts name the field, never its value: one of them is the merchant key.
+    """
+
+    def __init__(self) -> None:
+        self._kept: list[Any] = []
+
+    def text(self, name: str, value: str | None) -> Any:
+        if value is None:
+            return ffi.NULL
+        if not isinstance(value, str):
+            raise TypeError(f"the {name} must be text (str), not {type(value).__name__}")
+        try:
+            encoded: bytes | None = value.encode("utf-8")
+        except UnicodeEncodeError:  # raised outside: its context would hold the text
+            encoded = None
+        if encoded is None:
+            raise UsageError(f"the {name} is not valid Unicode text: it holds a lone surrogate")
+        return self._chars(name, encoded)
+
+    def path(self, name: str, value: str | os.PathLike[str] | None) -> Any:
+        if value is None:
+            return ffi.NULL
+        if not isinstance(value, (str, os.PathLike)):
+            raise TypeError(f"the {name} must be a path, not {type(value).__name__}")
+        return self._chars(name, os.fsencode(value))
+
+    def _chars(self, name: str, encoded: bytes) -> Any:
+        if b"\0" in encoded:
+            raise UsageError(f"the {name} holds a NUL character, which C text cannot carry")
+        kept = ffi.new("char[]", encoded)
+        self._kept.append(kept)
+        return kept
+
+
+def _screen(c: Any) -> Screen:
+    return Screen(State(c.state), _text(c.line1) or "", _text(c.line2) or "", _text(c.button1),
+                  _text(c.button2), _text(c.receipt))
+
+
+def _result_details(c: Any) -> ResultDetails:
+    response = {_text(c.response_keys[i]) or "": _text(c.response_values[i]) or "" for i in range(c.response_count)}
+    return ResultDetails(result=Result(c.result), txn_ref=_text(c.txn_ref) or "",
+                         receipt_line_width=c.receipt_line_width, response=types.MappingProxyType(response),
+                         **{name: _text(getattr(c, name)) for name in _RESULT_TEXTS})
+
+
+def _pending(c: Any) -> PendingTransaction:
+    type_name = _text(c.type)
+    return PendingTransaction(
+        txn_ref=_text(c.txn_ref) or "",
+        type=TransactionType.__members__.get(type_name.upper()) if type_name else None,
+        stage=Stage(c.stage), station=_text(c.station), amount=_text(c.amount), currency=_text(c.currency),
+        user=_text(c.user), merchant_ref=_text(c.merchant_ref),
+        started_at=_EPOCH + datetime.timedelta(milliseconds=c.started_at_ms))
+
+
+class _Run:
+    """One transaction: the host's callbacks, and its result once it has come.
+
+    A host callback that raises an Exception is logged and the transaction goes on; a
+    KeyboardInterrupt or SystemExit is kept for the waiting client to raise.
+    """
+
+    def __init__(self, txn_ref: str, options: Mapping[str, Any],
+                 on_result: Callable[[ResultDetails], None] | None) -> None:
+        self.txn_ref = txn_ref
+        self.on_screen = options.get("on_screen")
+        self.on_log = options.get("on_log")
+        self.on_signature = options.get("on_signature")
+        self.on_result = on_result
+        self.result: ResultDetails | None = None
+        self.interrupt: BaseException | None = None
+        self.handle = ffi.new_handle(self)
+        self.callbacks = ffi.new("kov_callbacks *")
+        self.callbacks.size = ffi.sizeof("kov_callbacks")
+        self.callbacks.on_result = lib._kov_on_result
+        self.callbacks.on_screen = lib._kov_on_screen if self.on_screen else ffi.NULL
+        self.callbacks.on_log = lib._kov_on_log if self.on_log else ffi.NULL
+        self.callbacks.on_signature = lib._kov_on_signature if self.on_signature else ffi.NULL
+        self.callbacks.user_data = self.handle
+
+    def call_host(self, name: str, callback: Callable[..., object], *args: object) -> None:
+        try:
+            callback(*args)
+        except Exception:
+            _log.exception("The %s callback of the transaction %s raised; the transaction goes on", name,
+                           self.txn_ref)
+        except BaseException as interrupt:  # noqa: B036 -- kept for the waiting client, raised there
+            self.interrupt = self.interrupt or interrupt
+
+    def deliver(self, result: ResultDetails) -> None:
+        self.result = result
+        if self.on_result:
+            self.on_result(result)
+
+
+@ffi.def_extern()
+def _kov_on_screen(user_data: Any, screen: Any) -> None:
+    run: _Run = ffi.from_handle(user_data)
+    if run.on_screen:
+        run.call_host("on_screen", run.on_screen, _screen(screen))
+
+
+@ffi.def_extern()
+def _kov_on_result(user_data: Any, result: Any) -> None:
+    run: _Run = ffi.from_handle(user_data)
+    run.deliver(_result_details(result))
+
+
+@ffi.def_extern()
+def _kov_on_log(user_data: Any, entry_type: int, entry: Any) -> None:
+    run: _Run = ffi.from_handle(user_data)
+    if run.on_log:
+        run.call_host("on_log", run.on_log, LogEntryType(entry_type), _text(entry) or "")
+
+
+@ffi.def_extern()
+def _kov_on_signature(user_data: Any, receipt: Any) -> None:
+    run: _Run = ffi.from_handle(user_data)
+    if run.on_signature:
+        run.call_host("on_signature", run.on_signature, _text(receipt))
+
+
+class _Till:
+    """One kov_client, and what it takes to make it again.
+
+    A transaction abandoned before its result (its caller cancelled or interrupted) ends as
+    kov_client_free ends one: the handle goes, with a journal the transaction stays pending,
+    and the next call opens a fresh handle with the same endpoint, journal and retry spacing.
+    """
+
+    def __init__(self, endpoint: str, ca_file: str | os.PathLike[str] | None,
+                 journal: str | os.PathLike[str] | None, retry_spacing: float) -> None:
+        self._strings = _CStrings()  # the settings' C texts, kept to open the handle again
+        self._endpoint = self._strings.text("endpoint", endpoint)
+        self._journal = self._strings.path("journal", journal)
+        if isinstance(retry_spacing, bool) or not isinstance(retry_spacing, (int, float)):
+            raise TypeError(f"the retry spacing must be a number of seconds, not {type(retry_spacing).__name__}")
+        self._retry_spacing = float(retry_spacing)
+        self._handle: Any = None
+        self._run: _Run | None = None  # the run whose callbacks the handle holds
+        self._depth = 0  # calls into C under way; callbacks run inside them
+        self._closed = False
+        self._handle = self._open(self._strings.path("ca_file", ca_file))
+
+    def _open(self, ca_file: Any = ffi.NULL) -> Any:
+        out = ffi.new("kov_client **")
+        code = lib.kov_client_new(self._endpoint, out)
+        if code != lib.KOV_OK:
+            raise _ERRORS.get(code, RuntimeError)(_text(lib.kov_client_errmsg(ffi.NULL)))
+        handle = ffi.gc(out[0], lib.kov_client_free)
+        try:
+            # The trusted CAs are a process-wide setting: given once, not again on reopening.
+            if ca_file != ffi.NULL:
+                self._check(handle, lib.kov_client_trust_ca_file(handle, ca_file))
+            if self._journal != ffi.NULL:
+                self._check(handle, lib.kov_client_set_journal(handle, self._journal))
+            self._check(handle, lib.kov_client_set_retry_spacing(handle, self._retry_spacing))
+        except BaseException:
+            ffi.release(handle)
+            raise
+        return handle
+
+    @staticmethod
+    def _check(handle: Any, code: int) -> int:
+        if code < 0:
+            raise _ERRORS.get(code, RuntimeError)(_text(lib.kov_client_errmsg(handle)))
+        return code
+
+    @property
+    def handle(self) -> Any:
+        """The kov_client, opened again after an abandoned transaction."""
+        if self._closed:
+            raise UsageError("the client is closed")
+        if self._handle is None:
+            self._handle = self._open()
+        return self._handle
+
+    @contextlib.contextmanager
+    def calling(self) -> Iterator[Any]:
+        """The handle, for a call into C during which callbacks may run."""
+        handle = self.handle
+        self._depth += 1
+        try:
+            yield handle
+        finally:
+            self._depth -= 1
+
+    @property
+    def in_c(self) -> bool:
+        """Whether a call into C is under way (so a callback is running)."""
+        return self._depth > 0
+
+    @property
+    def journalled(self) -> bool:
+        return bool(self._journal != ffi.NULL)
+
+    def begin(self, kind: TransactionType | None, user: str, key: str, station: str, txn_ref: str,
+              amount: Amount | None, currency: str | None, options: Mapping[str, Any],
+              on_result: Callable[[ResultDetails], None] | None = None) -> _Run:
+        """Starts a transaction (kind None: recovers txn_ref); its result comes to the run."""
+        allowed = _RECOVERY_KEYWORDS if kind is None else _TRANSACTION_KEYWORDS
+        for name in options:
+            if name not in allowed:
+                raise TypeError(f"unexpected keyword argument {name!r}")
+        strings = _CStrings()
+        txn = ffi.new("kov_transaction *")
+        txn.size = ffi.sizeof("kov_transaction")
+        txn.type = int(kind or 0)
+        txn.user = strings.text("user", user)
+        txn.key = strings.text("key", key)
+        txn.station = strings.text("station", station)
+        txn.txn_ref = strings.text("txn_ref", txn_ref)
+        txn.amount = strings.text("amount", _amount_text(amount))
+        txn.currency = strings.text("currency", currency)
+        for name in _OPTIONAL_TEXTS:
+            setattr(txn, name, strings.text(name, options.get(name)))
+        txn.skip_signature = 1 if options.get("skip_signature") else 0
+        run = _Run(txn_ref, options, on_result)
+        with self.calling() as handle:
+            code = (lib.kov_start if kind is not None else lib.kov_recover)(handle, txn, run.callbacks)
+        self._check(handle, code)
+        self._run = run
+        return run
+
+    def wait(self, run: _Run) -> ResultDetails:
+        """Runs the client until the run's result has come, blocking."""
+        try:
+            while run.result is None:
+                with self.calling() as handle:
+                    code = lib.kov_run(handle, _WAIT_SLICE_MS)
+                if run.interrupt and run.result is None:
+                    raise run.interrupt
+                self._check(handle, code)
+                if code == lib.KOV_OK and run.result is None:
+                    raise RuntimeError(f"the client ended the transaction {run.txn_ref} without a result")
+        except BaseException:
+            if run.result is None:
+                self.abandon(run)
+            raise
+        return run.result
+
+    def process(self) -> None:
+        """Does what is due, for a host loop that waits on fd() and timeout_ms()."""
+        with self.calling() as handle:
+            self._check(handle, lib.kov_process(handle))
+
+    def fd(self) -> int:
+        return int(lib.kov_fd(self.handle))
+
+    def timeout_ms(self) -> int:
+        return int(lib.kov_timeout_ms(self.handle))
+
+    def press(self, button_id: str, label: str | None) -> None:
+        strings = _CStrings()
+        button, text = strings.text("button_id", button_id), strings.text("label", label)
+        with self.calling() as handle:
+            code = lib.kov_press(handle, button, text)
+        self._check(handle, code)
+
+    def pending(self) -> list[PendingTransaction]:
+        handle = self.handle
+        entries = ffi.new("kov_pending_entry **")
+        count = ffi.new("size_t *")
+        self._check(handle, lib.kov_pending(handle, entries, count))
+        try:
+            return [_pending(entries[0][i]) for i in range(count[0])]
+        finally:
+            lib.kov_pending_free(entries[0])
+
+    def abandon(self, run: _Run) -> None:
+        """Ends the run's transaction without its result, and says how to get it back."""
+        self._release()
+        where = "it stays pending in the journal" if self.journalled else "it is not journalled"
+        _log.warning("The transaction %s was abandoned before its result (%s): recover it by its reference.",
+                     run.txn_ref, where)
+
+    def close(self) -> None:
+        """Ends the client; a transaction still running is abandoned."""
+        if self.in_c:
+            raise UsageError("the client cannot be closed from its own callback")
+        run = self._run
+        if self._handle is not None and run is not None and run.result is None and lib.kov_running(self._handle):
+            self.abandon(run)
+        self._release()
+        self._closed = True
+
+    def _release(self) -> None:
+        if self._handle is not None:
+            ffi.release(self._handle)
+            self._handle = None
+        self._run = None

@@ -1,0 +1,74 @@
+"""Fixtures: kov-simulator on loopback, and both clients behind one blocking face."""
+
+import asyncio
+import inspect
+import itertools
+import os
+import subprocess
+
+import pytest
+
+import kovmodule
+
+KEY = "py-h0st-k3y"
+_refs = itertools.count(1)
+
+
+@pytest.fixture(scope="session")
+def simulator():
+    """kov-simulator on a port of the system's choosing; its first line names its URL."""
+    process = subprocess.Popen(
+        [os.environ["KOV_SIMULATOR"], "--listen", "127.0.0.1:0", "--speed", "20", "--tmo", "1", "--key", KEY],
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    line = process.stdout.readline()
+    assert line.startswith("kov-simulator listening on "), line
+    yield line.split()[-1]
+    process.terminate()
+    process.wait(timeout=30)
+
+
+@pytest.fixture
+def ref(request):
+    """A transaction reference and station of the test's own: a terminal takes one at a time."""
+    return f"PY-{next(_refs)}-{os.getpid()}"
+
+
+class Blocking:
+    """The asyncio client with each coroutine run to its end on a loop of its own, so that
+    one table of cases runs the blocking client and the asyncio client alike."""
+
+    def __init__(self, *args, **kwargs):
+        self.loop = asyncio.new_event_loop()
+        self.client = kovmodule.aio.Client(*args, **kwargs)
+
+    def __getattr__(self, name):
+        attribute = getattr(self.client, name)
+        if not inspect.iscoroutinefunction(attribute):
+            return attribute
+        return lambda *args, **kwargs: self.loop.run_until_complete(attribute(*args, **kwargs))
+
+    def close(self):
+        self.loop.run_until_complete(self.client.aclose())
+
+
+@pytest.fixture(params=["sync", "aio"])
+def open_client(request, simulator):
+    """Opens clients of the case's kind (on the simulator unless told otherwise); all closed
+    at the end of the case."""
+    opened = []
+
+    def open_client(endpoint=simulator, **kwargs):
+        client = kovmodule.Client(endpoint, **kwargs) if request.param == "sync" else Blocking(endpoint, **kwargs)
+        opened.append(client)
+        return client
+
+    yield open_client
+    for client in opened:
+        client.close()
+        if isinstance(client, Blocking):
+            client.loop.close()
+
+
+def purchase(client, ref, merchant_ref="sim:approve", key=KEY, amount="12.50", **options):
+    """A purchase in AUD by the simulator's merchant, on a station named as the ref."""
+    return client.purchase("merchant", key, ref, ref, amount, "AUD", merchant_ref=merchant_ref, **options)

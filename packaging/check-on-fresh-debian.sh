@@ -9,7 +9,8 @@
 #      installed yet must be refused, saying which package brings them), and builds the
 #      consumers in tests/consumer that it serves with find_package and with pkg-config;
 #   4. runs purchases with the installed kov-cli and each consumer against the installed
-#      kov-simulator on loopback: approved and declined.
+#      kov-simulator on loopback: approved and declined;
+#   5. installs python3-kovmodule last, and runs the same purchases with it.
 # Run as root (debootstrap, chroot and mount need it); it takes several minutes and downloads
 # some hundred megabytes, so it is not part of CI.
 #   packaging/check-on-fresh-debian.sh DEB_DIR   DEB_DIR holds the .deb files dpkg-buildpackage made
@@ -24,13 +25,14 @@ debs="${1:-}"
 build="${BUILD_DIR:-$repo/build-fresh-debian}"
 release=bookworm
 packages=(libkovmodulecore0.3 libkovmodulecurl0.3 libkovmodulejournal0.3 libkovmodulec0.3 libkovmoduleqt0.3
-  libkovmodule-dev libkovmoduleqt-dev kovmodule-tools)
+  libkovmodule-dev libkovmoduleqt-dev kovmodule-tools python3-kovmodule)
 # Each development package on its own, in this order: what apt is asked to install, the CMake
 # components the package then has, and the consumers (tests/consumer, by the component they
 # link) built against it. A new component's packages add a line here, or a word to one.
 phases=(
   "libkovmodule-dev kovmodule-tools|Core;Curl;Journal;C|Curl;C"
   "libkovmoduleqt-dev|Core;Curl;Journal;C;Qt|Curl;C;Qt"
+  "python3-kovmodule||"
 )
 
 usage() { echo "usage: $0 DEB_DIR  (the folder with the .deb files)" >&2; exit 2; }
@@ -172,6 +174,24 @@ for line in "$@"; do
       exit 1
     fi
     echo "no Qt package installed"
+  fi
+
+  if [ -z "$components" ]; then
+    # The Python package: a purchase with the installed kovmodule alone, approved and declined.
+    [ -n "$simulator" ] || start_simulator
+    cat >purchase.py <<'PY'
+import sys
+import kovmodule
+with kovmodule.Client(sys.argv[1]) as till:
+    details = till.purchase("merchant", "s3cret", "ST-PY", sys.argv[2], "12.50", "AUD", merchant_ref=sys.argv[3])
+print(kovmodule.__file__, details.result.name, details.response_text)
+sys.exit(0 if details.approved else 1)
+PY
+    step "python3-kovmodule: a purchase, approved and declined"
+    expect python3 0 python3 purchase.py "$url" FRESH-PY-1 ""
+    grep -q '^/usr/lib/python3/dist-packages/kovmodule/__init__.py SUCCEEDED APPROVED$' out.txt
+    expect python3 1 python3 purchase.py "$url" FRESH-PY-2 sim:decline
+    continue
   fi
 
   step "CMake package: versions and components ($components)"

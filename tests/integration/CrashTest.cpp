@@ -145,12 +145,14 @@ INSTANTIATE_TEST_SUITE_P(
 class FailingJournal : public Till, public testing::WithParamInterface<bool> {};
 
 TEST_P(FailingJournal, RefusesTheStartOrLogsAndStillHandsTheResultOver) {
+#ifdef KOV_SANITIZED
+  GTEST_SKIP() << "fiu's preloaded library fails inside the sanitizers' runtime; the plain build runs this";
+#endif
   const bool beforeStart = GetParam();
   std::vector<std::string> args = purchase("approve");
   args.insert(args.begin(), {"-x", KOV_CRASH_HOST_PATH, "--pause-before-start"});
   args.push_back("--debug");
-  // The preloaded library comes before the sanitizers' runtime.
-  Program host("/usr/bin/fiu-run", args, {"ASAN_OPTIONS=verify_asan_link_order=0"});
+  Program host("/usr/bin/fiu-run", args);
   ASSERT_TRUE(host.waitFor("paused\n")) << Program::text(host.err);
   const auto failSyncs = [&host] {
     Program control("/usr/bin/fiu-ctrl", {"-c", "enable name=posix/io/sync/fdatasync", std::to_string(host.pid)});

@@ -146,47 +146,24 @@ static void test_outcomes(void) {
   }
 }
 
-/* A till that stopped at the signature step, with a journal: the next one lists the payment
- * and recovers it, the signature answered on the operator's behalf. */
+/* A till that stopped at the signature step and went: the next recovers the payment, the
+ * signature answered on the operator's behalf. */
 static void test_recovery(void) {
-  char journal[64];
-  snprintf(journal, sizeof journal, "/tmp/kov-c-journal-%d.db", (int)getpid());
-  struct till first;
+  struct till first, second;
   memset(&first, 0, sizeof first);
-  CHECK(kov_client_new(url, &first.client) == KOV_OK, "%s", kov_client_errmsg(NULL));
-  CHECK(kov_client_set_journal(first.client, journal) == KOV_OK, "%s", kov_client_errmsg(first.client));
+  memset(&second, 0, sizeof second);
+  CHECK(kov_client_new(url, &first.client) == KOV_OK && kov_client_new(url, &second.client) == KOV_OK, "new");
   const kov_transaction txn = purchase("C-RECOVERED", "sim:signature", KEY);
-  const kov_callbacks callbacks = callbacks_of(&first);
+  const kov_callbacks callbacks = callbacks_of(&first), recovering = callbacks_of(&second);
   CHECK(kov_start(first.client, &txn, &callbacks) == KOV_OK, "%s", kov_client_errmsg(first.client));
   for (int i = 0; i < 100 && !first.signatures; ++i) kov_run(first.client, 100);
   CHECK(first.signatures == 1 && first.results == 0, "the first till did not stop at the signature");
   kov_client_free(first.client);
-
-  struct till second;
-  memset(&second, 0, sizeof second);
-  CHECK(kov_client_new(url, &second.client) == KOV_OK, "%s", kov_client_errmsg(NULL));
-  CHECK(kov_client_set_journal(second.client, journal) == KOV_OK, "%s", kov_client_errmsg(second.client));
-  kov_pending_entry *entries = NULL;
-  size_t count = 0;
-  CHECK(kov_pending(second.client, &entries, &count) == KOV_OK && count == 1, "%zu pending", count);
-  if (count == 1) {
-    CHECK(strcmp(entries[0].txn_ref, "C-RECOVERED") == 0 && strcmp(entries[0].type, "Purchase") == 0 &&
-              strcmp(entries[0].amount, "12.50") == 0 && entries[0].stage == KOV_STAGE_SENT,
-          "pending %s %s %s %d", entries[0].txn_ref, entries[0].type, entries[0].amount, entries[0].stage);
-  }
-  kov_pending_free(entries);
   kov_transaction again = purchase("C-RECOVERED", NULL, KEY);
   again.skip_signature = 1;
-  const kov_callbacks recovering = callbacks_of(&second);
   CHECK(kov_recover(second.client, &again, &recovering) == KOV_OK, "%s", kov_client_errmsg(second.client));
   CHECK(kov_run(second.client, 30000) == KOV_OK && second.result == KOV_RESULT_SUCCEEDED, "recovered %d", second.result);
-  CHECK(kov_pending(second.client, &entries, &count) == KOV_OK && count == 0 && !entries, "%zu still pending", count);
   kov_client_free(second.client);
-  for (const char *suffix = ""; suffix; suffix = strcmp(suffix, "") == 0 ? "-wal" : strcmp(suffix, "-wal") == 0 ? "-shm" : NULL) {
-    char file[80];
-    snprintf(file, sizeof file, "%s%s", journal, suffix);
-    unlink(file);
-  }
 }
 
 static void *approve_on_a_thread(void *ref) {
@@ -224,37 +201,20 @@ static void test_own_loop(void) {
   kov_client_free(till.client);
 }
 
+/* What the engine itself refuses comes through on_result, after the start was taken. */
 static void test_refusals(void) {
-  kov_client *client = (kov_client *)1;
-  CHECK(kov_client_new("http://192.0.2.1/wqmi3/pos.aspx", &client) == KOV_ERROR_INVALID_ARGUMENT && !client, "new");
-  CHECK(strcmp(kov_client_errmsg(NULL),
-               "the endpoint is refused: plain http is accepted only for a loopback host; use https") == 0,
-        "%s", kov_client_errmsg(NULL));
-  CHECK(kov_client_new(url, &client) == KOV_OK, "%s", kov_client_errmsg(NULL));
-  CHECK(kov_client_set_journal(client, "/nonexistent/journal.db") == KOV_ERROR_JOURNAL &&
-            strcmp(kov_client_errmsg(client), "/nonexistent/journal.db: No such file or directory") == 0,
-        "%s", kov_client_errmsg(client));
-  CHECK(kov_press(client, "B1", "YES") == KOV_ERROR_IDLE, "a press with nothing running");
   struct till till;
   memset(&till, 0, sizeof till);
-  kov_callbacks callbacks = callbacks_of(&till);
+  CHECK(kov_client_new(url, &till.client) == KOV_OK, "%s", kov_client_errmsg(NULL));
+  const kov_callbacks callbacks = callbacks_of(&till);
   kov_transaction txn = purchase("C-REFUSED", "sim:approve", KEY);
-  txn.amount = "12,50";
-  CHECK(kov_start(client, &txn, &callbacks) == KOV_ERROR_INVALID_ARGUMENT &&
-            strcmp(kov_client_errmsg(client), "the amount '12,50' is not a plain decimal number such as 12.50") == 0,
-        "%s", kov_client_errmsg(client));
-  txn.amount = "12.50";
   txn.station = "ST\x01";
-  CHECK(kov_start(client, &txn, &callbacks) == KOV_OK, "%s", kov_client_errmsg(client));
-  CHECK(kov_start(client, &txn, &callbacks) == KOV_ERROR_BUSY, "a second start while the first's result is due");
-  CHECK(kov_run(client, 5000) == KOV_OK && till.result == KOV_RESULT_FAILED &&
+  CHECK(kov_start(till.client, &txn, &callbacks) == KOV_OK, "%s", kov_client_errmsg(till.client));
+  CHECK(kov_run(till.client, 5000) == KOV_OK && till.result == KOV_RESULT_FAILED &&
             strcmp(till.response_text, "The stationId cannot be sent: it holds a character XML cannot carry (a "
                                        "control character, U+FFFE or U+FFFF).") == 0,
         "%d %s", till.result, till.response_text);
-  CHECK(kov_press(client, "B3", NULL) == KOV_ERROR_INVALID_ARGUMENT, "a button that is none");
-  CHECK(kov_run(client, 0) == KOV_OK, "nothing runs");
-  kov_client_free(client);
-  CHECK(strcmp(kov_version(), "0.3.0") == 0, "%s", kov_version());
+  kov_client_free(till.client);
 }
 
 int main(void) {

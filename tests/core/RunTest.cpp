@@ -261,11 +261,6 @@ INSTANTIATE_TEST_SUITE_P(
                "chain"},
         Script{"StatusCallbackThatEndsTheTransactionStopsTheLoop", {kCard}, {"> Purchase 30", kCardShown, "result 0"},
                "end"},
-        Script{"DebugLogsEachDocumentOnceAndEachFailureWithItsReason", {kCard, "f"},
-               {"log >", "> Purchase 30", "log <", kCardShown, "log >", "> Status 45",
-                "log E The request timed out. (NSURLErrorDomain -1001)", "log I KOV Timeout. Starting attempt 1",
-                "log >", "> Status 45"},
-               "debug"},
         // Spaced retries count from the failed request's sending: a failure that took the
         // spacing already is retried at once, an answer never waits, and a press's poll
         // makes the waiting retry unwanted.

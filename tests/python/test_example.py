@@ -20,6 +20,10 @@ def installed(tmp_path_factory):
                    check=True, stdout=subprocess.DEVNULL)
     env = {name: value for name, value in os.environ.items() if name != "PYTHONPATH"}
     env.update(PYTHONPATH=str(prefix / "lib/python3/dist-packages"), KOV_KEY=KEY)
+    # Shared libraries installed for a system folder carry no path to this prefix.
+    library = next(prefix.glob("**/libKOVModuleC.so.*"), None)
+    if library:
+        env["LD_LIBRARY_PATH"] = ":".join(filter(None, [str(library.parent), env.get("LD_LIBRARY_PATH")]))
     where = subprocess.run([sys.executable, "-c", "import kovmodule; print(kovmodule.__file__)"],
                            env=env, check=True, capture_output=True, text=True).stdout
     assert where.startswith(str(prefix)), where

@@ -2,15 +2,16 @@
 # Proves the Debian packages on a fresh Debian 12 system:
 #   1. makes a minimal bookworm root with debootstrap, from the Debian archive that this
 #      machine's apt configuration names;
-#   2. offers the packages there as a local apt repository, and installs each development
-#      package on its own, in turn (the one without Qt first), letting apt resolve what it
-#      depends on from that repository and the archive;
+#   2. offers the packages there as a local apt repository, and installs python3-kovmodule with
+#      the tools first, then each development package on its own, in turn (the one without Qt
+#      first), letting apt resolve what it depends on from that repository and the archive;
+#      until the Qt one, no Qt package may come with them;
 #   3. after each, checks the installed CMake package's versions and components (the ones not
 #      installed yet must be refused, saying which package brings them), and builds the
 #      consumers in tests/consumer that it serves with find_package and with pkg-config;
 #   4. runs purchases with the installed kov-cli and each consumer against the installed
 #      kov-simulator on loopback: approved and declined;
-#   5. installs python3-kovmodule last, and runs the same purchases with it.
+#   5. runs the same purchases with the installed Python package.
 # Run as root (debootstrap, chroot and mount need it); it takes several minutes and downloads
 # some hundred megabytes, so it is not part of CI.
 #   packaging/check-on-fresh-debian.sh DEB_DIR   DEB_DIR holds the .deb files dpkg-buildpackage made
@@ -26,13 +27,14 @@ build="${BUILD_DIR:-$repo/build-fresh-debian}"
 release=bookworm
 packages=(libkovmodulecore0.3 libkovmodulecurl0.3 libkovmodulejournal0.3 libkovmodulec0.3 libkovmoduleqt0.3
   libkovmodule-dev libkovmoduleqt-dev kovmodule-tools python3-kovmodule)
-# Each development package on its own, in this order: what apt is asked to install, the CMake
-# components the package then has, and the consumers (tests/consumer, by the component they
-# link) built against it. A new component's packages add a line here, or a word to one.
+# Each package on its own, in this order: what apt is asked to install, the CMake components
+# the system then has (none: the Python package's phase), and the consumers (tests/consumer,
+# by the component they link) built against it. A new component's packages add a line here,
+# or a word to one. Qt comes last, as nothing before it may bring Qt along.
 phases=(
-  "libkovmodule-dev kovmodule-tools|Core;Curl;Journal;C|Curl;C"
+  "python3-kovmodule kovmodule-tools||"
+  "libkovmodule-dev|Core;Curl;Journal;C|Curl;C"
   "libkovmoduleqt-dev|Core;Curl;Journal;C;Qt|Curl;C;Qt"
-  "python3-kovmodule||"
 )
 
 usage() { echo "usage: $0 DEB_DIR  (the folder with the .deb files)" >&2; exit 2; }
@@ -223,7 +225,7 @@ PY
   done
 
   [ -n "$simulator" ] || start_simulator
-  if [ "$phase" = 1 ]; then
+  if [ "$phase" = 2 ]; then  # the tools came with the Python package
     cli=(kov-cli purchase --user merchant --key s3cret --station ST01 --amount 12.50 --currency AUD --endpoint "$url")
     step "kov-cli: a purchase, approved"
     expect kov-cli 0 timeout 60 "${cli[@]}" --txn-ref "FRESH-CLI-1"

@@ -168,6 +168,7 @@ static void test_own_loop(void) {
   const kov_transaction txn = purchase("C-OWN-LOOP", "sim:approve", KEY);
   const kov_callbacks callbacks = callbacks_of(&till);
   CHECK(kov_start(till.client, &txn, &callbacks) == KOV_OK, "%s", kov_client_errmsg(till.client));
+  CHECK(kov_run(till.client, 0) == KOV_RUNNING, "kov_run with no time left waited for the result");
   struct pollfd waiting = {kov_fd(till.client), POLLIN, 0};
   for (int rounds = 0; kov_running(till.client) && rounds < 100000; ++rounds) {
     poll(&waiting, 1, kov_timeout_ms(till.client));

@@ -3,6 +3,8 @@
 
 #include <KOVModule/KOVModule.h>
 
+#include <limits>
+
 namespace {
 
 struct AmountCase {
@@ -47,6 +49,9 @@ TEST(Amounts, NoAmountIsZeroAndScaleIsKept) {
   EXPECT_EQ(WqKOV::decimalToString(std::nullopt), "0.00");
   EXPECT_EQ(KOVDecimal(1200, -1).toString(), "12000");
   EXPECT_EQ(*KOVDecimal::parse("007.10"), KOVDecimal(71, 1));
+  // A host's refund built from negative cents, down to the smallest 64-bit mantissa.
+  EXPECT_EQ(KOVDecimal(-1250, 2).toString(), "-12.5");
+  EXPECT_EQ(KOVDecimal(std::numeric_limits<int64_t>::min(), 2).toString(), "-92233720368547758.08");
   EXPECT_EQ(KOVDecimal::parse("0.000000000000000000000000000000001")->scaledToInt64(2), 0);
 }
 

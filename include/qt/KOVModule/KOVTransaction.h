@@ -35,8 +35,9 @@ class KOV_QT_EXPORT KOVTransaction {
   static void setRetrySpacing(double seconds);
   /// Journals later transactions in the SQLite file at path, created when missing (an empty
   /// path: no journal, the default). False, and why, when the file cannot be used; nothing
-  /// changes then. See WqKOV::setJournal for what is kept and when.
-  static bool setJournal(const std::string& path, std::string* why = nullptr);
+  /// changes then, and payments started regardless are not journalled: check it. See
+  /// WqKOV::setJournal for what is kept and when.
+  [[nodiscard]] static bool setJournal(const std::string& path, std::string* why = nullptr);
   /// The journal's transactions not delivered yet, the oldest first: what to recover at
   /// start-up. Empty without a journal; nullopt, and why, when it cannot be read.
   static std::optional<std::vector<KOVJournalEntry>> pendingTransactions(std::string* why = nullptr);

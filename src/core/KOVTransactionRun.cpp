@@ -229,17 +229,24 @@ void KOVTransactionRun::journal(KOVJournalStage stage, const KOVTransactionResul
   if (!_wiring.journal) {
     return;
   }
-  KOVJournalEntry& entry = _wiring.journalEntry;
-  entry.stage = stage;
   if (result) {
-    entry.result = *result;
+    _wiring.journalEntry.result = *result;
   }
-  // The request has left: a failed write must not hide the result, so it is only reported.
+  if (std::optional<std::string> failure = markStage(*_wiring.journal, _wiring.journalEntry, stage);
+      failure && _handlers.debugMode) {
+    log(KOVTransactionLogEntryError, *failure);
+  }
+}
+
+std::optional<std::string> KOVTransactionRun::markStage(KOVJournal& journal, KOVJournalEntry& entry,
+                                                        KOVJournalStage stage) {
+  entry.stage = stage;
   std::string why;
-  if (!_wiring.journal->save(entry, &why) && _handlers.debugMode) {
-    log(KOVTransactionLogEntryError, "KOV journal: the transaction " + entry.txnRef + " could not be marked " +
-                                         (stage == KOVJournalStageAnswered ? "answered" : "delivered") + ": " + why);
+  if (journal.save(entry, &why)) {
+    return std::nullopt;
   }
+  return "KOV journal: the transaction " + entry.txnRef + " could not be marked " +
+         (stage == KOVJournalStageAnswered ? "answered" : "delivered") + ": " + why;
 }
 
 KOVRequestId KOVTransactionRun::post(const std::string& document, const std::string& logText,

@@ -80,6 +80,10 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
   bool hasSession() const { return _wiring.session != nullptr; }
   bool hasResultHandler() const { return static_cast<bool>(_handlers.result); }
 
+  /// Saves the entry at a stage after the request has left, where a failed save must not
+  /// hide the result: the text of the error entry that reports it, if it failed.
+  static std::optional<std::string> markStage(KOVJournal& journal, KOVJournalEntry& entry, KOVJournalStage stage);
+
  private:
   void onFailure(const std::string& reason);
   void retry();

@@ -143,6 +143,26 @@ struct WqKOV::Private {
     return {std::move(entry), std::nullopt};
   }
 
+  // Whether a start or recovery may go ahead: nothing malformed goes on the wire (a field
+  // that cannot be written as XML text, an amount that cannot be written exactly), nor
+  // anything the journal refuses; a refusal ends it at once with the reason. Its journal
+  // entry when it may go ahead.
+  std::optional<std::optional<KOVJournalEntry>> admit(const KOVTransactionDetails& details,
+                                                      const std::optional<std::string>& typeName, bool recovery,
+                                                      KOVTransactionResultHandler& resultHandler) {
+    std::optional<std::string> refusal = KOVDocumentWriter::refusalOf(details);
+    Journalled journalled;
+    if (!refusal) {
+      journalled = journalStart(details, typeName, recovery);
+      refusal = std::move(journalled.refusal);
+    }
+    if (refusal) {
+      refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::move(refusal));
+      return std::nullopt;
+    }
+    return std::move(journalled.entry);
+  }
+
   // A result the journal kept is handed over again, later like every result, without asking
   // the service; it counts as delivered once the handler has returned.
   void handOver(KOVJournalEntry entry, KOVTransactionResultHandler resultHandler, bool debugMode,
@@ -156,11 +176,10 @@ struct WqKOV::Private {
         return;
       }
       handler(*entry.result);
-      entry.stage = KOVJournalStageDelivered;
-      std::string why;
-      if (!journal->save(entry, &why) && debugMode && debugLog) {
-        debugLog(KOVTransactionLogEntryError,
-                 "KOV journal: the transaction " + entry.txnRef + " could not be marked delivered: " + why);
+      if (std::optional<std::string> failure =
+              KOVTransactionRun::markStage(*journal, entry, KOVJournalStageDelivered);
+          failure && debugMode && debugLog) {
+        debugLog(KOVTransactionLogEntryError, *failure);
       }
     });
   }
@@ -268,22 +287,15 @@ void WqKOV::startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, 
     d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::string(kov::limits::kNoDetailsText));
     return;
   }
-  // Nothing malformed goes on the wire: a field that cannot be written as XML text, or an
-  // amount that cannot be written exactly, refuses the start.
-  if (std::optional<std::string> refusal = KOVDocumentWriter::refusalOf(*txnDetails)) {
-    d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::move(refusal));
-    return;
-  }
   std::string typeName = KOVDocumentWriter::typeName(txnType);
-  Private::Journalled journalled = d->journalStart(*txnDetails, typeName, false);
-  if (journalled.refusal) {
-    d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::move(journalled.refusal));
+  std::optional<std::optional<KOVJournalEntry>> admitted = d->admit(*txnDetails, typeName, false, resultHandler);
+  if (!admitted) {
     return;
   }
   d->begin(std::move(txnDetails), txnType, std::move(typeName), useUAT,
            {debugMode, std::move(debugLogHandler), std::move(statusChangeHandler), std::move(resultHandler),
             std::move(signatureReceiptHandler)},
-           true, std::move(journalled.entry));
+           true, std::move(*admitted));
 }
 
 void WqKOV::recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryDetails, bool useUAT,
@@ -300,24 +312,19 @@ void WqKOV::recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryD
   details->key = txnRecoveryDetails.key;
   details->txnRef = txnRecoveryDetails.txnRef;
   details->skipSignatureVerification = txnRecoveryDetails.skipSignatureVerification;
-  if (std::optional<std::string> refusal = KOVDocumentWriter::refusalOf(*details)) {
-    d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::move(refusal));
+  std::optional<std::optional<KOVJournalEntry>> admitted = d->admit(*details, std::nullopt, true, resultHandler);
+  if (!admitted) {
     return;
   }
-  Private::Journalled journalled = d->journalStart(*details, std::nullopt, true);
-  if (journalled.refusal) {
-    d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::move(journalled.refusal));
-    return;
-  }
-  if (journalled.entry && journalled.entry->result) {
-    d->handOver(std::move(*journalled.entry), std::move(resultHandler), debugMode, std::move(debugLogHandler));
+  if (*admitted && (*admitted)->result) {
+    d->handOver(std::move(**admitted), std::move(resultHandler), debugMode, std::move(debugLogHandler));
     return;
   }
   // The type stays as it was: a recovery sends no transaction request.
   d->begin(std::move(details), currentTxnType(), currentTxnTypeStr(), useUAT,
            {debugMode, std::move(debugLogHandler), std::move(statusChangeHandler), std::move(resultHandler),
             std::move(signatureReceiptHandler)},
-           false, std::move(journalled.entry));
+           false, std::move(*admitted));
 }
 
 bool WqKOV::isTransactionInProgress() const { return d->running(); }

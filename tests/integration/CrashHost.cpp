@@ -1,11 +1,9 @@
 // kov-cli with hooks only a test needs, given before kov-cli's own arguments:
 //   --kill-before-send     dies (SIGKILL) as the transaction request is handed to the transport
 //   --kill-before-result   dies as the result arrives, before its line is written
-//   --pause-before-start   says "paused" on stderr and waits for a line on stdin first
 // The points a signal from outside cannot hit exactly; the others are killed from outside.
 #include <KOVModule/KOVURLSession.h>
 
-#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -50,12 +48,6 @@ int main(int argc, char** argv) {
       };
     } else if (args.front() == "--kill-before-result") {
       hooks.beforeResultLine = [] { ::raise(SIGKILL); };
-    } else if (args.front() == "--pause-before-start") {
-      hooks.beforeStart = [] {
-        std::cerr << "paused" << std::endl;
-        for (char c = 0; ::read(STDIN_FILENO, &c, 1) == 1 && c != '\n';) {
-        }
-      };
     }
   }
   const char* kovKey = std::getenv("KOV_KEY");

@@ -2,8 +2,7 @@
 // at, from before the transaction request leaves to after the result was delivered. On
 // restart the journal lists exactly what is unfinished, a second start of the reference is
 // refused, the recovery gives the right result (from the journal when it had arrived), and
-// the service never sees the transaction request twice. Failing syncs of the journal's file
-// (injected with fiu-run) refuse the start, or are logged while the result still comes.
+// the service never sees the transaction request twice.
 #include <fstream>
 #include <iterator>
 
@@ -138,58 +137,5 @@ INSTANTIATE_TEST_SUITE_P(
         Crash{"AfterTheAnswerBeforeDelivery", "approve", "--kill-before-result", "", "answered", 0, false, 1},
         Crash{"AfterDelivery", "approve", "", "", "", 0, false, 1}),
     [](const auto& info) { return std::string(info.param.name); });
-
-// A journal whose syncs fail (fdatasync made to fail in the host by fiu-run and fiu-ctrl):
-// before the start, the start is refused and nothing is sent; once the request has left, the
-// failure is logged and the result still handed over.
-class FailingJournal : public Till, public testing::WithParamInterface<bool> {};
-
-TEST_P(FailingJournal, RefusesTheStartOrLogsAndStillHandsTheResultOver) {
-#ifdef KOV_SANITIZED
-  GTEST_SKIP() << "fiu's preloaded library fails inside the sanitizers' runtime; the plain build runs this";
-#endif
-  const bool beforeStart = GetParam();
-  std::vector<std::string> args = purchase("approve");
-  args.insert(args.begin(), {"-x", KOV_CRASH_HOST_PATH, "--pause-before-start"});
-  args.push_back("--debug");
-  Program host("/usr/bin/fiu-run", args);
-  ASSERT_TRUE(host.waitFor("paused\n")) << Program::text(host.err);
-  const auto failSyncs = [&host] {
-    Program control("/usr/bin/fiu-ctrl", {"-c", "enable name=posix/io/sync/fdatasync", std::to_string(host.pid)});
-    ASSERT_TRUE(control.waitFor());
-    EXPECT_EQ(control.status, 0) << Program::text(control.err);
-  };
-  if (beforeStart) failSyncs();
-  EXPECT_EQ(::write(host.input, "\n", 1), 1);
-  if (!beforeStart) {
-    ASSERT_TRUE(host.waitFor("\"state\":1"));
-    failSyncs();
-  }
-  ASSERT_TRUE(host.waitFor());
-  EXPECT_EQ(host.status, beforeStart ? 1 : 0);
-  const std::string out = Program::text(host.out);
-  const std::string err = Program::text(host.err);
-  // A write whose sync failed reached the file all the same: the next opening finds it. So
-  // the refused start stays listed as sent (its recovery finds no such transaction at the
-  // service: the safe side), and the run whose result came is delivered.
-  const std::string listed = pendingLines();
-  if (beforeStart) {
-    EXPECT_NE(out.find("\"responseText\":\"The journal cannot be written: disk I/O error\""), std::string::npos) << out;
-    EXPECT_EQ(received(), "0 0");
-    EXPECT_NE(listed.find("\"stage\":\"sent\""), std::string::npos) << listed;
-  } else {
-    EXPECT_EQ(out.rfind("{\"transactionResult\":0,", 0), 0u) << out;
-    for (const char* stage : {"answered", "delivered"}) {
-      EXPECT_NE(err.find(std::string("{\"log\":2,\"entry\":\"KOV journal: the transaction CR-1 could not be marked ") +
-                         stage + ": disk I/O error\"}"),
-                std::string::npos)
-          << err;
-    }
-    EXPECT_EQ(listed, "");
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Syncs, FailingJournal, testing::Values(true, false),
-                         [](const auto& info) { return info.param ? "BeforeTheStart" : "AfterTheRequestLeft"; });
 
 }  // namespace

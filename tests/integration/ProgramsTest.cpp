@@ -66,13 +66,8 @@ Row usage(std::vector<std::string> more, const std::string& message) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, KovCli, testing::Values(
-    Row{{"--debug"}, 0,
-        R"(\{"transactionResult":0,"authCode":"100001","maskedCardNumber":"411111\*{6}1111","cardName":"VISA",)"
-        R"("expectedSettlementDate":"[-\d]{10}","expectedSettlementDateTimeZone":"UTC","transactionDate":"[-\d]{10})"
-        R"( [:\d]{8}","transactionDateTimeZone":"UTC","PIX":"1010","RID":"A000000003","retrievalRefNumber":)"
-        R"("000000000001","qelTxnRef":"SIM000001","responseText":"APPROVED","reCo":"00","receipt":"KOV SIMULATOR)"
-        R"(           \\r\\nSTATION ST.*AUTH 100001   \\r\\n","receiptLineWidth":24,"response":\{"Scr/Complete":"1",)"
-        R"(.*"Scr/Result/TR":"SIM000001"\},"cardNumber2":"1111","qelBillingId":"DB000001"\}\n)",
+    // The record's line field by field is the result JSON's own test.
+    Row{{"--debug"}, 0, R"(\{"transactionResult":0,"authCode":"100001",.*"responseText":"APPROVED","reCo":"00",.*\}\n)",
         "\n{\"state\":1,\"firstLine\":\"PRESENT/INSERT CARD\",\"secondLine\":\"PURCHASE       AUD 12.50\","
         "\"button1\":\"CANCEL\",\"button2\":null,\"receipt\":null}\n", kOneConnection},
     Row{{"KOV_KEY=s3cret", "--merchant-ref", "sim:decline"}, 1, R"(\{"transactionResult":1,.*"reCo":"51",.*\}\n)", "",

@@ -1,5 +1,5 @@
-"""The example till with the installed package alone: an approved payment, a signature
-answered by a press, and a payment cut off by Ctrl-C that the next run recovers."""
+"""The example till with the installed package alone: a payment cut off by Ctrl-C at the
+signature step, which the next run recovers and the operator signs off."""
 
 import os
 import signal
@@ -47,8 +47,6 @@ def run_till(env, argv, at_signature):
 
 
 @pytest.mark.parametrize("runs", [
-    [("EX-APPROVE sim:approve", None, 0, "EX-APPROVE: SUCCEEDED APPROVED auth", [])],
-    [("EX-SIGNED sim:signature", "yes", 0, "EX-SIGNED: SUCCEEDED APPROVED auth", [])],
     [("EX-CUT sim:signature", "ctrl-c", 130, "SIGNATURE_REQUIRED: SIGNATURE OK? / ", [
         "The transaction EX-CUT was abandoned before its result (it stays pending in the journal): "
         "recover it by its reference."]),

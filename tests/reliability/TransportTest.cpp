@@ -9,7 +9,6 @@
 #include <limits>
 #include <thread>
 
-#include "KOVCurlErrors.h"
 #include "KOVCurlSession.h"
 #include "SimDocuments.h"
 #include "Support.h"
@@ -203,24 +202,6 @@ INSTANTIATE_TEST_SUITE_P(Drivers, WriteReadiness,
                            return std::string(info.param.driver == Driver::Qt ? "qt" : "own") +
                                   (info.param.fullBacklog ? "_full_backlog" : "_large_body");
                          });
-
-// The failures the simulator cannot bring about; the others are met in the fault table.
-TEST(CurlErrors, MapToTheFittingUrlErrorCodeAndText) {
-  const std::tuple<CURLcode, int32_t, const char*> table[] = {
-      {CURLE_COULDNT_RESOLVE_HOST, NSURLErrorCannotFindHost, "A server with this host name could not be found."},
-      {CURLE_PARTIAL_FILE, NSURLErrorNetworkConnectionLost, "The connection was lost before the whole answer arrived."},
-      {CURLE_SEND_FAIL_REWIND, NSURLErrorNetworkConnectionLost,
-       "The network connection was lost after the request was sent."},
-      {CURLE_URL_MALFORMAT, NSURLErrorBadURL, "The URL is not valid for this service."},
-      {CURLE_UNSUPPORTED_PROTOCOL, NSURLErrorUnsupportedURL, "The URL's scheme is not supported."},
-      {CURLE_WEIRD_SERVER_REPLY, NSURLErrorBadServerResponse, "The server's answer could not be read."},
-      {CURLE_OUT_OF_MEMORY, NSURLErrorUnknown, "The request failed."}};
-  for (const auto& [curl, code, description] : table) {
-    const KOVError error = kovcurl::urlErrorFor(curl);
-    EXPECT_EQ(std::tie(error.domain, error.code, error.description),
-              std::tie(NSURLErrorDomain, code, description)) << curl;
-  }
-}
 
 TEST(CurlSession, GivesEveryRequestAFiniteTimeOut) {
   const std::pair<double, long> table[] = {{30.0, 30000},       {0.0001, 1},  {0.0, 60000},

@@ -130,12 +130,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, SimCommandLine, testing::Values(
     OptionsRow{{"--listen", "127.0.0.1"}, "--listen wants HOST:PORT, not \"127.0.0.1\""},
     OptionsRow{{"--listen", "0.0.0.0:0"},
                "refusing to listen on 0.0.0.0, which is not a loopback address (use --allow-remote)"},
-    OptionsRow{{"--scenario", "nope"},
-               "unknown scenario \"nope\" (one of: approve, decline, cancel, signature, result-complete, drop; or "
-               "a fault NAME[-first][-N] with NAME one of: close, reset, reset-body, cut, stall, trickle, refuse, "
-               "http404, http502, http307, http301, http302, http204, maintenance, oversize, oversize-length, "
-               "oversize-open, http500, garbage, truncated, "
-               "empty, bad-utf8, deep, doctype, odd-tmo, at-cap)"},
     OptionsRow{{"--speed", "0"}, "--speed wants a number above 0, not \"0\""},
     OptionsRow{{"--hold-ms"}, "--hold-ms needs a value"}, OptionsRow{{"--tls"}, "--tls needs --cert-dir DIR"},
     OptionsRow{{"--tls-cert", "expired"}, "--tls-cert and --tls-old need --tls"}));

@@ -126,7 +126,6 @@ int runTransaction(const CliOptions& options, const CliRunHooks& hooks) {
     errLine(signatureReceiptJson(receipt));
   };
 
-  if (hooks.beforeStart) hooks.beforeStart();
   if (options.recover) {
     engine.recoverTransaction(options.recovery, options.uat, options.debug, logHandler, statusHandler,
                               resultHandler, signatureHandler);

@@ -11,8 +11,6 @@ namespace kovcli {
 struct CliRunHooks {
   /// Wraps the transport's sessions (to see each request just before it is handed over).
   std::function<KOVURLSessionFactory(KOVURLSessionFactory)> wrapSessions;
-  /// Runs once everything is set up, just before the transaction starts.
-  std::function<void()> beforeStart;
   /// Runs when the result is in, before its line is written.
   std::function<void()> beforeResultLine;
 };

@@ -10,6 +10,7 @@
 #include <KOVModule/KOVXmlUtils.h>
 #include <KOVModule/WqKOV.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,12 +36,9 @@ constexpr char kRecordSeparator = '\x1e';
 
 std::vector<std::string_view> splitRecords(std::string_view data) {
   std::vector<std::string_view> records;
-  std::size_t start = 0;
-  while (start <= data.size()) {
-    std::size_t end = data.find(kRecordSeparator, start);
-    if (end == std::string_view::npos) end = data.size();
+  for (std::size_t start = 0, end = 0; start <= data.size(); start = end + 1) {
+    end = std::min(data.find(kRecordSeparator, start), data.size());
     records.push_back(data.substr(start, end - start));
-    start = end + 1;
   }
   return records;
 }

@@ -11,7 +11,7 @@
 #      consumers in tests/consumer that it serves with find_package and with pkg-config;
 #   4. runs purchases with the installed kov-cli and each consumer against the installed
 #      kov-simulator on loopback: approved and declined;
-#   5. runs the same purchases with the installed Python package.
+#   5. runs the same purchases with the example till in Python on the installed package.
 # Run as root (debootstrap, chroot and mount need it); it takes several minutes and downloads
 # some hundred megabytes, so it is not part of CI.
 #   packaging/check-on-fresh-debian.sh DEB_DIR   DEB_DIR holds the .deb files dpkg-buildpackage made
@@ -120,6 +120,7 @@ mkdir -p "$root/tmp/kov/debs"
 for package in "${packages[@]}"; do cp "$debs/${package}"_*.deb "$root/tmp/kov/debs/"; done
 (cd "$root/tmp/kov/debs" && dpkg-scanpackages --multiversion . >Packages)
 cp -r "$repo/tests/consumer" "$root/tmp/kov/consumer"
+cp "$repo/examples/python/till.py" "$root/tmp/kov/till.py"
 
 cat >"$root/tmp/kov/check.sh" <<'INSIDE'
 set -euo pipefail
@@ -179,20 +180,16 @@ for line in "$@"; do
   fi
 
   if [ -z "$components" ]; then
-    # The Python package: a purchase with the installed kovmodule alone, approved and declined.
+    # The Python package: the example till with the installed kovmodule alone, a purchase
+    # approved and one declined, each journalled and so recovered by nothing afterwards.
     [ -n "$simulator" ] || start_simulator
-    cat >purchase.py <<'PY'
-import sys
-import kovmodule
-with kovmodule.Client(sys.argv[1]) as till:
-    details = till.purchase("merchant", "s3cret", "ST-PY", sys.argv[2], "12.50", "AUD", merchant_ref=sys.argv[3])
-print(kovmodule.__file__, details.result.name, details.response_text)
-sys.exit(0 if details.approved else 1)
-PY
-    step "python3-kovmodule: a purchase, approved and declined"
-    expect python3 0 python3 purchase.py "$url" FRESH-PY-1 ""
-    grep -q '^/usr/lib/python3/dist-packages/kovmodule/__init__.py SUCCEEDED APPROVED$' out.txt
-    expect python3 1 python3 purchase.py "$url" FRESH-PY-2 sim:decline
+    step "python3-kovmodule: the example till, approved and declined"
+    python3 -c 'import kovmodule; print(kovmodule.__file__)' | grep -qx /usr/lib/python3/dist-packages/kovmodule/__init__.py
+    till=(env KOV_KEY=s3cret timeout 60 python3 till.py "$url" --station ST-PY --journal till.db)
+    expect till.py 0 "${till[@]}" FRESH-PY-1 12.50
+    grep -q '^FRESH-PY-1: SUCCEEDED APPROVED' out.txt
+    expect till.py 1 "${till[@]}" FRESH-PY-2 12.50 --merchant-ref sim:decline
+    grep -q '^FRESH-PY-2: FAILED DECLINED' out.txt
     continue
   fi
 

@@ -1,10 +1,9 @@
 // A till that dies in the middle of a payment, with the journal: one row per point it dies
 // at, from before the transaction request leaves to after the result was delivered. On
-// restart the journal lists exactly what is unfinished, a second start of the reference is
-// refused, the recovery gives the right result (from the journal when it had arrived), and
-// the service never sees the transaction request twice.
+// restart the journal lists exactly what is unfinished, the recovery gives the right result
+// (from the journal when it had arrived), and the service never sees the transaction request
+// twice (that a journalled reference is never started again is the engine's own test).
 #include <fstream>
-#include <iterator>
 
 #include "Programs.h"
 
@@ -61,14 +60,6 @@ class Till : public testing::Test {
     EXPECT_EQ(pending.waitFor() ? pending.status : std::nullopt, 0) << Program::text(pending.err);
     return Program::text(pending.out);
   }
-  bool journalHoldsTheKey() const {
-    for (const char* suffix : {"", "-wal", "-shm"}) {
-      std::ifstream file(journal + suffix, std::ios::binary);
-      const std::string bytes(std::istreambuf_iterator<char>(file), {});
-      if (bytes.find(kKey) != std::string::npos) return true;
-    }
-    return false;
-  }
 
   Program sim{KOV_SIMULATOR_PATH, {"--listen", "127.0.0.1:0", "--speed", "20", "--tmo", "1", "--key", kKey}};
   const std::string url = kovit::listening(sim);
@@ -94,7 +85,6 @@ TEST_P(CrashedTill, KnowsOnRestartWhatToRecoverAndNeverSendsThePaymentTwice) {
     ASSERT_TRUE(host.waitFor());
     EXPECT_EQ(host.status, *row.hook || *row.killAt ? std::optional(-SIGKILL) : std::optional(0));
   }
-  EXPECT_FALSE(journalHoldsTheKey());
   const std::string listed = pendingLines();
   if (*row.pending) {
     EXPECT_TRUE(std::regex_match(listed, std::regex(std::string(R"(\{"txnRef":"CR-1","type":"Purchase","stage":")") +
@@ -105,13 +95,6 @@ TEST_P(CrashedTill, KnowsOnRestartWhatToRecoverAndNeverSendsThePaymentTwice) {
     EXPECT_EQ(listed, "");
   }
 
-  Program again(KOV_CLI_PATH, purchase("approve"));
-  ASSERT_TRUE(again.waitFor());
-  EXPECT_EQ(again.status, 1);
-  EXPECT_NE(Program::text(again.out).find("\"responseText\":\"The txnRef CR-1 is in the journal already: recover it "
-                                          "rather than start it again.\""),
-            std::string::npos)
-      << Program::text(again.out);
 
   const std::string before = received();
   Program recovery(KOV_CLI_PATH, till("recover", {"--skip-signature"}));
@@ -123,7 +106,6 @@ TEST_P(CrashedTill, KnowsOnRestartWhatToRecoverAndNeverSendsThePaymentTwice) {
   EXPECT_EQ(received() != before, row.recoveryAsks) << before << " then " << received();
   EXPECT_EQ(received().substr(0, 1), std::to_string(row.purchases)) << stats();
   EXPECT_EQ(pendingLines(), "");
-  EXPECT_FALSE(journalHoldsTheKey());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -13,8 +13,7 @@ using kovit::listening;
 using kovit::Program;
 
 // The options after a purchase's, the exit status, a pattern of the whole stdout, a text in
-// stderr and a pattern of the simulator's counts afterwards. The key comes from a key file,
-// or from the environment when the first option is "KOV_KEY=...".
+// stderr and a pattern of the simulator's counts afterwards. The key comes from a key file.
 using Row = std::tuple<std::vector<std::string>, int, std::string, std::string, std::string>;
 
 class KovCli : public testing::TestWithParam<Row> {
@@ -26,18 +25,9 @@ class KovCli : public testing::TestWithParam<Row> {
   }
   ~KovCli() override { ::unlink(keyFile.c_str()); }
   std::vector<std::string> purchase(std::vector<std::string> more) const {
-    more.insert(more.begin(), {"purchase", "--user", "merchant", "--station", "ST", "--txn-ref", "IT-1", "--amount",
-                               "12.50", "--currency", "AUD", "--endpoint", url + "/wqmi3/pos.aspx"});
-    if (more.size() > 13 && more[13].rfind("KOV_KEY=", 0) == 0) {
-      more.erase(more.begin() + 13);
-    } else {
-      more.insert(more.begin() + 1, {"--key-file", keyFile});
-    }
+    more.insert(more.begin(), {"purchase", "--key-file", keyFile, "--user", "merchant", "--station", "ST", "--txn-ref",
+                               "IT-1", "--amount", "12.50", "--currency", "AUD", "--endpoint", url + "/wqmi3/pos.aspx"});
     return more;
-  }
-  std::vector<std::string> environment(const std::vector<std::string>& more) const {
-    if (!more.empty() && more[0].rfind("KOV_KEY=", 0) == 0) return {more[0]};
-    return {};
   }
   std::string stats() const { return fetch(url + "/_sim/stats").value_or("-"); }
 
@@ -48,7 +38,7 @@ class KovCli : public testing::TestWithParam<Row> {
 
 TEST_P(KovCli, RunsOneTransaction) {
   const auto& [more, status, out, err, counts] = GetParam();
-  Program cli(KOV_CLI_PATH, purchase(more), environment(more));
+  Program cli(KOV_CLI_PATH, purchase(more));
   EXPECT_EQ(cli.waitFor() ? cli.status : std::nullopt, status);
   EXPECT_TRUE(std::regex_match(Program::text(cli.out), std::regex(out))) << Program::text(cli.out);
   EXPECT_NE(Program::text(cli.err).find(err), std::string::npos) << Program::text(cli.err);
@@ -70,7 +60,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, KovCli, testing::Values(
     Row{{"--debug"}, 0, R"(\{"transactionResult":0,"authCode":"100001",.*"responseText":"APPROVED","reCo":"00",.*\}\n)",
         "\n{\"state\":1,\"firstLine\":\"PRESENT/INSERT CARD\",\"secondLine\":\"PURCHASE       AUD 12.50\","
         "\"button1\":\"CANCEL\",\"button2\":null,\"receipt\":null}\n", kOneConnection},
-    Row{{"KOV_KEY=s3cret", "--merchant-ref", "sim:decline"}, 1, R"(\{"transactionResult":1,.*"reCo":"51",.*\}\n)", "",
+    Row{{"--merchant-ref", "sim:decline"}, 1, R"(\{"transactionResult":1,.*"reCo":"51",.*\}\n)", "",
         kOneConnection},
     Row{{"--endpoint", "http://127.0.0.1:1/wqmi3/pos.aspx", "--debug"}, 1,
         R"(\{"transactionResult":10,("[a-zA-Z]+":null,){14}"receiptLineWidth":0,("[a-zA-Z2]+":null,?){3}\}\n)",
@@ -126,10 +116,9 @@ TEST(SimulatorProgram, LogsEachRequestWithoutTheKeyRefusesBadUsageAndStopsOnSign
     EXPECT_EQ(Program::text(sim.err), "kov-simulator: POST Purchase TxnRef=T -> 200 started (approve), screen \"PRESENT/"
               "INSERT CARD\" | " + std::regex_replace(body, std::regex("s3cret"), "......") + "\n");
   }
-  Program usage(KOV_SIMULATOR_PATH, {"--tmo", "0"}), help(KOV_SIMULATOR_PATH, {"--help", "--tmo", "0"});
-  EXPECT_TRUE(usage.waitFor() && help.waitFor() && usage.status == 2 && help.status == 0);
+  Program usage(KOV_SIMULATOR_PATH, {"--tmo", "0"});
+  EXPECT_EQ(usage.waitFor() ? usage.status : std::nullopt, 2);
   EXPECT_EQ(Program::text(usage.err), "kov-simulator: --tmo wants whole seconds from 1 to 3600, not \"0\"\n");
-  EXPECT_EQ(Program::text(help.out).substr(0, 31), "Usage: kov-simulator [options]\n");
 }
 
 }  // namespace

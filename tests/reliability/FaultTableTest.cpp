@@ -141,9 +141,7 @@ TEST_P(FaultTable, EndsOnceWithTheResultOfItsFault) {
     EXPECT_EQ(sim.received(ref), received) << "received after the end";
     EXPECT_EQ(received, row.received < 0 ? sent : static_cast<std::size_t>(row.received));
     // One kept-alive line for the whole transaction.
-    if (row.failures == 0) {
-      EXPECT_EQ(sim.server->service().stats().connections(), 1u);
-    }
+    EXPECT_EQ(row.failures == 0 ? sim.server->service().stats().connections() : 1u, 1u);
     // Each retry line follows an error entry, the first with the row's reason; nine in a row
     // end with the time-out result.
     std::string retries;
@@ -163,9 +161,7 @@ TEST_P(FaultTable, EndsOnceWithTheResultOfItsFault) {
     std::string nine;
     for (int n = 1; n <= 9; ++n) nine += "KOV Timeout. Starting attempt " + std::to_string(n) + "\n";
     nine += "KOV Timeout. Out of attempts. Triggering result.\n";
-    if (row.failures == 9) {
-      EXPECT_EQ(retries, nine);
-    }
+    EXPECT_EQ(row.failures == 9 ? retries : nine, nine);
     // Nothing the host was handed holds the key, nor anything a hostile answer smuggled in.
     const std::string reported = run.everythingReported();
     EXPECT_FALSE(holdsKey(reported));

@@ -44,9 +44,6 @@ class Till : public testing::Test {
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
-  std::vector<std::string> purchase(const std::string& scenario) const {
-    return till("purchase", {"--amount", "12.50", "--currency", "AUD", "--merchant-ref", "sim:" + scenario});
-  }
   std::string stats() const { return kovit::fetch(url + "/_sim/stats").value_or("-"); }
   // Status and transaction requests the service received for the reference.
   std::string received() const {
@@ -72,7 +69,8 @@ class CrashedTill : public Till, public testing::WithParamInterface<Crash> {};
 TEST_P(CrashedTill, KnowsOnRestartWhatToRecoverAndNeverSendsThePaymentTwice) {
   const Crash& row = GetParam();
   {
-    std::vector<std::string> args = purchase(row.scenario);
+    std::vector<std::string> args = till("purchase", {"--amount", "12.50", "--currency", "AUD", "--merchant-ref",
+                                                      std::string("sim:") + row.scenario});
     if (*row.hook) args.insert(args.begin(), row.hook);
     Program host(KOV_CRASH_HOST_PATH, args);
     if (std::string(row.killAt) == "received") {

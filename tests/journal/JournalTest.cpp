@@ -120,7 +120,8 @@ TEST(SqliteJournal, SaveThatCannotBeCommittedFailsWithTheReason) {
   sqlite3* other = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &other), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-  for (const KOVJournalStage stage : {KOVJournalStageSent, KOVJournalStageDelivered}) {  // one commit, or with the purge
+  // A delivered entry is saved with the purge of old ones, in the same commit.
+  for (const KOVJournalStage stage : {KOVJournalStageSent, KOVJournalStageDelivered}) {
     std::string why;
     EXPECT_FALSE(journal->save({"T-1", "Purchase", "ST", "1.00", "AUD", "u", {}, {}, stage, {}}, &why)) << stage;
     EXPECT_EQ(why, "database is locked");

@@ -1,3 +1,14 @@
 #include <KOVModule/KOVJournal.h>
 
 KOVJournal::~KOVJournal() = default;
+
+std::vector<std::string> KOVJournal::takeNotices() { return {}; }
+
+const char* KOVJournalStageName(KOVJournalStage stage) {
+  switch (stage) {
+    case KOVJournalStageSent: return "sent";
+    case KOVJournalStageAnswered: return "answered";
+    case KOVJournalStageDelivered: return "delivered";
+  }
+  return "sent";
+}

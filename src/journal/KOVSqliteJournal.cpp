@@ -68,7 +68,7 @@ void setWhy(std::string* why, std::string text) {
 struct KOVSqliteJournal::Private {
   std::unique_ptr<sqlite3, DatabaseDeleter> db;
   Clock clock;
-  Statement upsert, purge, select, selectUnfinished;
+  Statement upsert, purge, select, selectUnfinished, remove;
 
   std::string error() const { return sqlite3_errmsg(db.get()); }
 
@@ -180,6 +180,7 @@ std::unique_ptr<KOVSqliteJournal> KOVSqliteJournal::open(const std::string& path
                                "result = ?10, updated_at = ?11")) ||
       !(p->purge = p->prepare("DELETE FROM transactions WHERE stage = ?1 AND updated_at < ?2")) ||
       !(p->select = p->prepare(select + " WHERE txn_ref = ?1")) ||
+      !(p->remove = p->prepare("DELETE FROM transactions WHERE txn_ref = ?1")) ||
       !(p->selectUnfinished = p->prepare(select + " WHERE stage <> ?1 ORDER BY started_at, txn_ref"))) {
     setWhy(why, path + ": " + p->error());
     return nullptr;
@@ -234,6 +235,15 @@ bool KOVSqliteJournal::find(const std::string& txnRef, std::optional<KOVJournalE
 bool KOVSqliteJournal::unfinished(std::vector<KOVJournalEntry>& entries, std::string* why) {
   sqlite3_bind_int(d->selectUnfinished.get(), 1, KOVJournalStageDelivered);
   if (!d->readAll(d->selectUnfinished.get(), entries)) {
+    setWhy(why, d->error());
+    return false;
+  }
+  return true;
+}
+
+bool KOVSqliteJournal::forget(const std::string& txnRef, std::string* why) {
+  sqlite3_bind_text(d->remove.get(), 1, txnRef.data(), static_cast<int>(txnRef.size()), SQLITE_TRANSIENT);
+  if (!d->run(d->remove.get())) {
     setWhy(why, d->error());
     return false;
   }

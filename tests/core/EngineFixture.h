@@ -47,8 +47,7 @@ class FakeJournal : public KOVJournal {
   explicit FakeJournal(std::vector<std::string>& transcript) : _transcript(transcript) {}
   bool save(const KOVJournalEntry& entry, std::string* why) override {
     if (failing(why)) return false;
-    static const char* const kStages[] = {"sent", "answered", "delivered"};
-    std::string line = std::string("journal ") + kStages[entry.stage] + " " + entry.txnRef + " " +
+    std::string line = std::string("journal ") + KOVJournalStageName(entry.stage) + " " + entry.txnRef + " " +
                        entry.txnType.value_or("-") + " " + entry.amount.value_or("-");
     if (entry.result) line += " " + std::to_string(entry.result->transactionResult);
     _transcript.push_back(line);
@@ -66,6 +65,12 @@ class FakeJournal : public KOVJournal {
     for (const auto& [ref, entry] : rows) {
       if (entry.stage != KOVJournalStageDelivered) entries.push_back(entry);
     }
+    return true;
+  }
+  bool forget(const std::string& txnRef, std::string* why) override {
+    if (failing(why)) return false;
+    _transcript.push_back("journal forget " + txnRef);
+    rows.erase(txnRef);
     return true;
   }
   std::map<std::string, KOVJournalEntry> rows;

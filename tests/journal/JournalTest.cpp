@@ -59,7 +59,7 @@ TEST(SqliteJournal, KeepsEntriesAcrossOpeningsAndDeliveredOnesForThirtyDays) {
   const std::string path = scratch("kept.db");
   auto now = std::chrono::system_clock::time_point(1'800'000'000s);
   const auto clock = [&now] { return now; };
-  KOVJournalEntry sent{"T-SENT", "Purchase", "ST", "12.50", "AUD", "merchant", "M1", now, KOVJournalStageSent, {}};
+  KOVJournalEntry sent{"T-SENT", "Purchase", "ST", "12.50", "AUD", "merchant", "M1", now, KOVJournalStageSent, {}, true, {}};
   KOVJournalEntry answered = sent;
   answered.txnRef = "T-ANSWERED";
   answered.txnType = std::nullopt;  // a recovery of a reference the journal did not hold
@@ -123,7 +123,7 @@ TEST(SqliteJournal, SaveThatCannotBeCommittedFailsWithTheReason) {
   // A delivered entry is saved with the purge of old ones, in the same commit.
   for (const KOVJournalStage stage : {KOVJournalStageSent, KOVJournalStageDelivered}) {
     std::string why;
-    EXPECT_FALSE(journal->save({"T-1", "Purchase", "ST", "1.00", "AUD", "u", {}, {}, stage, {}}, &why)) << stage;
+    EXPECT_FALSE(journal->save({"T-1", "Purchase", "ST", "1.00", "AUD", "u", {}, {}, stage, {}, true, {}}, &why)) << stage;
     EXPECT_EQ(why, "database is locked");
   }
   sqlite3_close(other);

@@ -25,7 +25,6 @@ std::string dump(const ordered_json& j) { return j.dump(-1, ' ', false, ordered_
 std::string resultJson(const KOVTransactionResultDetails& r) { return KOVResultJson::toJson(r); }
 
 std::string pendingJson(const KOVJournalEntry& entry) {
-  static const char* const kStages[] = {"sent", "answered", "delivered"};
   const std::time_t started = std::chrono::system_clock::to_time_t(entry.startedAt);
   std::tm parts{};
   gmtime_r(&started, &parts);
@@ -34,7 +33,7 @@ std::string pendingJson(const KOVJournalEntry& entry) {
   ordered_json j;
   j["txnRef"] = entry.txnRef;
   j["type"] = text(entry.txnType);
-  j["stage"] = kStages[entry.stage <= KOVJournalStageDelivered ? entry.stage : KOVJournalStageSent];
+  j["stage"] = KOVJournalStageName(entry.stage);
   j["station"] = text(entry.stationId);
   j["amount"] = text(entry.amount);
   j["currency"] = text(entry.currencyCode);

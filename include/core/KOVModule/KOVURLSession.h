@@ -28,11 +28,17 @@ enum KOVURLErrorCode : int32_t {
   NSURLErrorServerCertificateUntrusted = -1202,
 };
 
-/// A transport error. Its description never holds the request body.
+/// A transport error. Its description says what happened in plain words ("connection
+/// refused by 127.0.0.1:8080", "certificate not trusted: ...") and never holds the request
+/// body nor anything of the answer.
 struct KOVError {
   std::string domain;
   int32_t code = 0;
   std::string description;
+  /// False only when the transport knows that no byte of the request was written (the
+  /// connection or its TLS handshake failed, or the request was refused or cancelled before
+  /// it went out): the service cannot have seen it. True whenever that is not certain.
+  bool requestSent = true;
 };
 
 /// The HTTP answer's head: the status is not judged by the transport.

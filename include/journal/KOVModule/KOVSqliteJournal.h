@@ -36,6 +36,7 @@ class KOV_JOURNAL_EXPORT KOVSqliteJournal final : public KOVJournal {
   bool save(const KOVJournalEntry& entry, std::string* why) override;
   bool find(const std::string& txnRef, std::optional<KOVJournalEntry>& found, std::string* why) override;
   bool unfinished(std::vector<KOVJournalEntry>& entries, std::string* why) override;
+  bool forget(const std::string& txnRef, std::string* why) override;
 
  private:
   struct Private;

@@ -27,7 +27,7 @@ void BM_JournalThreeCommitsPerTransaction(benchmark::State& state) {
     state.SkipWithError(why.c_str());
     return;
   }
-  KOVJournalEntry entry{"", "Purchase", "ST01", "12.50", "AUD", "merchant", "M1", {}, KOVJournalStageSent, {}};
+  KOVJournalEntry entry{"", "Purchase", "ST01", "12.50", "AUD", "merchant", "M1", {}, KOVJournalStageSent, {}, true, {}};
   KOVTransactionResultDetails result = KOVTransactionResultDetails::initWithResult(KOVTransactionResultSucceeded);
   result.authCode = "100001";
   result.receipt = std::string(40 * 26, 'r');

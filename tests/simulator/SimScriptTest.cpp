@@ -2,6 +2,9 @@
 // exact texts (hosts' tests read them), the log's masking and the command line.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <string>
+
 #include "SimLog.h"
 #include "SimOptions.h"
 #include "SimTransaction.h"
@@ -10,6 +13,14 @@ using namespace kovsim;
 using namespace std::chrono_literals;
 
 namespace {
+
+// A row's name as a test name: letters, digits and underscores only.
+std::string testName(std::string text) {
+  for (char& c : text) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+  }
+  return text;
+}
 
 using NameRow = std::tuple<const char*, SimScenario, const char*>;  // and which of requests 0..7 meet the fault
 
@@ -26,11 +37,13 @@ TEST_P(SimScenarioNames, ReadBackAndMeetTheirRequests) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, SimScenarioNames, testing::Values(
     NameRow{"decline", {SimTerminal::Decline}, "........"},
+    NameRow{"late-cancel", {SimTerminal::LateCancel}, "........"},
     NameRow{"stall", {SimTerminal::Approve, SimFault::Stall}, ".xxxxxxx"},
     NameRow{"reset-body-first", {SimTerminal::Approve, SimFault::ResetBody, true}, "xxxxxxxx"},
     NameRow{"close-2", {SimTerminal::Approve, SimFault::Close, false, 2}, ".xx.xx.x"},
     NameRow{"bad-utf8-first-1", {SimTerminal::Approve, SimFault::BadUtf8, true, 1}, "x.x.x.x."},
-    NameRow{"odd-tmo-1000", {SimTerminal::Approve, SimFault::OddTmo, false, 1000}, ".xxxxxxx"}));
+    NameRow{"odd-tmo-1000", {SimTerminal::Approve, SimFault::OddTmo, false, 1000}, ".xxxxxxx"}),
+    [](const auto& info) { return testName(std::get<0>(info.param)); });
 
 TEST(SimScenarioNames, OldNameMerchantReferencesAndWrongNames) {
   EXPECT_EQ(scenarioFromName("drop"), (SimScenario{SimTerminal::Approve, SimFault::Close, true}));
@@ -90,7 +103,14 @@ INSTANTIATE_TEST_SUITE_P(Rows, SimTransactionPress, testing::Values(
     PressRow{SimTerminal::Approve, 2000ms, "B2", "pressed ACCEPTED 00 411111******1111 ACCOUNT SAV"},
     PressRow{SimTerminal::Approve, 3500ms, "B1", "pressed CANCELLED TC 411111******1111 ACCOUNT CHQ"},
     PressRow{SimTerminal::Approve, 5000ms, "B1", "ignored ACCEPTED 00 411111******1111 ACCOUNT CHQ"},
-    PressRow{SimTerminal::Signature, 1h, "B2", "pressed DECLINED S2 411111******1111 ACCOUNT CHQ"}));
+    PressRow{SimTerminal::LateCancel, 0ms, "B1", "ignored ACCEPTED 00 411111******1111 ACCOUNT CHQ"},
+    PressRow{SimTerminal::LateCancel, 2000ms, "B2", "pressed ACCEPTED 00 411111******1111 ACCOUNT SAV"},
+    PressRow{SimTerminal::LateCancel, 3500ms, "B1", "ignored ACCEPTED 00 411111******1111 ACCOUNT CHQ"},
+    PressRow{SimTerminal::Signature, 1h, "B2", "pressed DECLINED S2 411111******1111 ACCOUNT CHQ"}),
+    [](const auto& info) {
+      return testName(scenarioName({std::get<0>(info.param)}) + "_" + std::to_string(std::get<1>(info.param).count()) +
+                      "ms_" + std::get<2>(info.param));
+    });
 
 TEST(SimLog, NoKeyReachesALogLine) {
   EXPECT_EQ(maskKey("<Scr key=\"wrong\"><X>s3cret</X></Scr> <Scr key='a b' monkey=\"x\"> <Scr key=\"cut", "s3cret"),

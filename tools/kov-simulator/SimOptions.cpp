@@ -204,6 +204,7 @@ std::string usageText() {
          "                   an account press moves on at once, a CANCEL press cancels (RC TC)\n"
          "  decline          the same screens, then declined (RC 51)\n"
          "  cancel           cancelled on the terminal while it asks for the card (RC TC)\n"
+         "  late-cancel      approve, but a CANCEL press comes after the authorisation: ignored (RC 00)\n"
          "  signature        after processing, SIGNATURE OK? with a receipt and YES/NO; it waits\n"
          "                   for a press: YES approves, NO declines (RC S2)\n"
          "  result-complete  approve, with Result/Complete 1 and no Complete at the root at the end\n"

@@ -7,10 +7,11 @@
 namespace kovsim {
 namespace {
 
-constexpr std::array<std::pair<SimTerminal, std::string_view>, 5> kTerminals{{
+constexpr std::array<std::pair<SimTerminal, std::string_view>, 6> kTerminals{{
     {SimTerminal::Approve, "approve"},
     {SimTerminal::Decline, "decline"},
     {SimTerminal::Cancel, "cancel"},
+    {SimTerminal::LateCancel, "late-cancel"},
     {SimTerminal::Signature, "signature"},
     {SimTerminal::ResultComplete, "result-complete"},
 }};

@@ -11,6 +11,7 @@ enum class SimTerminal {
   Approve,         ///< card, account, PIN, processing, approved
   Decline,         ///< the same screens, then declined by the issuer
   Cancel,          ///< the cardholder cancels on the terminal while it asks for the card
+  LateCancel,      ///< as Approve, but the card is already authorised when CANCEL is pressed: ignored
   Signature,       ///< after processing, a signature check answered with YES or NO
   ResultComplete,  ///< approved; the final answer marks completion under Result instead of the root
 };

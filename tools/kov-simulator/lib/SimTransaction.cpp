@@ -134,6 +134,10 @@ bool SimTransaction::press(const std::string& buttonName, Clock::time_point now)
   switch (_step) {
     case Step::Card:
     case Step::Pin:
+      // The issuer approved before the press reached the terminal: too late to stop it.
+      if (_scenario.terminal == SimTerminal::LateCancel) {
+        return false;
+      }
       finish(Outcome::Cancelled);
       return true;
     case Step::Account:

@@ -41,7 +41,7 @@ class SimTransaction {
   /// Moves the screens on up to now; true when the screen changed.
   bool advance(Clock::time_point now);
   /// Applies a press of "B1" or "B2"; true when it changed the screen. A press of a button
-  /// that is not shown enabled changes nothing.
+  /// that is not shown enabled changes nothing, nor does CANCEL on a late-cancel terminal.
   bool press(const std::string& buttonName, Clock::time_point now);
 
   /// When the clock moves the screen on next; nullopt when only a press or nothing will.

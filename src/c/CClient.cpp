@@ -17,7 +17,8 @@ std::optional<std::string> text(const char* value) { return value ? std::optiona
 const char* chars(const std::optional<std::string>& value) { return value ? value->c_str() : nullptr; }
 
 // The record's texts seen as a kov_result, for the time of the callback.
-void handOver(const kov_callbacks& callbacks, const KOVTransactionResultDetails& r, const std::string& txnRef) {
+void handOver(const kov_callbacks& callbacks, const KOVTransactionResultDetails& r, const std::string& txnRef,
+              const KOVTransactionOutcome& outcome) {
   std::vector<const char*> keys;
   std::vector<const char*> values;
   if (r.response) {
@@ -32,8 +33,19 @@ void handOver(const kov_callbacks& callbacks, const KOVTransactionResultDetails&
                           chars(r.expectedSettlementDate), chars(r.expectedSettlementDateTimeZone),
                           chars(r.transactionDateTimeZone), chars(r.PIX), chars(r.RID), chars(r.qelTxnRef),
                           chars(r.cardNumber2), chars(r.qelBillingId), r.receiptLineWidth, keys.size(),
-                          keys.data(), values.data(), txnRef.c_str()};
+                          keys.data(), values.data(), txnRef.c_str(), chars(outcome.reason),
+                          outcome.requestSent ? 1 : 0};
   callbacks.on_result(callbacks.user_data, &result);
+}
+
+int errorOf(KOVRefusalKind kind) {
+  switch (kind) {
+    case KOVRefusalDuplicateReference: return KOV_ERROR_DUPLICATE_REFERENCE;
+    case KOVRefusalJournal: return KOV_ERROR_JOURNAL;
+    case KOVRefusalBusy: return KOV_ERROR_BUSY;
+    case KOVRefusalRecord: break;
+  }
+  return KOV_ERROR_INVALID_ARGUMENT;
 }
 
 }  // namespace
@@ -45,7 +57,8 @@ kov_client::kov_client(const std::string& endpointUrl) {
 
 kov_client::~kov_client() {
   // Nothing of the client outlives it: outstanding requests are cancelled now, and their
-  // completions, posted to the loop, go with it unrun.
+  // completions, posted to the loop, go with it unrun. A running transaction is abandoned,
+  // not cancelled: the terminal may still approve; the host recovers it by its reference.
   engine.releaseSession();
 }
 
@@ -67,6 +80,9 @@ int kov_client::begin(const kov_transaction& txn, const kov_callbacks& given, bo
     return fail(KOV_ERROR_INVALID_ARGUMENT,
                 "the amount '" + std::string(txn.amount) + "' is not a plain decimal number such as 12.50");
   }
+  if (recover && txn.amount) {
+    return fail(KOV_ERROR_INVALID_ARGUMENT, "a recovery takes no amount: it follows the payment as it was sent");
+  }
   details->userName = text(txn.user);
   details->key = text(txn.key);
   details->stationId = text(txn.station);
@@ -82,6 +98,20 @@ int kov_client::begin(const kov_transaction& txn, const kov_callbacks& given, bo
   if (KOV_HOLDS(txn, kov_transaction, url_fail)) {
     details->urlSuccess = text(txn.url_success);
     details->urlFail = text(txn.url_fail);
+  }
+  KOVTransactionRecoveryDetails recovery;
+  recovery.userName = details->userName;
+  recovery.key = details->key;
+  recovery.stationId = details->stationId;
+  recovery.txnRef = details->txnRef;
+  recovery.skipSignatureVerification = details->skipSignatureVerification;
+  // Whatever would not arrive as the host meant it is refused here, nothing sent.
+  const std::optional<KOVRefusal> refusal =
+      recover ? engine.refusalOfRecovery(recovery, KOVRecordCheckStrict)
+              : engine.refusalOfStart(*details, static_cast<KOVTransactionType>(txn.type), KOVRecordCheckStrict);
+  if (refusal) {
+    return fail(errorOf(refusal->kind), refusal->reason.empty() ? "a transaction already runs on this client"
+                                                                 : refusal->reason);
   }
   callbacks = kov_callbacks{};
   callbacks.size = sizeof(kov_callbacks);
@@ -117,17 +147,11 @@ int kov_client::begin(const kov_transaction& txn, const kov_callbacks& given, bo
   KOVTransactionResultHandler result = [this, mine, txnRef = details->txnRef.value_or("")](
                                            KOVTransactionResultDetails record) {
     awaitingResult = false;  // first: the host may begin the next transaction from on_result
-    handOver(mine, record, txnRef);
+    handOver(mine, record, txnRef, engine.lastOutcome());
   };
   error.clear();
   awaitingResult = true;
   if (recover) {
-    KOVTransactionRecoveryDetails recovery;
-    recovery.userName = details->userName;
-    recovery.key = details->key;
-    recovery.stationId = details->stationId;
-    recovery.txnRef = details->txnRef;
-    recovery.skipSignatureVerification = details->skipSignatureVerification;
     engine.recoverTransaction(recovery, true, static_cast<bool>(log), log, screen, result, signature);
   } else {
     engine.startTransaction(details, static_cast<KOVTransactionType>(txn.type), true, static_cast<bool>(log), log,

@@ -105,6 +105,12 @@ int kov_client_set_journal(kov_client* client, const char* path) {
   });
 }
 
+int kov_client_set_acknowledged_delivery(kov_client* client, int on) {
+  if (!client) return noClient();
+  client->engine.setAcknowledgedDelivery(on != 0);
+  return KOV_OK;
+}
+
 int kov_client_set_retry_spacing(kov_client* client, double seconds) {
   if (!client) return noClient();
   if (!(seconds >= 0 && seconds <= 3600)) {
@@ -141,6 +147,42 @@ int kov_press(kov_client* client, const char* button_id, const char* label) {
     }
     client->engine.sendButtonRequest(button_id, label ? std::optional<std::string>(label) : std::nullopt);
     return KOV_OK;
+  });
+}
+
+int kov_cancel(kov_client* client) {
+  if (!client) return noClient();
+  return guarded(client, [&]() -> int {
+    // Posted, so that any thread may ask: the engine acts on the client's own thread.
+    client->loop->post([engine = &client->engine] { engine->cancelTransaction(); });
+    return KOV_OK;
+  });
+}
+
+int kov_acknowledge(kov_client* client, const char* txn_ref) {
+  if (!client) return noClient();
+  if (!txn_ref) return client->fail(KOV_ERROR_INVALID_ARGUMENT, "no txn_ref was given");
+  return guarded(client, [&]() -> int {
+    std::string why;
+    if (!client->engine.acknowledge(txn_ref, &why)) {
+      return client->fail(KOV_ERROR_JOURNAL, why);
+    }
+    client->error.clear();
+    return KOV_OK;
+  });
+}
+
+int kov_forget(kov_client* client, const char* txn_ref) {
+  if (!client) return noClient();
+  if (!txn_ref) return client->fail(KOV_ERROR_INVALID_ARGUMENT, "no txn_ref was given");
+  return guarded(client, [&]() -> int {
+    std::string why;
+    if (client->engine.forget(txn_ref, &why)) {
+      client->error.clear();
+      return KOV_OK;
+    }
+    const bool unwritable = why.rfind("The journal cannot", 0) == 0;
+    return client->fail(unwritable ? KOV_ERROR_JOURNAL : KOV_ERROR_INVALID_ARGUMENT, why);
   });
 }
 
@@ -193,10 +235,11 @@ int kov_pending(kov_client* client, kov_pending_entry** entries, size_t* count) 
     };
     for (std::size_t i = 0; i < pending->size(); ++i) {
       const KOVJournalEntry& e = (*pending)[i];
-      block[i] = kov_pending_entry{sizeof(kov_pending_entry), keep(e.txnRef), keep(e.txnType),
-                                   static_cast<int>(e.stage), keep(e.stationId), keep(e.amount),
-                                   keep(e.currencyCode), keep(e.userName), keep(e.merchantRef),
-                                   std::chrono::duration_cast<std::chrono::milliseconds>(e.startedAt.time_since_epoch()).count()};
+      block[i] = kov_pending_entry{
+          sizeof(kov_pending_entry), keep(e.txnRef), keep(e.txnType), static_cast<int>(e.stage), keep(e.stationId),
+          keep(e.amount), keep(e.currencyCode), keep(e.userName), keep(e.merchantRef),
+          std::chrono::duration_cast<std::chrono::milliseconds>(e.startedAt.time_since_epoch()).count(),
+          e.requestSent ? 1 : 0, e.result ? static_cast<int>(e.result->transactionResult) : -1};
     }
     *entries = block;
     *count = pending->size();

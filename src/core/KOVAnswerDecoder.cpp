@@ -95,6 +95,20 @@ std::optional<std::string> shownButton(const NSStringDictionary& answer, const s
   return text(answer, key);
 }
 
+// The enabled button (its flag exactly 1) whose whole label equals the word in any case; a
+// later qualifying button wins.
+std::optional<KOVPressButton> buttonLabelled(const NSStringDictionary& answer, std::string_view word, bool forCancel) {
+  std::optional<KOVPressButton> chosen;
+  for (const char* name : {"B1", "B2"}) {
+    const std::string key = std::string("Scr/") + name;
+    std::string label = text(answer, key);
+    if (KOVAnswerDecoder::intValue(answer, key + "/__en", 0) == 1 && kov::text::equalsIgnoreCase(label, word)) {
+      chosen = KOVPressButton{name, std::move(label), forCancel};
+    }
+  }
+  return chosen;
+}
+
 // Poll time-outs are always finite and positive.
 int32_t boundedTimeout(int32_t seconds) {
   if (seconds <= 0) {
@@ -105,10 +119,15 @@ int32_t boundedTimeout(int32_t seconds) {
 
 }  // namespace
 
+std::string KOVAnswerDecoder::reasonOf(const KOVError& error) {
+  // The transport's own words; a code alone only when it gave none.
+  return error.description.empty() ? error.domain + " " + std::to_string(error.code) : error.description;
+}
+
 std::optional<std::string> KOVAnswerDecoder::transportFailure(const std::optional<std::string>& data,
                                                               const std::optional<KOVError>& error) {
   if (error && error->domain == NSURLErrorDomain) {
-    return error->description + " (" + error->domain + " " + std::to_string(error->code) + ")";
+    return reasonOf(*error);
   }
   // A transport must cap bodies; one that did not is treated as if it had.
   if (data && data->size() > kKOVMaxResponseBytes) {
@@ -129,18 +148,23 @@ std::optional<std::string> KOVAnswerDecoder::screenlessFailure(const std::option
     return std::nullopt;
   }
   if (response) {
-    const std::string status = "HTTP " + std::to_string(response->statusCode);
-    return response->statusCode < 300 ? status + " without a screen" : status;
+    return "HTTP " + std::to_string(response->statusCode) + " without a screen";
   }
   if (error) {
-    return error->description + " (" + error->domain + " " + std::to_string(error->code) + ")";
+    return reasonOf(*error);
   }
   return "An answer without a screen.";
 }
 
 KOVAnswerDecision KOVAnswerDecoder::decide(std::shared_ptr<NSStringDictionary> answer, bool skipSignature,
-                                           int32_t currentTimeoutSeconds) {
-  if (skipSignature) {
+                                           KOVCancelState cancel, int32_t currentTimeoutSeconds) {
+  std::optional<KOVPressButton> cancelPress = cancelButton(*answer);
+  // A final answer is final: nothing is pressed after it.
+  if (cancel == KOVCancelState::Pending && cancelPress && !isComplete(*answer)) {
+    return *std::move(cancelPress);
+  }
+  // Once the operator asked to cancel, the engine never approves a signature on its behalf.
+  if (skipSignature && cancel == KOVCancelState::None) {
     if (std::optional<KOVPressButton> press = signatureAnswer(*answer)) {
       return *std::move(press);
     }
@@ -148,8 +172,8 @@ KOVAnswerDecision KOVAnswerDecoder::decide(std::shared_ptr<NSStringDictionary> a
   if (isComplete(*answer)) {
     return KOVFinish{resultOf(std::move(answer))};
   }
-  return KOVShowScreen{screenOf(*answer),
-                       boundedTimeout(intValue(*answer, "Scr/Tmo", currentTimeoutSeconds))};
+  return KOVShowScreen{screenOf(*answer), boundedTimeout(intValue(*answer, "Scr/Tmo", currentTimeoutSeconds)),
+                       std::move(cancelPress)};
 }
 
 KOVScreen KOVAnswerDecoder::screenOf(const NSStringDictionary& answer) {
@@ -167,15 +191,11 @@ std::optional<KOVPressButton> KOVAnswerDecoder::signatureAnswer(const NSStringDi
   if (stateOf(text(answer, "Scr/DL1"), false) != KOVStateSignatureRequired) {
     return std::nullopt;
   }
-  std::optional<KOVPressButton> chosen;
-  for (const char* name : {"B1", "B2"}) {
-    const std::string key = std::string("Scr/") + name;
-    std::string label = text(answer, key);
-    if (intValue(answer, key + "/__en", 0) == 1 && kov::text::equalsIgnoreCase(label, "yes")) {
-      chosen = KOVPressButton{name, std::move(label)};  // a later qualifying button wins
-    }
-  }
-  return chosen;
+  return buttonLabelled(answer, "yes", false);
+}
+
+std::optional<KOVPressButton> KOVAnswerDecoder::cancelButton(const NSStringDictionary& answer) {
+  return buttonLabelled(answer, "cancel", true);
 }
 
 KOVTransactionResultDetails KOVAnswerDecoder::resultOf(std::shared_ptr<NSStringDictionary> answer) {

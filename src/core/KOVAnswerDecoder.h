@@ -23,16 +23,19 @@ struct KOVScreen {
   std::optional<std::string> button2;
 };
 
-/// Show the screen, then poll with the given time-out.
-struct KOVShowScreen {
-  KOVScreen screen;
-  int32_t nextTimeoutSeconds = 0;
-};
-
 /// Press a terminal button on the operator's behalf; the press carries the loop on.
 struct KOVPressButton {
   std::string buttonId;
   std::string label;
+  bool forCancel = false;  ///< the CANCEL of a cancel the host asked for (else a signature's YES)
+};
+
+/// Show the screen, then poll with the given time-out.
+struct KOVShowScreen {
+  KOVScreen screen;
+  int32_t nextTimeoutSeconds = 0;
+  /// The screen's CANCEL button, for a cancel the host asks for while it is shown.
+  std::optional<KOVPressButton> cancelButton;
 };
 
 /// The transaction is complete with this result.
@@ -42,28 +45,40 @@ struct KOVFinish {
 
 using KOVAnswerDecision = std::variant<KOVShowScreen, KOVPressButton, KOVFinish>;
 
+/// Where a cancel the host asked for stands.
+enum class KOVCancelState {
+  None,     ///< not asked
+  Pending,  ///< asked: CANCEL is pressed when a screen shows it
+  Pressed,  ///< CANCEL was pressed; the transaction runs on to the service's answer
+};
+
 /// Pure functions from an answer to its meaning.
 class KOVAnswerDecoder {
  public:
-  /// Why a completion is a URL-layer failure (the transport's description and code, or an
-  /// oversize body); nullopt when it is an answer.
+  /// A transport error in plain words: its description.
+  static std::string reasonOf(const KOVError& error);
+  /// Why a completion is a URL-layer failure (the transport's description, or an oversize
+  /// body); nullopt when it is an answer.
   static std::optional<std::string> transportFailure(const std::optional<std::string>& data,
                                                      const std::optional<KOVError>& error);
   /// Why an answer that holds no screen of the service (no key under "Scr/") counts as a
-  /// URL-layer failure, whatever its HTTP status: "HTTP 404", "HTTP 301", "HTTP 200 without a
-  /// screen", an error of another domain, or "An answer without a screen." when there is
-  /// neither status nor error. nullopt for an answer with a screen.
+  /// URL-layer failure, whatever its HTTP status: "HTTP 404 without a screen", an error of
+  /// another domain, or "An answer without a screen." when there is neither status nor
+  /// error. nullopt for an answer with a screen.
   static std::optional<std::string> screenlessFailure(const std::optional<KOVURLResponse>& response,
                                                       const std::optional<KOVError>& error,
                                                       const NSStringDictionary& answer);
-  /// The decision for a parsed answer: auto-answer (when skipSignature), end, or screen.
+  /// The decision for a parsed answer: the pending cancel's press, the signature's
+  /// auto-answer (when skipSignature and no cancel was asked), the end, or the screen.
   static KOVAnswerDecision decide(std::shared_ptr<NSStringDictionary> answer, bool skipSignature,
-                                  int32_t currentTimeoutSeconds);
+                                  KOVCancelState cancel, int32_t currentTimeoutSeconds);
 
   /// The screen an unfinished answer shows.
   static KOVScreen screenOf(const NSStringDictionary& answer);
   /// The button to press for a signature step with an enabled "yes" button, if any.
   static std::optional<KOVPressButton> signatureAnswer(const NSStringDictionary& answer);
+  /// The enabled button whose label reads CANCEL (compared as the signature's "yes"), if any.
+  static std::optional<KOVPressButton> cancelButton(const NSStringDictionary& answer);
   /// The result record of a complete answer (which it keeps as its response).
   static KOVTransactionResultDetails resultOf(std::shared_ptr<NSStringDictionary> answer);
   /// Whether either completion flag holds exactly "1".

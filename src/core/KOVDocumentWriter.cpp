@@ -1,57 +1,15 @@
 // Transaction, status and button requests on the XML tree.
 #include "core/KOVDocumentWriter.h"
 
-#include <KOVModule/KOVXmlUtils.h>
 
-#include <array>
 #include <cinttypes>
 #include <cstdio>
-
-#include "core/WqKOVLimits.h"
 
 namespace {
 
 constexpr const char* kTypeNames[] = {"Purchase", "Auth", "Complete", "Refund", "Void"};
 
-using TextField = std::optional<std::string> KOVTransactionDetails::*;
-
-struct NamedField {
-  const char* name;
-  TextField field;
-};
-
-// In the order the transaction request writes them.
-const std::array<NamedField, 13> kTextFields{{
-    {"userName", &KOVTransactionDetails::userName},
-    {"key", &KOVTransactionDetails::key},
-    {"txnRef", &KOVTransactionDetails::txnRef},
-    {"qelTxnRef", &KOVTransactionDetails::qelTxnRef},
-    {"stationId", &KOVTransactionDetails::stationId},
-    {"currencyCode", &KOVTransactionDetails::currencyCode},
-    {"deviceId", &KOVTransactionDetails::deviceId},
-    {"posName", &KOVTransactionDetails::posName},
-    {"posVersion", &KOVTransactionDetails::posVersion},
-    {"vendorId", &KOVTransactionDetails::vendorId},
-    {"merchantRef", &KOVTransactionDetails::merchantRef},
-    {"urlSuccess", &KOVTransactionDetails::urlSuccess},
-    {"urlFail", &KOVTransactionDetails::urlFail},
-}};
-
 }  // namespace
-
-std::optional<std::string> KOVDocumentWriter::refusalOf(const KOVTransactionDetails& details) {
-  for (const NamedField& entry : kTextFields) {
-    const std::optional<std::string>& value = details.*entry.field;
-    std::string why;
-    if (value && !KOVXmlUtils::isXmlText(*value, &why)) {
-      return "The " + std::string(entry.name) + " cannot be sent: " + why + ".";
-    }
-  }
-  if (!amountText(details.amount)) {
-    return std::string(kov::limits::kAmountOutOfRangeText);
-  }
-  return std::nullopt;
-}
 
 std::string KOVDocumentWriter::typeName(KOVTransactionType txnType) {
   return txnType <= KOVTransactionTypeVoid ? kTypeNames[txnType] : "";

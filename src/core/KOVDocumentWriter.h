@@ -19,10 +19,6 @@ class KOVDocumentWriter {
   /// The amount with two decimals, cut (never rounded) toward zero; "0.00" for none;
   /// negative amounts as "-3.50". nullopt when it does not fit in 64 bits of cents.
   static std::optional<std::string> amountText(const std::optional<KOVDecimal>& amount);
-  /// Why the record's transaction request cannot be written, naming the field ("The
-  /// stationId cannot be sent: it is not valid UTF-8."); nullopt when every field can be.
-  /// A record that passes gives only well-formed documents.
-  static std::optional<std::string> refusalOf(const KOVTransactionDetails& details);
   /// The skeleton shared by every request: Scr with action, user, key and TxnRef.
   static std::shared_ptr<WqXMLDocument> skeleton(const KOVTransactionDetails& details, bool maskKey);
   /// The transaction request; nullopt when its amount cannot be written.

@@ -29,10 +29,13 @@ KOVTransactionRun::KOVTransactionRun(std::shared_ptr<KOVTransactionDetails> deta
       _isUAT(isUAT),
       _handlers(std::move(handlers)),
       _wiring(std::move(wiring)),
-      _timeoutSeconds(kov::limits::kDefaultTimeoutSeconds) {}
+      _timeoutSeconds(kov::limits::kDefaultTimeoutSeconds),
+      _requestSent(!_wiring.journal || _wiring.journalEntry.requestSent) {}
 
 KOVTransactionRun::~KOVTransactionRun() {
-  // Cancelled requests still complete once, later; they find this run gone.
+  // Abandoned, not cancelled: the terminal may still approve; the host recovers the
+  // transaction by its reference. Cancelled requests still complete once, later; they find
+  // this run gone.
   releaseSession();
 }
 
@@ -43,9 +46,11 @@ void KOVTransactionRun::begin(bool transactionRequest) {
     sendStatusRequest();
     return;
   }
+  _requestSent = true;
   sendLoopRequest(KOVDocumentWriter::transactionRequest(details, _typeName, false).value_or(""),
                   _handlers.debugMode ? KOVDocumentWriter::transactionRequest(details, _typeName, true).value_or("")
                                       : std::string());
+  _transactionRequestSeq = _pollSeq;
 }
 
 void KOVTransactionRun::poll() {
@@ -78,6 +83,9 @@ void KOVTransactionRun::sendLoopRequest(const std::string& document, const std::
         const std::shared_ptr<KOVTransactionRun> run = weak.lock();
         if (run && sequence == run->_pollSeq) {
           run->_pollInFlight.reset();
+          if (sequence == run->_transactionRequestSeq) {
+            run->onTransactionRequestEnded(error);
+          }
           run->onAnswer(data, response, error);
         }
       },
@@ -111,10 +119,11 @@ void KOVTransactionRun::onAnswer(const std::optional<std::string>& data,
   _failures = 0;
 
   KOVAnswerDecision decision =
-      KOVAnswerDecoder::decide(std::move(answer), _details->skipSignatureVerification, _timeoutSeconds);
-  std::visit(Overloaded{[this](const KOVPressButton& p) { press(p.buttonId, p.label); },
+      KOVAnswerDecoder::decide(std::move(answer), _details->skipSignatureVerification, _cancel, _timeoutSeconds);
+  std::visit(Overloaded{[this](const KOVPressButton& p) { p.forCancel ? pressCancel(p) : press(p.buttonId, p.label); },
                         [this](KOVFinish& f) { complete(std::move(f.result)); },
-                        [this](const KOVShowScreen& s) {
+                        [this](KOVShowScreen& s) {
+                          _shownCancel = std::move(s.cancelButton);
                           report(s.screen);
                           if (_ended) {
                             return;  // a callback ended the transaction
@@ -125,7 +134,42 @@ void KOVTransactionRun::onAnswer(const std::optional<std::string>& data,
              decision);
 }
 
+void KOVTransactionRun::onTransactionRequestEnded(const std::optional<KOVError>& error) {
+  _transactionRequestSeq = 0;
+  if (!error || error->requestSent) {
+    return;
+  }
+  // Not a byte of it left: the service cannot have it, and a start with the same fields may
+  // send it again instead of following it.
+  _requestSent = false;
+  if (_wiring.journal) {
+    _wiring.journalEntry.requestSent = false;
+    journal(KOVJournalStageSent, nullptr);
+  }
+}
+
+void KOVTransactionRun::cancel() {
+  if (_ended || _cancel != KOVCancelState::None) {
+    return;
+  }
+  _cancel = KOVCancelState::Pending;
+  if (_shownCancel) {
+    pressCancel(*_shownCancel);
+  } else if (_handlers.debugMode) {
+    log(KOVTransactionLogEntryInfo, "KOV cancel asked: CANCEL is pressed when the terminal shows it.");
+  }
+}
+
+void KOVTransactionRun::pressCancel(const KOVPressButton& button) {
+  _cancel = KOVCancelState::Pressed;
+  if (_handlers.debugMode) {
+    log(KOVTransactionLogEntryInfo, "KOV cancel asked: pressing " + button.buttonId + ".");
+  }
+  press(button.buttonId, button.label);
+}
+
 void KOVTransactionRun::onFailure(const std::string& reason) {
+  _lastFailure = reason;
   ++_failures;
   if (_handlers.debugMode) {
     log(KOVTransactionLogEntryError, reason);
@@ -214,12 +258,29 @@ void KOVTransactionRun::finish(KOVTransactionResultDetails record, bool answered
   _ended = true;
   _pollInFlight.reset();
   const std::shared_ptr<KOVTransactionRun> keepAlive = shared_from_this();
-  if (answered) {
+  KOVTransactionOutcome outcome{_details->txnRef.value_or(""), std::nullopt, _requestSent};
+  // Only an answer about the payment settles what a recovery follows: a refusal of the status
+  // request itself (a wrong key, user or station) says nothing of the payment.
+  const bool aboutThePayment = record.transactionResult == KOVTransactionResultSucceeded ||
+                               record.transactionResult == KOVTransactionResultFailed;
+  const bool settles = answered && (_wiring.settlesWithAnyResult || aboutThePayment);
+  if (!answered) {
+    outcome.reason = _lastFailure;
+  } else if (!settles) {
+    outcome.reason = "The service refused to say how " + outcome.txnRef + " ended (result " +
+                     std::to_string(record.transactionResult) +
+                     (record.responseText.value_or("").empty() ? "" : ", " + *record.responseText) +
+                     "): it stays to be recovered.";
+    if (_handlers.debugMode) {
+      log(KOVTransactionLogEntryError, "KOV " + *outcome.reason);
+    }
+  }
+  if (settles) {
     journal(KOVJournalStageAnswered, &record);  // kept before the host hears of it
   }
-  if (KOVTransactionResultHandler handler = std::exchange(_handlers.result, nullptr)) {
-    handler(std::move(record));
-    if (answered) {
+  if (KOVRunResultHandler handler = std::exchange(_handlers.result, nullptr)) {
+    handler(std::move(record), outcome);
+    if (settles && !_wiring.acknowledgedDelivery) {
       journal(KOVJournalStageDelivered, nullptr);
     }
   }
@@ -232,21 +293,28 @@ void KOVTransactionRun::journal(KOVJournalStage stage, const KOVTransactionResul
   if (result) {
     _wiring.journalEntry.result = *result;
   }
-  if (std::optional<std::string> failure = markStage(*_wiring.journal, _wiring.journalEntry, stage);
-      failure && _handlers.debugMode) {
-    log(KOVTransactionLogEntryError, *failure);
+  std::vector<std::string> entries;
+  markStage(*_wiring.journal, _wiring.journalEntry, stage, entries);
+  if (_handlers.debugMode) {
+    for (const std::string& entry : entries) {
+      log(KOVTransactionLogEntryError, entry);
+    }
   }
 }
 
-std::optional<std::string> KOVTransactionRun::markStage(KOVJournal& journal, KOVJournalEntry& entry,
-                                                        KOVJournalStage stage) {
+bool KOVTransactionRun::markStage(KOVJournal& journal, KOVJournalEntry& entry, KOVJournalStage stage,
+                                  std::vector<std::string>& logEntries) {
   entry.stage = stage;
   std::string why;
-  if (journal.save(entry, &why)) {
-    return std::nullopt;
+  const bool saved = journal.save(entry, &why);
+  if (!saved) {
+    logEntries.push_back("KOV journal: the transaction " + entry.txnRef + " could not be marked " +
+                         KOVJournalStageName(stage) + ": " + why);
   }
-  return "KOV journal: the transaction " + entry.txnRef + " could not be marked " +
-         (stage == KOVJournalStageAnswered ? "answered" : "delivered") + ": " + why;
+  for (std::string& notice : journal.takeNotices()) {
+    logEntries.push_back("KOV journal: " + std::move(notice));
+  }
+  return saved;
 }
 
 KOVRequestId KOVTransactionRun::post(const std::string& document, const std::string& logText,

@@ -4,6 +4,7 @@
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVTransactionDetails.h>
 #include <KOVModule/KOVTransactionHandlers.h>
+#include <KOVModule/KOVTransactionOutcome.h>
 #include <KOVModule/KOVTransactionType.h>
 #include <KOVModule/KOVURLSession.h>
 #include <KOVModule/NSStringDictionary.h>
@@ -13,8 +14,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/KOVAnswerDecoder.h"
+
+/// The result handler as the engine gives it to a run: the record, and how it came about.
+using KOVRunResultHandler = std::function<void(KOVTransactionResultDetails, const KOVTransactionOutcome&)>;
 
 /// Everything one start or recover owns: the request record, the handlers, the session,
 /// the failure count, the poll time-out and the one poll in flight. Completions hold the
@@ -33,13 +38,19 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
     /// Where the transaction is journalled (null: nowhere), and its entry as saved at the start.
     std::shared_ptr<KOVJournal> journal;
     KOVJournalEntry journalEntry;
+    /// The run sends its own transaction request, whose final answer settles the entry
+    /// whatever its result; a recovery (or a start that follows an earlier request) settles it
+    /// only with an answer about the payment: approved, or not approved.
+    bool settlesWithAnyResult = true;
+    /// The result stays answered in the journal until the host acknowledges it.
+    bool acknowledgedDelivery = false;
   };
   /// The host's closures and debug settings for this transaction.
   struct Handlers {
     bool debugMode = false;
     KOVTransactionDebugLogHandler debugLog;
     StatusChangeHandler statusChange;
-    KOVTransactionResultHandler result;
+    KOVRunResultHandler result;
     KOVTransactionSignatureReceiptHandler signatureReceipt;
   };
 
@@ -58,6 +69,9 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
   void press(const std::string& buttonId, const std::optional<std::string>& label);
   /// Reports a screen to the status change handler (and the signature receipt on entry).
   void report(const KOVScreen& screen);
+  /// The host asks to cancel: CANCEL is pressed now if the screen shows it, else when one
+  /// shows it; the signature is no longer answered on the operator's behalf.
+  void cancel();
   /// Ends the transaction with a complete answer's record: session released, state reset.
   void complete(KOVTransactionResultDetails record);
   /// Posts a document; the answer goes to completion once. 0 when nothing could be posted.
@@ -81,11 +95,16 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
   bool hasResultHandler() const { return static_cast<bool>(_handlers.result); }
 
   /// Saves the entry at a stage after the request has left, where a failed save must not
-  /// hide the result: the text of the error entry that reports it, if it failed.
-  static std::optional<std::string> markStage(KOVJournal& journal, KOVJournalEntry& entry, KOVJournalStage stage);
+  /// hide the result: whether it was saved, and the error entries to log (the failure, and
+  /// what the journal did on its own) appended to logEntries.
+  static bool markStage(KOVJournal& journal, KOVJournalEntry& entry, KOVJournalStage stage,
+                        std::vector<std::string>& logEntries);
 
  private:
   void onFailure(const std::string& reason);
+  /// The transaction request's completion: whether any of it can have left.
+  void onTransactionRequestEnded(const std::optional<KOVError>& error);
+  void pressCancel(const KOVPressButton& button);
   void retry();
   void poll();
   void sendStatusRequest();
@@ -105,6 +124,11 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
   int32_t _failures = 0;
   int32_t _timeoutSeconds;
   bool _ended = false;
+  bool _requestSent = true;  // the transaction request may have reached the service
+  std::string _lastFailure;  // the last URL-layer failure, in plain words
+  KOVCancelState _cancel = KOVCancelState::None;
+  std::optional<KOVPressButton> _shownCancel;  // the CANCEL of the screen shown last
+  uint64_t _transactionRequestSeq = 0;         // the loop sequence of the transaction request
   // The loop's request in flight; a poll that supersedes it makes its answer unwanted.
   uint64_t _pollSeq = 0;
   std::optional<KOVRequestId> _pollInFlight;

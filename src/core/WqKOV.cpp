@@ -35,6 +35,100 @@ std::string sanitizeXml(const std::string& xml) {
   return masked;
 }
 
+namespace {
+
+// What a start or recovery that may go ahead does first.
+enum class Plan {
+  Send,      // posts its transaction request (a recovery: its first status poll)
+  Follow,    // polls for an earlier transaction request of the same payment, sending none
+  HandOver,  // hands over the result the journal holds, asking the service nothing
+};
+
+// The decision on a start or recovery, taken before anything is sent or saved.
+struct Admission {
+  std::optional<KOVRefusal> refusal;
+  Plan plan = Plan::Send;
+  std::optional<KOVJournalEntry> entry;  // its journal entry: found, or to be saved
+  bool save = false;                     // the entry is saved before the first request leaves
+};
+
+Admission refused(KOVRefusalKind kind, KOVTransactionResult result, std::string reason) {
+  Admission admission;
+  admission.refusal = KOVRefusal{kind, result, std::move(reason)};
+  return admission;
+}
+
+Admission planned(Plan plan, std::optional<KOVJournalEntry> entry, bool save) {
+  Admission admission;
+  admission.plan = plan;
+  admission.entry = std::move(entry);
+  admission.save = save;
+  return admission;
+}
+
+bool aboutThePayment(const std::optional<KOVTransactionResultDetails>& result) {
+  return result && (result->transactionResult == KOVTransactionResultSucceeded ||
+                    result->transactionResult == KOVTransactionResultFailed);
+}
+
+// "result 0, APPROVED": how a payment in the journal ended.
+std::string endingOf(const KOVJournalEntry& entry) {
+  if (!entry.result) {
+    return "an unknown outcome";
+  }
+  const std::string text = entry.result->responseText.value_or("");
+  return "result " + std::to_string(entry.result->transactionResult) + (text.empty() ? "" : ", " + text);
+}
+
+// Whether a start asks for the payment the journal holds under its reference: the fields
+// the service keys a payment by, the amount as it was sent.
+bool samePayment(const KOVJournalEntry& entry, const KOVTransactionDetails& details, const std::string& typeName) {
+  return entry.txnType == typeName && entry.amount == KOVDocumentWriter::amountText(details.amount) &&
+         entry.currencyCode == details.currencyCode && entry.stationId == details.stationId &&
+         entry.userName == details.userName;
+}
+
+KOVJournalEntry newEntry(const KOVTransactionDetails& details, const std::optional<std::string>& typeName) {
+  KOVJournalEntry entry;
+  entry.txnRef = details.txnRef.value_or("");
+  entry.txnType = typeName;
+  entry.stationId = details.stationId;
+  entry.amount = typeName ? KOVDocumentWriter::amountText(details.amount) : std::nullopt;
+  entry.currencyCode = details.currencyCode;
+  entry.userName = details.userName;
+  entry.merchantRef = details.merchantRef;
+  entry.startedAt = std::chrono::system_clock::now();
+  return entry;
+}
+
+// A recovery asks the station and user the payment was taken with: the journal's, when the
+// host names none; another one would be answered "not found" (read as "not approved") or
+// refused.
+std::optional<KOVRefusal> recoveryMismatch(const KOVJournalEntry& entry, KOVTransactionDetails& details) {
+  struct Named {
+    std::optional<std::string> KOVTransactionDetails::*field;
+    const std::optional<std::string>& kept;
+    const char* name;
+    KOVTransactionResult result;
+  };
+  for (const Named& n : {Named{&KOVTransactionDetails::stationId, entry.stationId, "stationId",
+                               KOVTransactionResultStationPrefixError},
+                         Named{&KOVTransactionDetails::userName, entry.userName, "userName",
+                               KOVTransactionResultUserIDNotMatched}}) {
+    std::optional<std::string>& given = details.*n.field;
+    if (!given) {
+      given = n.kept;
+    } else if (n.kept && given != n.kept) {
+      return KOVRefusal{KOVRefusalRecord, n.result,
+                        "The " + std::string(n.name) + " " + *given + " is not the one " + entry.txnRef +
+                            " was taken with (" + *n.kept + "): a recovery asks with the payment's own."};
+    }
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
 struct WqKOV::Private {
   KOVURLSessionFactory sessionFactory;
   uint64_t sessionFactoryGeneration = 0;  // tells a session of an earlier factory
@@ -43,11 +137,15 @@ struct WqKOV::Private {
   std::string secUrl = kWqKOVSecUrl;
   std::chrono::milliseconds retrySpacing{0};
   std::shared_ptr<KOVJournal> journal;
+  bool acknowledgedDelivery = false;
   bool settingsDebugMode = false;
   KOVTransactionDebugLogHandler settingsDebugLog;
   // The running transaction, or the last one until the next begins.
   std::shared_ptr<KOVTransactionRun> run;
   uint64_t runSessionFactoryGeneration = 0;
+  // How the last transaction handed to a result handler ended; shared with the closures that
+  // hand results over, which may run after a newer transaction began.
+  std::shared_ptr<KOVTransactionOutcome> lastOutcome = std::make_shared<KOVTransactionOutcome>();
 
   bool running() const { return run && !run->ended(); }
 
@@ -59,17 +157,30 @@ struct WqKOV::Private {
     }
   }
 
-  void refuseStart(KOVTransactionResultHandler resultHandler, KOVTransactionResult result,
-                   std::optional<std::string> responseText) const {
+  // The host's handler, told first how the transaction ended.
+  KOVRunResultHandler recording(KOVTransactionResultHandler host) const {
+    return [last = lastOutcome, host = std::move(host)](KOVTransactionResultDetails record,
+                                                        const KOVTransactionOutcome& outcome) {
+      *last = outcome;
+      if (host) {
+        host(std::move(record));
+      }
+    };
+  }
+
+  void refuse(KOVRunResultHandler resultHandler, const KOVRefusal& refusal, std::string txnRef,
+              bool requestSent) const {
     if (!resultHandler) {
       return;
     }
-    KOVTransactionResultDetails record = KOVTransactionResultDetails::initWithResult(result);
-    record.responseText = std::move(responseText);
+    KOVTransactionResultDetails record = KOVTransactionResultDetails::initWithResult(refusal.result);
+    if (!refusal.reason.empty()) {
+      record.responseText = refusal.reason;
+    }
+    KOVTransactionOutcome outcome{std::move(txnRef), record.responseText, requestSent};
     // Delivered later, like every other result: the caller's start returns first.
-    deliverLater([handler = std::move(resultHandler), record = std::move(record)]() mutable {
-      handler(std::move(record));
-    });
+    deliverLater([handler = std::move(resultHandler), record = std::move(record),
+                  outcome = std::move(outcome)]() mutable { handler(std::move(record), outcome); });
   }
 
   // The session a timed-out transaction kept open, if the next one may use it: made by the
@@ -90,9 +201,15 @@ struct WqKOV::Private {
   void begin(std::shared_ptr<KOVTransactionDetails> details, KOVTransactionType type,
              std::optional<std::string> typeName, bool useUAT, KOVTransactionRun::Handlers handlers,
              bool transactionRequest, std::optional<KOVJournalEntry> journalEntry) {
-    KOVTransactionRun::Wiring wiring{sessionFactory, mainQueue, useUAT ? uatUrl : secUrl, keptSession(),
-                                     retrySpacing, journalEntry ? journal : nullptr,
-                                     journalEntry.value_or(KOVJournalEntry{})};
+    KOVTransactionRun::Wiring wiring{sessionFactory,
+                                     mainQueue,
+                                     useUAT ? uatUrl : secUrl,
+                                     keptSession(),
+                                     retrySpacing,
+                                     journalEntry ? journal : nullptr,
+                                     journalEntry.value_or(KOVJournalEntry{}),
+                                     transactionRequest,
+                                     acknowledgedDelivery};
     run = std::make_shared<KOVTransactionRun>(std::move(details), type, std::move(typeName), useUAT,
                                               std::move(handlers), std::move(wiring));
     runSessionFactoryGeneration = sessionFactoryGeneration;
@@ -100,97 +217,170 @@ struct WqKOV::Private {
     current->begin(transactionRequest);
   }
 
-  // The journal's entry for a transaction about to begin, committed before its first request
-  // leaves: a new one, or for a recovery the one the journal holds. The text of a refusal
-  // when the start must not go ahead.
-  struct Journalled {
-    std::optional<KOVJournalEntry> entry;
-    std::optional<std::string> refusal;
-  };
-  Journalled journalStart(const KOVTransactionDetails& details, const std::optional<std::string>& typeName,
-                          bool recovery) const {
+  // Whether a start may go ahead, and how: nothing that cannot be sent as meant goes on the
+  // wire, and a reference the journal holds is never sent as a second payment. A start of
+  // the same payment follows the first to its outcome, or sends it again when it provably
+  // never left.
+  Admission admitStart(const KOVTransactionDetails& details, KOVTransactionType type,
+                       KOVRecordCheckLevel level) const {
+    if (running()) {
+      return refused(KOVRefusalBusy, KOVTransactionResultExistingRequestInProgress, "");
+    }
+    if (std::optional<std::string> refusal = KOVRecordCheck::refusalOf(details, type, level)) {
+      return refused(KOVRefusalRecord, KOVTransactionResultFailed, std::move(*refusal));
+    }
     if (!journal) {
       return {};
     }
     if (!details.txnRef || details.txnRef->empty()) {
-      return {std::nullopt, std::string(kov::limits::kJournalNeedsReferenceText)};
+      return refused(KOVRefusalRecord, KOVTransactionResultFailed, std::string(kov::limits::kJournalNeedsReferenceText));
     }
+    const std::string typeName = KOVDocumentWriter::typeName(type);
     std::optional<KOVJournalEntry> found;
     std::string why;
     if (!journal->find(*details.txnRef, found, &why)) {
-      return {std::nullopt, std::string(kov::limits::kJournalUnreadableText) + why};
+      return refused(KOVRefusalJournal, KOVTransactionResultFailed, std::string(kov::limits::kJournalUnreadableText) + why);
     }
-    if (found && !recovery) {
-      // The service may have taken the first: a reference is never sent as a new payment twice.
-      return {std::nullopt, "The txnRef " + *details.txnRef +
-                                " is in the journal already: recover it rather than start it again."};
+    if (!found) {
+      return planned(Plan::Send, newEntry(details, typeName), true);
     }
-    if (found) {
-      return {std::move(found), std::nullopt};
+    // A reused reference never picks up an old approval for a new sale, nor gets "declined":
+    // the service keys transactions by it.
+    const std::string reused = "The txnRef " + *details.txnRef + " is in the journal already";
+    const std::string never = ": a reference is never used for a second payment.";
+    if (found->stage == KOVJournalStageDelivered) {
+      return refused(KOVRefusalDuplicateReference, KOVTransactionResultExistingRequestInProgress,
+                     reused + ", for a payment that ended with " + endingOf(*found) + never);
     }
-    KOVJournalEntry entry;
-    entry.txnRef = *details.txnRef;
-    entry.txnType = typeName;
-    entry.stationId = details.stationId;
-    entry.amount = recovery ? std::nullopt : KOVDocumentWriter::amountText(details.amount);
-    entry.currencyCode = details.currencyCode;
-    entry.userName = details.userName;
-    entry.merchantRef = details.merchantRef;
-    entry.startedAt = std::chrono::system_clock::now();
-    if (!journal->save(entry, &why)) {
-      return {std::nullopt, std::string(kov::limits::kJournalUnwritableText) + why};
+    if (!samePayment(*found, details, typeName)) {
+      return refused(KOVRefusalDuplicateReference, KOVTransactionResultExistingRequestInProgress,
+                     reused + ", for another payment" + never);
     }
-    return {std::move(entry), std::nullopt};
+    if (found->result) {
+      return planned(Plan::HandOver, std::move(found), false);
+    }
+    if (!found->requestSent) {
+      found->requestSent = true;
+      return planned(Plan::Send, std::move(found), true);
+    }
+    return planned(Plan::Follow, std::move(found), false);
   }
 
-  // Whether a start or recovery may go ahead: nothing malformed goes on the wire (a field
-  // that cannot be written as XML text, an amount that cannot be written exactly), nor
-  // anything the journal refuses; a refusal ends it at once with the reason. Its journal
-  // entry when it may go ahead.
-  std::optional<std::optional<KOVJournalEntry>> admit(const KOVTransactionDetails& details,
-                                                      const std::optional<std::string>& typeName, bool recovery,
-                                                      KOVTransactionResultHandler& resultHandler) {
-    std::optional<std::string> refusal = KOVDocumentWriter::refusalOf(details);
-    Journalled journalled;
-    if (!refusal) {
-      journalled = journalStart(details, typeName, recovery);
-      refusal = std::move(journalled.refusal);
+  // Whether a recovery may go ahead, and how; the record takes the journal's station and
+  // user where the host gave none.
+  Admission admitRecovery(KOVTransactionDetails& details, KOVRecordCheckLevel level) const {
+    if (running()) {
+      return refused(KOVRefusalBusy, KOVTransactionResultExistingRequestInProgress, "");
     }
-    if (refusal) {
-      refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::move(refusal));
-      return std::nullopt;
+    std::optional<KOVJournalEntry> found;
+    if (journal && details.txnRef && !details.txnRef->empty()) {
+      std::string why;
+      if (!journal->find(*details.txnRef, found, &why)) {
+        // The outcome stays unknown: not "not approved".
+        return refused(KOVRefusalJournal, KOVTransactionResultTimeout,
+                       std::string(kov::limits::kJournalUnreadableText) + why);
+      }
+      if (found) {
+        if (std::optional<KOVRefusal> mismatch = recoveryMismatch(*found, details)) {
+          Admission admission;
+          admission.refusal = std::move(mismatch);
+          return admission;
+        }
+      }
     }
-    return std::move(journalled.entry);
+    KOVTransactionRecoveryDetails asked;
+    asked.userName = details.userName;
+    asked.key = details.key;
+    asked.stationId = details.stationId;
+    asked.txnRef = details.txnRef;
+    if (std::optional<std::string> refusal = KOVRecordCheck::refusalOf(asked, level)) {
+      return refused(KOVRefusalRecord, KOVTransactionResultFailed, std::move(*refusal));
+    }
+    if (!journal) {
+      return {};
+    }
+    if (!details.txnRef || details.txnRef->empty()) {
+      return refused(KOVRefusalRecord, KOVTransactionResultFailed, std::string(kov::limits::kJournalNeedsReferenceText));
+    }
+    if (!found) {
+      return planned(Plan::Send, newEntry(details, std::nullopt), true);
+    }
+    // Only an answer about the payment is handed over again; a refusal the journal holds
+    // (from a start's own answer) is asked anew.
+    return planned(aboutThePayment(found->result) ? Plan::HandOver : Plan::Follow, std::move(found), false);
+  }
+
+  // Carries an admission out: the refusal, the result kept, or the run (a start's Send posts
+  // its transaction request, a recovery's its first status poll).
+  void act(Admission admission, std::shared_ptr<KOVTransactionDetails> details, KOVTransactionType type,
+           std::optional<std::string> typeName, bool useUAT, KOVTransactionRun::Handlers handlers, bool recovery) {
+    const std::string txnRef = details ? details->txnRef.value_or("") : std::string();
+    if (admission.refusal) {
+      // A refused start sent nothing; a refused recovery leaves what it follows as it was.
+      const bool requestSent = recovery;
+      refuse(std::move(handlers.result), *admission.refusal, txnRef, requestSent);
+      return;
+    }
+    if (admission.save) {
+      std::string why;
+      if (!journal->save(*admission.entry, &why)) {
+        refuse(std::move(handlers.result),
+               KOVRefusal{KOVRefusalJournal, KOVTransactionResultFailed,
+                          std::string(kov::limits::kJournalUnwritableText) + why},
+               txnRef, false);
+        return;
+      }
+      logNotices(handlers);
+    }
+    if (admission.plan == Plan::HandOver) {
+      handOver(std::move(*admission.entry), std::move(handlers));
+      return;
+    }
+    begin(std::move(details), type, std::move(typeName), useUAT, std::move(handlers),
+          !recovery && admission.plan == Plan::Send, std::move(admission.entry));
+  }
+
+  void logNotices(const KOVTransactionRun::Handlers& handlers) const {
+    for (const std::string& notice : journal->takeNotices()) {
+      if (handlers.debugMode && handlers.debugLog) {
+        handlers.debugLog(KOVTransactionLogEntryError, "KOV journal: " + notice);
+      }
+    }
   }
 
   // A result the journal kept is handed over again, later like every result, without asking
-  // the service; it counts as delivered once the handler has returned.
-  void handOver(KOVJournalEntry entry, KOVTransactionResultHandler resultHandler, bool debugMode,
-                KOVTransactionDebugLogHandler debugLog) const {
-    if (debugMode && debugLog) {
-      debugLog(KOVTransactionLogEntryInfo, "KOV result of " + entry.txnRef + " taken from the journal.");
+  // the service; it counts as delivered once the handler has returned (or, with acknowledged
+  // delivery, once the host acknowledges it).
+  void handOver(KOVJournalEntry entry, KOVTransactionRun::Handlers handlers) const {
+    if (handlers.debugMode && handlers.debugLog) {
+      handlers.debugLog(KOVTransactionLogEntryInfo, "KOV result of " + entry.txnRef + " taken from the journal.");
     }
-    deliverLater([journal = journal, entry = std::move(entry), handler = std::move(resultHandler), debugMode,
-                  debugLog = std::move(debugLog)]() mutable {
-      if (!handler) {
+    deliverLater([journal = journal, entry = std::move(entry), handlers = std::move(handlers),
+                  acknowledged = acknowledgedDelivery]() mutable {
+      if (!handlers.result) {
         return;
       }
-      handler(*entry.result);
-      if (std::optional<std::string> failure =
-              KOVTransactionRun::markStage(*journal, entry, KOVJournalStageDelivered);
-          failure && debugMode && debugLog) {
-        debugLog(KOVTransactionLogEntryError, *failure);
+      handlers.result(*entry.result, KOVTransactionOutcome{entry.txnRef, std::nullopt, entry.requestSent});
+      if (acknowledged || entry.stage == KOVJournalStageDelivered) {
+        return;
+      }
+      std::vector<std::string> log;
+      KOVTransactionRun::markStage(*journal, entry, KOVJournalStageDelivered, log);
+      for (const std::string& failure : log) {
+        if (handlers.debugMode && handlers.debugLog) {
+          handlers.debugLog(KOVTransactionLogEntryError, failure);
+        }
       }
     });
   }
 
-  void logOutsideTransaction(const std::string& entry) const {
+  void logOutsideTransaction(KOVTransactionLogEntryType type, const std::string& entry) const {
     // Endpoints are usually set before the first transaction, when only the host's own
     // debug settings exist; the last transaction's are the fallback.
     if (settingsDebugMode && settingsDebugLog) {
-      settingsDebugLog(KOVTransactionLogEntryInfo, entry);
+      settingsDebugLog(type, entry);
     } else if (run && run->debugMode()) {
-      run->log(KOVTransactionLogEntryInfo, entry);
+      run->log(type, entry);
     }
   }
 };
@@ -252,7 +442,7 @@ bool WqKOV::setEndpointUrls(const std::string& uatUrl, const std::string& secUrl
   for (const std::string* url : {&uatUrl, &secUrl}) {
     std::string why;
     if (!KOVEndpointPolicy::isAcceptable(*url, &why)) {
-      d->logOutsideTransaction("KOV endpoint refused: " + why + ".");
+      d->logOutsideTransaction(KOVTransactionLogEntryInfo, "KOV endpoint refused: " + why + ".");
       return false;
     }
   }
@@ -279,52 +469,118 @@ void WqKOV::startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, 
                              bool useUAT, bool debugMode, KOVTransactionDebugLogHandler debugLogHandler,
                              StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
                              KOVTransactionSignatureReceiptHandler signatureReceiptHandler) {
-  if (d->running()) {
-    d->refuseStart(std::move(resultHandler), KOVTransactionResultExistingRequestInProgress, std::nullopt);
-    return;
-  }
-  if (!txnDetails) {
-    d->refuseStart(std::move(resultHandler), KOVTransactionResultFailed, std::string(kov::limits::kNoDetailsText));
-    return;
-  }
-  std::string typeName = KOVDocumentWriter::typeName(txnType);
-  std::optional<std::optional<KOVJournalEntry>> admitted = d->admit(*txnDetails, typeName, false, resultHandler);
-  if (!admitted) {
-    return;
-  }
-  d->begin(std::move(txnDetails), txnType, std::move(typeName), useUAT,
-           {debugMode, std::move(debugLogHandler), std::move(statusChangeHandler), std::move(resultHandler),
-            std::move(signatureReceiptHandler)},
-           true, std::move(*admitted));
+  KOVTransactionRun::Handlers handlers{debugMode, std::move(debugLogHandler), std::move(statusChangeHandler),
+                                       d->recording(std::move(resultHandler)), std::move(signatureReceiptHandler)};
+  Admission admission =
+      txnDetails    ? d->admitStart(*txnDetails, txnType, KOVRecordCheckFacade)
+      : d->running() ? refused(KOVRefusalBusy, KOVTransactionResultExistingRequestInProgress, "")
+                     : refused(KOVRefusalRecord, KOVTransactionResultFailed, std::string(kov::limits::kNoDetailsText));
+  d->act(std::move(admission), std::move(txnDetails), txnType, KOVDocumentWriter::typeName(txnType), useUAT,
+         std::move(handlers), false);
 }
 
 void WqKOV::recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryDetails, bool useUAT,
                                bool debugMode, KOVTransactionDebugLogHandler debugLogHandler,
                                StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
                                KOVTransactionSignatureReceiptHandler signatureReceiptHandler) {
-  if (d->running()) {
-    d->refuseStart(std::move(resultHandler), KOVTransactionResultExistingRequestInProgress, std::nullopt);
-    return;
-  }
   auto details = std::make_shared<KOVTransactionDetails>();
   details->stationId = txnRecoveryDetails.stationId;
   details->userName = txnRecoveryDetails.userName;
   details->key = txnRecoveryDetails.key;
   details->txnRef = txnRecoveryDetails.txnRef;
   details->skipSignatureVerification = txnRecoveryDetails.skipSignatureVerification;
-  std::optional<std::optional<KOVJournalEntry>> admitted = d->admit(*details, std::nullopt, true, resultHandler);
-  if (!admitted) {
-    return;
-  }
-  if (*admitted && (*admitted)->result) {
-    d->handOver(std::move(**admitted), std::move(resultHandler), debugMode, std::move(debugLogHandler));
-    return;
-  }
+  Admission admission = d->admitRecovery(*details, KOVRecordCheckFacade);
   // The type stays as it was: a recovery sends no transaction request.
-  d->begin(std::move(details), currentTxnType(), currentTxnTypeStr(), useUAT,
-           {debugMode, std::move(debugLogHandler), std::move(statusChangeHandler), std::move(resultHandler),
-            std::move(signatureReceiptHandler)},
-           false, std::move(*admitted));
+  d->act(std::move(admission), std::move(details), currentTxnType(), currentTxnTypeStr(), useUAT,
+         {debugMode, std::move(debugLogHandler), std::move(statusChangeHandler),
+          d->recording(std::move(resultHandler)), std::move(signatureReceiptHandler)},
+         true);
+}
+
+std::optional<KOVRefusal> WqKOV::refusalOfStart(const KOVTransactionDetails& txnDetails, KOVTransactionType txnType,
+                                                KOVRecordCheckLevel level) const {
+  return d->admitStart(txnDetails, txnType, level).refusal;
+}
+
+std::optional<KOVRefusal> WqKOV::refusalOfRecovery(const KOVTransactionRecoveryDetails& txnRecoveryDetails,
+                                                   KOVRecordCheckLevel level) const {
+  KOVTransactionDetails details;
+  details.stationId = txnRecoveryDetails.stationId;
+  details.userName = txnRecoveryDetails.userName;
+  details.key = txnRecoveryDetails.key;
+  details.txnRef = txnRecoveryDetails.txnRef;
+  return d->admitRecovery(details, level).refusal;
+}
+
+KOVTransactionOutcome WqKOV::lastOutcome() const { return *d->lastOutcome; }
+
+bool WqKOV::cancelTransaction() {
+  const std::shared_ptr<KOVTransactionRun> run = d->run;
+  if (!run || run->ended()) {
+    return false;
+  }
+  run->cancel();
+  return true;
+}
+
+void WqKOV::setAcknowledgedDelivery(bool acknowledgedDelivery) { d->acknowledgedDelivery = acknowledgedDelivery; }
+
+bool WqKOV::acknowledgedDelivery() const { return d->acknowledgedDelivery; }
+
+bool WqKOV::acknowledge(const std::string& txnRef, std::string* why) {
+  std::optional<KOVJournalEntry> found;
+  std::string reason;
+  if (!d->journal) {
+    return true;  // nothing is kept, so nothing waits for it
+  }
+  if (!d->journal->find(txnRef, found, &reason)) {
+    if (why) *why = std::string(kov::limits::kJournalUnreadableText) + reason;
+    return false;
+  }
+  // Only a result that arrived waits for its acknowledgement; a reference still to be
+  // recovered stays so, and one delivered already stays delivered.
+  if (!found || found->stage != KOVJournalStageAnswered) {
+    return true;
+  }
+  found->acknowledgedAt = std::chrono::system_clock::now();
+  std::vector<std::string> log;
+  const bool saved = KOVTransactionRun::markStage(*d->journal, *found, KOVJournalStageDelivered, log);
+  for (const std::string& entry : log) {
+    d->logOutsideTransaction(KOVTransactionLogEntryError, entry);
+  }
+  if (!saved && why) {
+    *why = log.front();
+  }
+  return saved;
+}
+
+bool WqKOV::forget(const std::string& txnRef, std::string* why) {
+  const auto fail = [why](std::string text) {
+    if (why) *why = std::move(text);
+    return false;
+  };
+  if (!d->journal) {
+    return fail("No journal is set.");
+  }
+  if (d->running() && d->run->details()->txnRef == txnRef) {
+    return fail("The transaction " + txnRef + " is running: it cannot be forgotten now.");
+  }
+  std::optional<KOVJournalEntry> found;
+  std::string reason;
+  if (!d->journal->find(txnRef, found, &reason)) {
+    return fail(std::string(kov::limits::kJournalUnreadableText) + reason);
+  }
+  if (!found) {
+    return fail("The txnRef " + txnRef + " is not in the journal.");
+  }
+  if (!d->journal->forget(txnRef, &reason)) {
+    return fail(std::string(kov::limits::kJournalUnwritableText) + reason);
+  }
+  // Settled by other means, the operator says: the entry goes, and the log keeps what it was.
+  d->logOutsideTransaction(KOVTransactionLogEntryInfo,
+                           "KOV journal: " + txnRef + " forgotten at the operator's request; it was " +
+                               KOVJournalStageName(found->stage) + " with " + endingOf(*found) + ".");
+  return true;
 }
 
 bool WqKOV::isTransactionInProgress() const { return d->running(); }

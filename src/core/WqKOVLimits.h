@@ -18,6 +18,8 @@ inline constexpr int32_t kDefaultReceiptWidth = 20;
 
 inline constexpr std::string_view kAmountOutOfRangeText =
     "The amount cannot be sent: in cents it does not fit in a signed 64-bit number.";
+inline constexpr std::string_view kAmountNegativeText =
+    "The amount cannot be sent: it is negative (a refund is a transaction type of its own).";
 inline constexpr std::string_view kNoDetailsText = "No transaction details were given.";
 inline constexpr std::string_view kJournalNeedsReferenceText = "A journalled transaction needs a txnRef.";
 inline constexpr std::string_view kJournalUnreadableText = "The journal cannot be read: ";

@@ -20,7 +20,7 @@ struct DocumentCase {
   const char* name;
   std::function<void(KOVTransactionDetails&)> change;
   // "txn" (a purchase unless the change says otherwise), "status", "button" (B1 pressed with
-  // OK), "refusal" (why the record is not sent)
+  // OK)
   const char* kind;
   std::string expected;  // nullopt written as "(none)"
   bool maskKey = false;
@@ -45,7 +45,6 @@ TEST_P(Documents, AreWrittenExactly) {
   if (kind == "txn") text = KOVDocumentWriter::transactionRequest(*d, KOVDocumentWriter::typeName(c.type), c.maskKey);
   if (kind == "status") text = KOVDocumentWriter::statusRequest(*d, c.maskKey);
   if (kind == "button") text = KOVDocumentWriter::buttonRequest(*d, "B1", std::string("OK"), c.maskKey);
-  if (kind == "refusal") text = KOVDocumentWriter::refusalOf(*d);
   EXPECT_EQ(text.value_or("(none)"), c.expected);
 }
 
@@ -90,28 +89,6 @@ INSTANTIATE_TEST_SUITE_P(
                      false, static_cast<KOVTransactionType>(7)},
         DocumentCase{"AmountThatDoesNotFit", [](auto& d) { d.amount = KOVDecimal::parse("1000000000000000000000"); },
                      "txn", "(none)"},
-        // What cannot be written as XML text is refused, the first field in document order
-        // named; tab, LF and CR, U+FFFD and characters outside the basic plane are text.
-        DocumentCase{"WritableRecord", [](auto& d) { d.merchantRef = "a\tb\r\nc \xEF\xBF\xBD \xF0\x9F\x98\x80"; },
-                     "refusal", "(none)"},
-        DocumentCase{"ControlCharacter",
-                     [](auto& d) {
-                       d.stationId = "S\x01";
-                       d.userName = std::string("u\0", 2);
-                     },
-                     "refusal",
-                     "The userName cannot be sent: it holds a character XML cannot carry (a control character, "
-                     "U+FFFE or U+FFFF)."},
-        DocumentCase{"NotUtf8", [](auto& d) { d.urlFail = "caf\xE9"; }, "refusal",
-                     "The urlFail cannot be sent: it is not valid UTF-8."},
-        DocumentCase{"LoneSurrogateInTheKey", [](auto& d) { d.key = "\xED\xA0\x80"; }, "refusal",
-                     "The key cannot be sent: it is not valid UTF-8."},
-        DocumentCase{"NonCharacter", [](auto& d) { d.currencyCode = "\xEF\xBF\xBE"; }, "refusal",
-                     "The currencyCode cannot be sent: it holds a character XML cannot carry (a control character, "
-                     "U+FFFE or U+FFFF)."},
-        DocumentCase{"AmountRefusedAfterTheFieldsBeforeIt",
-                     [](auto& d) { d.amount = KOVDecimal::parse("1000000000000000000000"); }, "refusal",
-                     "The amount cannot be sent: in cents it does not fit in a signed 64-bit number."},
         DocumentCase{"Status", nullptr, "status", kHead + "<TxnType>Status</TxnType></Scr>"},
         DocumentCase{"Button", nullptr, "button",
                      kHead + "<TxnType>UI</TxnType><UiType>Bn</UiType><Name>B1</Name><Val>OK</Val></Scr>"},

@@ -10,7 +10,9 @@
 //   "result 10"                the result handler (its code, then its response text if any)
 //   "log E text", "log I text" debug entries; "log >" and "log <" for documents sent and received
 //   "journal sent T-1 Purchase 12.50"  an entry saved: its stage, reference, type and amount
-//                              ("-" for none), and from "answered" on the result's code
+//                              ("-" for none), from "answered" on the result's code, " unsent"
+//                              when its request provably never left, " acknowledged" once the
+//                              host acknowledged it; "journal forget T-1" an entry removed
 #include <gtest/gtest.h>
 
 #include <KOVModule/KOVModule.h>
@@ -50,6 +52,8 @@ class FakeJournal : public KOVJournal {
     std::string line = std::string("journal ") + KOVJournalStageName(entry.stage) + " " + entry.txnRef + " " +
                        entry.txnType.value_or("-") + " " + entry.amount.value_or("-");
     if (entry.result) line += " " + std::to_string(entry.result->transactionResult);
+    if (!entry.requestSent) line += " unsent";
+    if (entry.acknowledgedAt) line += " acknowledged";
     _transcript.push_back(line);
     rows[entry.txnRef] = entry;
     return true;
@@ -93,6 +97,7 @@ class EngineTest : public ::testing::Test {
   std::vector<KOVTransactionResultDetails> results;
   std::vector<std::string> transcript;
   bool stampTimes = false;  // posts carry the fake clock's time in ms: "> Status 30 @2000"
+  bool showWho = false;     // posts carry their user and station: "> Status 30 by merchant at ST01"
   std::shared_ptr<FakeJournal> journal = std::make_shared<FakeJournal>(transcript);
 
   EngineTest() {
@@ -102,6 +107,10 @@ class EngineTest : public ::testing::Test {
       if (p.isButton()) line << " " << tagText(p.body, "Name") << "=" << tagText(p.body, "Val");
       line << " " << p.timeout << (p.url == kWqKOVUATUrl ? " uat" : "");
       if (stampTimes) line << " @" << net->queue->clock.time_since_epoch() / std::chrono::milliseconds(1);
+      if (showWho) {
+        const auto user = p.body.find("user=\"") + 6;
+        line << " by " << p.body.substr(user, p.body.find('"', user) - user) << " at " << tagText(p.body, "Station");
+      }
       transcript.push_back(line.str());
     };
     net->onCancel = [this](const PostedRequest& p) { transcript.push_back("x " + tagText(p.body, "TxnType")); };
@@ -109,10 +118,16 @@ class EngineTest : public ::testing::Test {
   // The engine outlives the transcript and cancels what is still outstanding as it goes.
   ~EngineTest() override { net->onPost = net->onCancel = nullptr; }
 
-  KOVTransactionResultHandler resultHandler() {
-    return [this](KOVTransactionResultDetails r) {
-      transcript.push_back("result " + std::to_string(r.transactionResult) +
-                           (r.responseText.value_or("").empty() ? "" : " " + *r.responseText));
+  /// Writes "result CODE [RESPONSE TEXT]", and with withOutcome " | REASON | sent" (or unsent).
+  KOVTransactionResultHandler resultHandler(bool withOutcome = false) {
+    return [this, withOutcome](KOVTransactionResultDetails r) {
+      std::string line = "result " + std::to_string(r.transactionResult) +
+                         (r.responseText.value_or("").empty() ? "" : " " + *r.responseText);
+      if (withOutcome) {
+        const KOVTransactionOutcome outcome = engine.lastOutcome();
+        line += " | " + outcome.reason.value_or("-") + (outcome.requestSent ? " | sent" : " | unsent");
+      }
+      transcript.push_back(line);
       results.push_back(std::move(r));
     };
   }

@@ -94,8 +94,12 @@ struct FakeNetwork {
   void answer(const std::shared_ptr<PostedRequest>& request, const std::string& body, int status = 200) {
     complete(request, body, std::nullopt, status);
   }
-  void fail(const std::shared_ptr<PostedRequest>& request, int32_t code = NSURLErrorTimedOut) {
-    complete(request, std::nullopt, KOVError{NSURLErrorDomain, code, "The request timed out."});
+  /// Fails a request as a time-out, or (sent false) as a refused connection: no byte left.
+  void fail(const std::shared_ptr<PostedRequest>& request, int32_t code = NSURLErrorTimedOut, bool sent = true) {
+    complete(request, std::nullopt,
+             sent ? KOVError{NSURLErrorDomain, code, "no answer from the service within 30 s", true}
+                  : KOVError{NSURLErrorDomain, NSURLErrorCannotConnectToHost, "connection refused by the service",
+                             false});
   }
   std::shared_ptr<PostedRequest> last() const { return posts.empty() ? nullptr : posts.back(); }
 };

@@ -14,8 +14,10 @@ struct Script {
   // Any of "skip" (the signature step answered by the engine), "debug", "uat", "refund",
   // "mute" (no status handler), "chain" (the first result starts a refund), "end" (the
   // first screen makes the host hand the engine a complete answer), "spaced" (retries spaced
-  // by 2 s, posts stamped with the fake clock), "unqueued" (the engine has no main queue) and
-  // "journal" (the engine journals into the fixture's journal).
+  // by 2 s, posts stamped with the fake clock), "unqueued" (the engine has no main queue),
+  // "journal" (the engine journals into the fixture's journal), "ack" (acknowledged
+  // delivery), "outcome" (result lines end with the outcome: " | REASON | sent|unsent") and
+  // "who" (posts name their user and station).
   std::string flags = "";
   bool has(const char* flag) const { return flags.find(flag) != std::string::npos; }
 };
@@ -24,22 +26,25 @@ void PrintTo(const Script& s, std::ostream* out) { *out << s.name; }
 
 class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
  protected:
-  // "start", "recover [TXNREF]", "amount TEXT" and "ref [TXNREF]" act as the host, and so do
-  // "p ID VALUE", a press, "send" (sendRequest) and "sk BODY" (skipSignatureVerification).
-  // "jfail [TEXT]" makes the journal's saves fail with the text (none: succeed), "jrfail TEXT"
-  // its reads too. "a[STATUS] BODY"
-  // answers the oldest poll, "f[CODE][*N]" fails it, "e" is an error of another domain, "n" an
-  // answer with neither data nor error, "big" one over the size cap. "pa BODY" and "pf"
-  // complete the oldest button request, "oa BODY" the oldest document the host sent. "wait MS"
-  // moves the clock on.
+  // "start", "recover [TXNREF [station=S] [user=U]]", "amount TEXT", "ref [TXNREF]" and
+  // "station TEXT" act as the host, and so do "p ID VALUE", a press, "send" (sendRequest), "sk
+  // BODY" (skipSignatureVerification), "cancel", "ack TXNREF" and "forget TXNREF" (each writes
+  // its outcome: "cancel true", "forget false why"). "jfail [TEXT]" makes the journal's saves
+  // fail with the text (none: succeed), "jrfail TEXT" its reads too. "a[STATUS] BODY" answers
+  // the oldest poll, "f[CODE][*N]" fails it ("fx": a connection refused, no byte sent), "e" is
+  // an error of another domain, "n" an answer with neither data nor error, "big" one over the
+  // size cap. "pa BODY" and "pf" complete the oldest button request, "oa BODY" the oldest
+  // document the host sent. "wait MS" moves the clock on.
   void play(const Script& s, const std::string& step) {
     const std::string op = step.substr(0, step.find(' '));
     const std::string rest = op.size() < step.size() ? step.substr(op.size() + 1) : "";
     if (op == "start") {
       if (s.has("journal")) engine.setJournal(journal);
+      engine.setAcknowledgedDelivery(s.has("ack"));
       if (s.has("spaced")) engine.setRetrySpacing(2);
       if (s.has("unqueued")) engine.setMainQueue(nullptr);
       stampTimes = s.has("spaced");
+      showWho = s.has("who");
       StatusChangeHandler onScreen = s.has("mute") ? nullptr : statusHandler();
       if (s.has("end")) {
         onScreen = [this, shown = onScreen](auto state, auto& receipt, auto& l1, auto& l2, auto& b1, auto& b2) {
@@ -47,7 +52,8 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
           engine.processStatusResponse(std::string(kCompleteApproved), std::nullopt);
         };
       }
-      auto onResult = [this, chain = s.has("chain"), recorded = resultHandler()](KOVTransactionResultDetails r) {
+      auto onResult = [this, chain = s.has("chain"), recorded = resultHandler(s.has("outcome"))](
+                          KOVTransactionResultDetails r) {
         recorded(r);
         if (chain && results.size() == 1) {
           engine.startTransaction(sampleDetails(), KOVTransactionTypeRefund, false, false, nullptr, nullptr,
@@ -58,10 +64,25 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
                               s.has("uat"), s.has("debug"), logHandler(), onScreen, onResult, signatureHandler());
     } else if (op == "recover") {
       KOVTransactionRecoveryDetails recovery;
-      if (!rest.empty()) recovery.txnRef = rest;
+      std::istringstream words(rest);
+      for (std::string word; words >> word;) {
+        if (word.rfind("station=", 0) == 0) recovery.stationId = word.substr(8);
+        else if (word.rfind("user=", 0) == 0) recovery.userName = word.substr(5);
+        else recovery.txnRef = word;
+      }
       if (s.has("journal")) engine.setJournal(journal);
+      engine.setAcknowledgedDelivery(s.has("ack"));
+      showWho = s.has("who");
       engine.recoverTransaction(recovery, s.has("uat"), s.has("debug"), logHandler(), statusHandler(),
-                                resultHandler(), nullptr);
+                                resultHandler(s.has("outcome")), nullptr);
+    } else if (op == "cancel") {
+      transcript.push_back(engine.cancelTransaction() ? "cancel true" : "cancel false");
+    } else if (op == "ack" || op == "forget") {
+      std::string why;
+      const bool done = op == "ack" ? engine.acknowledge(rest, &why) : engine.forget(rest, &why);
+      transcript.push_back(op + (done ? " true" : " false " + why));
+    } else if (op == "station") {
+      details->stationId = rest;
     } else if (op == "jfail" || op == "jrfail") {  // the journal's saves fail with this text, or none
       journal->failure = rest.empty() ? std::nullopt : std::optional(rest);
       journal->readsFail = op == "jrfail";
@@ -99,6 +120,8 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
       ASSERT_TRUE(poll) << step;
       if (op[0] == 'a') {
         net->answer(poll, rest, op.size() > 1 ? std::stoi(op.substr(1)) : 200);
+      } else if (op == "fx") {
+        net->fail(poll, NSURLErrorCannotConnectToHost, false);
       } else if (op[0] == 'f') {
         const auto star = op.find('*');
         const int code = op.size() > 1 && op[1] != '*' ? std::stoi(op.substr(1, star - 1)) : NSURLErrorTimedOut;
@@ -106,7 +129,7 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
           net->fail(oldest(false), code);
         }
       } else if (op == "e") {
-        net->complete(poll, std::nullopt, KOVError{"NSPOSIXErrorDomain", 54, "reset"});
+        net->complete(poll, std::nullopt, KOVError{"NSPOSIXErrorDomain", 54, "connection reset"});
       } else if (op == "n") {
         net->complete(poll, std::nullopt, std::nullopt, 200);
       } else if (op == "big") {
@@ -170,10 +193,11 @@ INSTANTIATE_TEST_SUITE_P(
         Script{"AnswersWithoutAScreenAreFailuresWhateverTheirStatus",
                {"e", "n", "a204 ", "a301 ", "a302 <html>moved</html>", "a200 <html>maintenance</html>", "a404 ",
                 "a500 <Error><Scr>x</Scr></Error>", "a " + std::string(kCardScreen)},
-               {"log >", "> Purchase 30", retried("reset (NSPOSIXErrorDomain 54)", 1),
+               {"log >", "> Purchase 30", retried("connection reset", 1),
                 retried("HTTP 200 without a screen", 2), retried("HTTP 204 without a screen", 3),
-                retried("HTTP 301", 4), retried("HTTP 302", 5), retried("HTTP 200 without a screen", 6),
-                retried("HTTP 404", 7), retried("HTTP 500", 8), "log <", kCardShown, "log >", "> Status 45"},
+                retried("HTTP 301 without a screen", 4), retried("HTTP 302 without a screen", 5),
+                retried("HTTP 200 without a screen", 6), retried("HTTP 404 without a screen", 7),
+                retried("HTTP 500 without a screen", 8), "log <", kCardShown, "log >", "> Status 45"},
                "debug"},
         Script{"TmoSetsEachPollsTimeoutWithinBounds",
                {kCard, "a <Scr/>", "f", "a <Scr><Tmo>0</Tmo></Scr>", "a <Scr><Tmo>5</Tmo></Scr>",
@@ -247,11 +271,18 @@ INSTANTIATE_TEST_SUITE_P(
         Script{"SecondStartOrRecoverWhileRunningIsRefusedWithoutTouchingTheFirst",
                {"start", "start", "recover", kApproved, "recover"},
                {"> Purchase 30", "result 5", "result 5", "result 0", "> Status 30"}},
-        Script{"RecordsThatCannotBeWrittenAreNeverSent",
-               {"amount 123456789012345678901234567890", "start", "recover T\x01"},
-               {"result 1 The amount cannot be sent: in cents it does not fit in a signed 64-bit number.",
+        // The record's own check (its table is RecordCheck): a refusal sends nothing, and says so.
+        Script{"RecordsThatCannotBeSentAsMeantAreNeverSent",
+               {"amount -1.00", "start", "amount 1.00", "ref Z\rn", "start", "recover T\x01"},
+               {"result 1 The amount cannot be sent: it is negative (a refund is a transaction type of its own). | "
+                "The amount cannot be sent: it is negative (a refund is a transaction type of its own). | unsent",
+                "result 1 The txnRef cannot be sent: it holds a carriage return, which the service would read as a "
+                "line feed. | The txnRef cannot be sent: it holds a carriage return, which the service would read as "
+                "a line feed. | unsent",
                 "result 1 The txnRef cannot be sent: it holds a character XML cannot carry (a control character, "
-                "U+FFFE or U+FFFF)."}},
+                "U+FFFE or U+FFFF). | The txnRef cannot be sent: it holds a character XML cannot carry (a control "
+                "character, U+FFFE or U+FFFF). | sent"},
+               "outcome"},
         Script{"ResultHandlerMayStartTheNextTransaction",
                {kApproved, "a <Scr><Complete>1</Complete><Result><RC>p8</RC></Result></Scr>"},
                {"> Purchase 30", "result 0", "> Refund 30", "result 3"}, "chain"},
@@ -278,8 +309,9 @@ INSTANTIATE_TEST_SUITE_P(
                {"start", kCard, kApproved, "start", "recover T-1"},
                {"journal sent T-1 Purchase 12.50", "> Purchase 30", kCardShown, "> Status 45",
                 "journal answered T-1 Purchase 12.50 0", "result 0", "journal delivered T-1 Purchase 12.50 0",
-                "result 1 The txnRef T-1 is in the journal already: recover it rather than start it again.",
-                "result 0", "journal delivered T-1 Purchase 12.50 0"},
+                "result 5 The txnRef T-1 is in the journal already, for a payment that ended with result 0: a "
+                "reference is never used for a second payment.",
+                "result 0"},
                "journal"},
         // The outcome of a time-out is unknown: the entry stays unfinished, and its recovery
         // polls the service; a reference the journal does not hold starts an entry of its own.
@@ -296,11 +328,92 @@ INSTANTIATE_TEST_SUITE_P(
                 "ref T-1", "start",
                 "jfail disk I/O error", kApproved},
                {"result 1 The journal cannot be written: disk I/O error",
-                "result 1 The journal cannot be read: disk I/O error", "result 1 A journalled transaction needs a txnRef.",
+                "result 10 The journal cannot be read: disk I/O error",
+                "result 1 A journalled transaction needs a txnRef.",
                 "journal sent T-1 Purchase 12.50", "log >", "> Purchase 30", "log <",
                 "log E KOV journal: the transaction T-1 could not be marked answered: disk I/O error", "result 0",
                 "log E KOV journal: the transaction T-1 could not be marked delivered: disk I/O error"},
-               "journal debug"}),
+               "journal debug"},
+        // A recovery settles an entry only with an answer about the payment: the service's
+        // refusal of the status request (a wrong key) is handed over with its reason and the
+        // entry stays pending, for the recovery with the right settings.
+        Script{"RecoveryTheServiceRefusesLeavesThePaymentPending",
+               {"start", "f*9", "recover T-1", "a <Scr><Complete>1</Complete><Result><RC>p8</RC><RT>INVALID USER OR "
+                "KEY</RT></Result></Scr>", "recover T-1", kApproved},
+               {"journal sent T-1 Purchase 12.50", "> Purchase 30", "> Status 30 *8",
+                "result 10 | no answer from the service within 30 s | sent", "> Status 30",
+                "result 3 INVALID USER OR KEY | The service refused to say how T-1 ended (result 3, INVALID USER OR "
+                "KEY): it stays to be recovered. | sent",
+                "> Status 30", "journal answered T-1 Purchase 12.50 0", "result 0 | - | sent",
+                "journal delivered T-1 Purchase 12.50 0"},
+               "journal outcome"},
+        // Another station is answered "not found", which reads as "not approved": a recovery
+        // asks with the journal's station and user, and is refused with others.
+        Script{"RecoveryAsksWithTheJournalsStationAndUser",
+               {"start", "f*9", "recover T-1 station=ST02", "recover T-1 user=other", "recover T-1", kApproved},
+               {"journal sent T-1 Purchase 12.50", "> Purchase 30 by merchant at ST01", "> Status 30 by merchant at ST01 *8",
+                "result 10", "result 4 The stationId ST02 is not the one T-1 was taken with (ST01): a recovery asks "
+                "with the payment's own.",
+                "result 8 The userName other is not the one T-1 was taken with (merchant): a recovery asks with the "
+                "payment's own.",
+                "> Status 30 by merchant at ST01", "journal answered T-1 Purchase 12.50 0", "result 0",
+                "journal delivered T-1 Purchase 12.50 0"},
+               "journal who"},
+        // A till that simply starts the same payment again after a crash learns its outcome:
+        // the first is followed, no second transaction request goes out. A reference whose
+        // payment ended, or that another payment holds, is refused: never "declined".
+        Script{"SameReferenceFollowsTheSamePaymentAndRefusesAnother",
+               {"start", "f*9", "start", kApproved, "start", "ref T-2", "start", "f*9", "amount 13.00", "start"},
+               {"journal sent T-1 Purchase 12.50", "> Purchase 30", "> Status 30 *8", "result 10", "> Status 30",
+                "journal answered T-1 Purchase 12.50 0", "result 0", "journal delivered T-1 Purchase 12.50 0",
+                "result 5 The txnRef T-1 is in the journal already, for a payment that ended with result 0: a "
+                "reference is never used for a second payment.",
+                "journal sent T-2 Purchase 12.50", "> Purchase 30", "> Status 30 *8", "result 10",
+                "result 5 The txnRef T-2 is in the journal already, for another payment: a reference is never used "
+                "for a second payment."},
+               "journal"},
+        // A transaction request refused before a byte of it left is sent again by the next
+        // start of the same payment: the service cannot have it.
+        Script{"RequestThatNeverLeftIsSentAgain",
+               {"start", "fx", "f*8", "start", kApproved},
+               {"journal sent T-1 Purchase 12.50", "> Purchase 30", "journal sent T-1 Purchase 12.50 unsent",
+                "> Status 30 *8", "result 10 | no answer from the service within 30 s | unsent",
+                "journal sent T-1 Purchase 12.50", "> Purchase 30", "journal answered T-1 Purchase 12.50 0",
+                "result 0 | - | sent", "journal delivered T-1 Purchase 12.50 0"},
+               "journal outcome"},
+        // With acknowledged delivery the result stays answered, and is handed over again by
+        // the same start, until the host acknowledges it; only then is the reference spent.
+        Script{"AcknowledgedDeliveryKeepsTheResultUntilAcknowledged",
+               {"start", kApproved, "start", "ack T-1", "ack T-1", "ack T-9", "start"},
+               {"journal sent T-1 Purchase 12.50", "> Purchase 30", "journal answered T-1 Purchase 12.50 0", "result 0",
+                "result 0", "journal delivered T-1 Purchase 12.50 0 acknowledged", "ack true", "ack true", "ack true",
+                "result 5 The txnRef T-1 is in the journal already, for a payment that ended with result 0: a "
+                "reference is never used for a second payment."},
+               "journal ack"},
+        // The operator's way out for an entry settled by other means; never a running one.
+        Script{"ForgetRemovesAnEntryThatIsNotRunning",
+               {"start", "forget T-1", "f*9", "forget T-9", "forget T-1", "start"},
+               {"journal sent T-1 Purchase 12.50", "> Purchase 30",
+                "forget false The transaction T-1 is running: it cannot be forgotten now.", "> Status 30 *8",
+                "result 10", "forget false The txnRef T-9 is not in the journal.", "journal forget T-1", "forget true",
+                "journal sent T-1 Purchase 12.50", "> Purchase 30"},
+               "journal"},
+        // Cancel presses the CANCEL shown, once; the transaction runs on to its result, which
+        // is what the host gets (here an approval that came too late to stop).
+        Script{"CancelPressesTheShownCancelAndTheResultStillComes",
+               {kCard, "cancel", "pa <Scr/>", "cancel", kApproved, "cancel"},
+               {"> Purchase 30", kCardShown, "> Status 45", "> UI B1=CANCEL 10", "cancel true", "x Status",
+                "> Status 45", "cancel true", "result 0", "cancel false"}},
+        // Asked before a CANCEL shows, it is pressed on the first that does (enabled exactly
+        // as a signature's YES must be), and the signature is no longer answered for the operator.
+        Script{"CancelWaitsForACancelAndStopsTheSignatureAnswer",
+               {"cancel", "a " + kSigYesNo, "a <Scr><DL1>ENTER PIN</DL1><B1 en=\"2\">CANCEL</B1></Scr>",
+                "a <Scr><DL1>ENTER PIN</DL1><B2 en=\"1\">Cancel</B2></Scr>", "pa <Scr/>",
+                "a <Scr><Complete>1</Complete><Result><RC>TC</RC></Result></Scr>"},
+               {"> Purchase 30", "cancel true", "screen 5 SIGNATURE OK?| [YES|NO] rcpt=ABCD/EFGH/IJ/",
+                "sig ABCD/EFGH/IJ/", "> Status 30", "screen 3 ENTER PIN| [CANCEL|-]", "> Status 30",
+                "> UI B2=Cancel 10", "> Status 30", "result 1"},
+               "skip"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(EngineTest, StartAndRecoverWriteTheirDocumentsFromTheRecordsOfTheMoment) {

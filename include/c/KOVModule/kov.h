@@ -2,10 +2,11 @@
  * any language that can call C.
  *
  * One kov_client is one till: an engine of its own, its HTTPS session and its own event loop.
- * A client is used from one thread at a time; different clients may run on different threads
- * at once. Callbacks are made only from inside kov_start, kov_recover, kov_press, kov_run and
- * kov_process, on the calling thread; kov_press may be called from on_screen. A callback must
- * return normally (no exception, no longjmp). Texts are UTF-8; NULL stands for an absent one.
+ * A client is used from one thread at a time (kov_cancel excepted); different clients may run
+ * on different threads at once. Callbacks are made only from inside kov_start, kov_recover,
+ * kov_press, kov_run and kov_process, on the calling thread; kov_press, kov_cancel and
+ * kov_acknowledge may be called from a callback. A callback must return normally (no
+ * exception, no longjmp). Texts are UTF-8; NULL stands for an absent one.
  *
  * Structs start with their size: the caller sets it to sizeof of the struct it was compiled
  * with, and a struct only ever grows at its end, so hosts built against an older header keep
@@ -41,7 +42,9 @@ enum {
   KOV_ERROR_JOURNAL = -3,          /**< the journal cannot be opened or read */
   KOV_ERROR_NO_MEMORY = -4,
   KOV_ERROR_INTERNAL = -5,
-  KOV_ERROR_IDLE = -6              /**< kov_press: no transaction runs on this client */
+  KOV_ERROR_IDLE = -6,             /**< kov_press: no transaction runs on this client */
+  KOV_ERROR_DUPLICATE_REFERENCE = -7 /**< the journal holds the txn_ref for a payment that ended,
+                                          or for another payment: never reuse a reference */
 };
 
 /** Transaction types (KOVTransactionType). */
@@ -118,6 +121,13 @@ typedef struct kov_result {
   const char *const *response_keys;  /**< ... in order, with */
   const char *const *response_values;
   const char *txn_ref;  /**< the transaction this result is for */
+  /** Why the result is not the service's answer about the payment, in plain words: the last
+   *  failure before KOV_RESULT_TIMEOUT ("connection refused by 127.0.0.1:8080"), a recovery
+   *  the service refused (the payment stays pending); NULL for an answer about the payment. */
+  const char *reason;
+  /** 0 when the transaction request provably never reached the service (no byte of it was
+   *  written): nothing can have been charged. 1 when it can have. */
+  int request_sent;
 } kov_result;
 
 /** The host's callbacks for one transaction. A NULL member is skipped. */
@@ -138,6 +148,8 @@ typedef struct kov_pending_entry {
   int stage;            /**< KOV_STAGE_SENT or KOV_STAGE_ANSWERED */
   const char *station, *amount, *currency, *user, *merchant_ref;
   int64_t started_at_ms; /**< milliseconds since 1970-01-01 UTC */
+  int request_sent;     /**< 0: its transaction request provably never left */
+  int result;           /**< KOV_STAGE_ANSWERED: the result that arrived (KOV_RESULT_...); else -1 */
 } kov_pending_entry;
 
 /** The library's version, "0.3.0". */
@@ -146,8 +158,9 @@ KOV_C_EXPORT const char *kov_version(void);
 /** A client for the service at endpoint_url (https, or http to this machine only); *out stays
  *  NULL when it is refused, and kov_client_errmsg(NULL) says why on this thread. */
 KOV_C_EXPORT int kov_client_new(const char *endpoint_url, kov_client **out);
-/** Ends the client: a running transaction is cancelled without a result (recover it later by
- *  its reference); nothing of it keeps running. NULL is ignored. */
+/** Ends the client: a running transaction is abandoned without a result (the terminal may
+ *  still approve: recover it by its reference; kov_cancel first to stop it at the terminal);
+ *  nothing of it keeps running here. NULL is ignored. */
 KOV_C_EXPORT void kov_client_free(kov_client *client);
 /** Also trusts the certificates of a PEM file, for the sessions of every client made or
  *  begun afterwards (a process-wide setting). */
@@ -158,18 +171,45 @@ KOV_C_EXPORT int kov_client_set_journal(kov_client *client, const char *path);
 /** After a failed poll, sends the next no sooner than this many seconds after the failed one
  *  (0, the default: at once; 2 suits a gateway in front of the service). */
 KOV_C_EXPORT int kov_client_set_retry_spacing(kov_client *client, double seconds);
+/** With on non-zero, a result stays pending in the journal (KOV_STAGE_ANSWERED, listed by
+ *  kov_pending with its result) until kov_acknowledge: a host that crashes before it has
+ *  recorded the result gets it again on restart. Off by default: a result counts as delivered
+ *  once on_result has returned. */
+KOV_C_EXPORT int kov_client_set_acknowledged_delivery(kov_client *client, int on);
 /** Why the last failing call on this client failed ("" when none did); for NULL, why the last
  *  kov_client_new on this thread failed. Valid until the next call on the client. */
 KOV_C_EXPORT const char *kov_client_errmsg(const kov_client *client);
 
 /** Starts a transaction; KOV_OK once it is under way, its result to come through on_result.
- *  A record that cannot be sent as given (text that is not UTF-8 or holds control
- *  characters, a journalled reference) still comes back through on_result, as
- *  KOV_RESULT_FAILED with a response text naming the reason. The strings are copied. */
+ *  Refused before anything is sent, with the reason in kov_client_errmsg: a record that would
+ *  not arrive as given (KOV_ERROR_INVALID_ARGUMENT: more than two decimals, a negative amount,
+ *  no amount or currency for a purchase, authorisation or refund, a missing or empty user,
+ *  key or reference, a carriage return, a tab or line break in the user or key, text that is
+ *  not UTF-8 or holds control characters); with a journal, a txn_ref it holds for a payment
+ *  that ended or for another payment (KOV_ERROR_DUPLICATE_REFERENCE), or a journal that cannot
+ *  be read or written (KOV_ERROR_JOURNAL). A start of a journalled reference with the same
+ *  type, amount, currency, station and user follows that payment to its outcome instead of
+ *  paying twice. The strings are copied. */
 KOV_C_EXPORT int kov_start(kov_client *client, const kov_transaction *txn, const kov_callbacks *callbacks);
 /** Follows an earlier transaction, named by its reference, to its result (from the journal
- *  at once when it had arrived). */
+ *  at once when it had arrived). With a journal, station and user may be NULL: the journal's
+ *  are used; others than the journal's are refused (KOV_ERROR_INVALID_ARGUMENT). A result
+ *  other than approved or not approved (a refusal of the status request, the time-out) leaves
+ *  the payment pending, with kov_result.reason saying why. */
 KOV_C_EXPORT int kov_recover(kov_client *client, const kov_transaction *txn, const kov_callbacks *callbacks);
+/** Asks the terminal to cancel the running transaction: presses its CANCEL button now or
+ *  when it shows one. The transaction runs on to the service's final result, which on_result
+ *  gets (an approval too late to stop is reported as approved). May be called from any thread
+ *  while the client exists; it takes effect on the client's thread. KOV_OK. */
+KOV_C_EXPORT int kov_cancel(kov_client *client);
+/** The host has recorded the result of txn_ref: the journal marks it delivered (see
+ *  kov_client_set_acknowledged_delivery). A reference still to be recovered, or unknown to the
+ *  journal, changes nothing. KOV_ERROR_JOURNAL when the journal cannot be written. */
+KOV_C_EXPORT int kov_acknowledge(kov_client *client, const char *txn_ref);
+/** Removes txn_ref from the journal, whatever its stage, for an operator who settled it by
+ *  other means. KOV_ERROR_INVALID_ARGUMENT without a journal, for a reference it does not hold
+ *  or one running now; KOV_ERROR_JOURNAL when it cannot be written. */
+KOV_C_EXPORT int kov_forget(kov_client *client, const char *txn_ref);
 /** Presses a terminal button, "B1" or "B2", with the label shown (NULL: none). */
 KOV_C_EXPORT int kov_press(kov_client *client, const char *button_id, const char *label);
 

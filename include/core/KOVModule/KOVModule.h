@@ -5,10 +5,13 @@
 #include <KOVModule/KOVEndpointPolicy.h>
 #include <KOVModule/KOVJournal.h>
 #include <KOVModule/KOVModuleVersion.h>
+#include <KOVModule/KOVRecordCheck.h>
+#include <KOVModule/KOVRefusal.h>
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVTransactionDetails.h>
 #include <KOVModule/KOVTransactionHandlers.h>
 #include <KOVModule/KOVTransactionLogEntryType.h>
+#include <KOVModule/KOVTransactionOutcome.h>
 #include <KOVModule/KOVTransactionRecoveryDetails.h>
 #include <KOVModule/KOVTransactionResult.h>
 #include <KOVModule/KOVTransactionResultDetails.h>

@@ -9,9 +9,12 @@
 
 #include <KOVModule/KOVDecimal.h>
 #include <KOVModule/KOVJournal.h>
+#include <KOVModule/KOVRecordCheck.h>
+#include <KOVModule/KOVRefusal.h>
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVTransactionDetails.h>
 #include <KOVModule/KOVTransactionHandlers.h>
+#include <KOVModule/KOVTransactionOutcome.h>
 #include <KOVModule/KOVTransactionRecoveryDetails.h>
 #include <KOVModule/KOVTransactionType.h>
 #include <KOVModule/KOVURLSession.h>
@@ -54,16 +57,38 @@ class KOV_CORE_EXPORT WqKOV {
   /// The spacing set by setRetrySpacing, in seconds.
   double retrySpacing() const;
   /// Journals the transactions begun afterwards (null: none, the default). Each start then
-  /// needs a txnRef the journal does not hold yet, and is refused when the journal cannot be
-  /// read or written; the entry is committed before the first request leaves. A final answer
-  /// is kept before the result handler runs and marked delivered after it returns; a
-  /// time-out result leaves the transaction unfinished. A recovery of a reference whose
-  /// result the journal holds hands that result over again without asking the service.
+  /// needs a txnRef, and is refused when the journal cannot be read or written; the entry is
+  /// committed before the first request leaves. A start of a reference the journal holds
+  /// follows that payment to its outcome when its type, amount, currency, station and user
+  /// are the same and it has not been delivered (sending no second transaction request, or
+  /// sending it again when it provably never left); any other is refused with
+  /// KOVTransactionResultExistingRequestInProgress. A final answer is kept before the result
+  /// handler runs and marked delivered after it returns (or once acknowledged); a time-out
+  /// leaves the transaction to be recovered. A recovery settles the entry only with an answer
+  /// about the payment (approved, or not approved): a refusal of the status request leaves it
+  /// pending. It asks with the journal's station and user when the host gives none, and is
+  /// refused with another. A result the journal holds is handed over again without asking
+  /// the service.
   void setJournal(std::shared_ptr<KOVJournal> journal);
   const std::shared_ptr<KOVJournal>& journal() const;
   /// The journalled transactions not delivered yet, the oldest first, to be recovered at
   /// start-up (empty without a journal); nullopt, and why, when the journal cannot be read.
   std::optional<std::vector<KOVJournalEntry>> pendingTransactions(std::string* why = nullptr) const;
+  /// With acknowledged delivery, a result stays answered in the journal (listed as pending,
+  /// with the result) until the host calls acknowledge(); a crash before that hands the same
+  /// result over again on restart. Off by default: a result is delivered once its handler
+  /// has returned.
+  void setAcknowledgedDelivery(bool acknowledgedDelivery);
+  bool acknowledgedDelivery() const;
+  /// The host has taken the result of txnRef over: the journal marks it delivered. A
+  /// reference whose result has not arrived (a time-out, a refused recovery) stays to be
+  /// recovered; one the journal does not hold, or holds delivered, changes nothing. False,
+  /// and why, when the journal cannot be read or written.
+  bool acknowledge(const std::string& txnRef, std::string* why = nullptr);
+  /// Removes txnRef from the journal, whatever its stage, for an operator who settled it by
+  /// other means; logged (see setDebugLog). False, and why, without a journal, for a
+  /// reference it does not hold or that is running, or when it cannot be written.
+  bool forget(const std::string& txnRef, std::string* why = nullptr);
   /// Sets the queue that runs deferred deliveries on the main thread. Without one,
   /// deferred deliveries run at once.
   void setMainQueue(std::shared_ptr<KOVMainQueue> mainQueue);
@@ -84,21 +109,43 @@ class KOV_CORE_EXPORT WqKOV {
 
   // ---- Transactions ----
 
-  /// Starts a new transaction with the host's record (kept by reference). A record with a
-  /// field that cannot be written as XML text (not UTF-8, a control character) or an amount
-  /// that cannot be written exactly is refused: nothing is sent, and the result handler gets
-  /// KOVTransactionResultFailed with a responseText naming the field.
+  /// Starts a new transaction with the host's record (kept by reference). A record that
+  /// cannot be sent as given (KOVRecordCheckFacade: text a parser would not read back as
+  /// given, a negative amount ...) is refused: nothing is sent, and the result handler gets
+  /// KOVTransactionResultFailed with a responseText naming the field. See setJournal for a
+  /// journalled reference.
   void startTransaction(std::shared_ptr<KOVTransactionDetails> txnDetails, KOVTransactionType txnType,
                         bool useUAT, bool debugMode, KOVTransactionDebugLogHandler debugLogHandler,
                         StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
                         KOVTransactionSignatureReceiptHandler signatureReceiptHandler);
-  /// Follows an earlier transaction, named by its reference, to its result.
+  /// Follows an earlier transaction, named by its reference, to its result.  A refusal before
+  /// anything is sent gives a result other than approved or not approved (a station or user
+  /// other than the journal's: KOVTransactionResultStationPrefixError or
+  /// KOVTransactionResultUserIDNotMatched; a journal that cannot be read:
+  /// KOVTransactionResultTimeout), except for a record that cannot be sent at all (Failed).
   void recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryDetails, bool useUAT,
                           bool debugMode, KOVTransactionDebugLogHandler debugLogHandler,
                           StatusChangeHandler statusChangeHandler, KOVTransactionResultHandler resultHandler,
                           KOVTransactionSignatureReceiptHandler signatureReceiptHandler);
   /// True from a start or recover until its result has been delivered.
   bool isTransactionInProgress() const;
+  /// Why startTransaction would refuse the record before sending anything, checked at level,
+  /// journal included; nullopt when it would go ahead. Nothing is sent or written.
+  std::optional<KOVRefusal> refusalOfStart(const KOVTransactionDetails& txnDetails, KOVTransactionType txnType,
+                                           KOVRecordCheckLevel level) const;
+  /// The same for recoverTransaction.
+  std::optional<KOVRefusal> refusalOfRecovery(const KOVTransactionRecoveryDetails& txnRecoveryDetails,
+                                              KOVRecordCheckLevel level) const;
+  /// Asks the terminal to cancel the running transaction: presses the button of the current
+  /// screen whose label reads CANCEL, or the first such button that appears; the signature
+  /// step is no longer answered on the operator's behalf. The transaction then runs on to the
+  /// service's final result, which the result handler gets (an approval that came too late
+  /// to stop is reported as approved). False when no transaction runs.
+  bool cancelTransaction();
+  /// How the transaction whose result was handed over last ended, beside its record: why it is
+  /// not the service's answer (a time-out's last failure, a refusal) and whether its request
+  /// can have reached the service. Read it in the result handler.
+  KOVTransactionOutcome lastOutcome() const;
 
   // ---- Transport ----
 

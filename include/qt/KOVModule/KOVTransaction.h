@@ -8,6 +8,7 @@
 #include <KOVModule/KOVJournal.h>
 #include <KOVModule/KOVTransactionDetails.h>
 #include <KOVModule/KOVTransactionHandlers.h>
+#include <KOVModule/KOVTransactionOutcome.h>
 #include <KOVModule/KOVTransactionRecoveryDetails.h>
 #include <KOVModule/KOVTransactionType.h>
 
@@ -41,6 +42,18 @@ class KOV_QT_EXPORT KOVTransaction {
   /// The journal's transactions not delivered yet, the oldest first: what to recover at
   /// start-up. Empty without a journal; nullopt, and why, when it cannot be read.
   static std::optional<std::vector<KOVJournalEntry>> pendingTransactions(std::string* why = nullptr);
+  /// See WqKOV::setAcknowledgedDelivery: results stay pending in the journal until acknowledged.
+  static void setAcknowledgedDelivery(bool acknowledgedDelivery);
+  /// The host has taken the result of txnRef over (WqKOV::acknowledge).
+  static bool acknowledge(const std::string& txnRef, std::string* why = nullptr);
+  /// Removes txnRef from the journal for an operator who settled it by other means (WqKOV::forget).
+  static bool forget(const std::string& txnRef, std::string* why = nullptr);
+  /// Asks the terminal to cancel the running transaction (WqKOV::cancelTransaction); its result
+  /// still comes through the result handler. False when no transaction runs.
+  static bool cancelTransaction();
+  /// How the transaction whose result was handed over last ended, beside its record
+  /// (WqKOV::lastOutcome): read it in the result handler.
+  static KOVTransactionOutcome lastTransactionOutcome();
   /// "iOS 0.3.0-kov".
   static std::string getModuleVersion();
 

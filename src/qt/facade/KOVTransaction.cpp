@@ -22,6 +22,7 @@ struct FacadeSettings {
   KOVTransactionDebugLogHandler debugLogHandler;
   double retrySpacing = 0;
   std::shared_ptr<KOVJournal> journal;
+  bool acknowledgedDelivery = false;
   WqKOV* engine = nullptr;
 };
 
@@ -112,6 +113,7 @@ void shareSettings() {
   e.setDebugLog(settings().debugMode, settings().debugLogHandler);
   e.setRetrySpacing(settings().retrySpacing);
   e.setJournal(settings().journal);
+  e.setAcknowledgedDelivery(settings().acknowledgedDelivery);
 }
 
 }  // namespace
@@ -144,6 +146,23 @@ bool KOVTransaction::setJournal(const std::string& path, std::string* why) {
 std::optional<std::vector<KOVJournalEntry>> KOVTransaction::pendingTransactions(std::string* why) {
   return selectedEngine().pendingTransactions(why);
 }
+
+void KOVTransaction::setAcknowledgedDelivery(bool acknowledgedDelivery) {
+  settings().acknowledgedDelivery = acknowledgedDelivery;
+  shareSettings();
+}
+
+bool KOVTransaction::acknowledge(const std::string& txnRef, std::string* why) {
+  return selectedEngine().acknowledge(txnRef, why);
+}
+
+bool KOVTransaction::forget(const std::string& txnRef, std::string* why) {
+  return selectedEngine().forget(txnRef, why);
+}
+
+bool KOVTransaction::cancelTransaction() { return selectedEngine().cancelTransaction(); }
+
+KOVTransactionOutcome KOVTransaction::lastTransactionOutcome() { return selectedEngine().lastOutcome(); }
 
 std::string KOVTransaction::getModuleVersion() { return "iOS 0.3.0-kov"; }
 

@@ -1,6 +1,7 @@
 /* A host in C: a press made from on_screen on a loop of the host's own, two clients on two
- * threads at once, and what the engine refuses through on_result. (Every outcome, recovery
- * and the journal are the Python package's tables, which go through the same calls.) */
+ * threads at once, a cancel from another thread, and the error codes of what is refused before
+ * anything is sent. (Every outcome, recovery and the journal are the Python package's tables,
+ * which go through the same calls.) */
 #include <KOVModule/kov.h>
 
 #include <poll.h>
@@ -11,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -54,8 +56,8 @@ static pid_t start_simulator(void) {
 /* What one transaction handed its host; a YES pressed from on_screen at the signature step. */
 struct till {
   kov_client *client;
-  int press_code, results, result, signatures;
-  char response_text[128];
+  int press_code, results, result, signatures, request_sent;
+  char response_text[128], response_code[16];
 };
 
 static void on_screen(void *user_data, const kov_screen *screen) {
@@ -68,15 +70,14 @@ static void on_result(void *user_data, const kov_result *result) {
   struct till *till = user_data;
   ++till->results;
   till->result = result->result;
+  till->request_sent = result->request_sent;
   snprintf(till->response_text, sizeof till->response_text, "%s", result->response_text ? result->response_text : "");
+  snprintf(till->response_code, sizeof till->response_code, "%s", result->response_code ? result->response_code : "");
 }
 
 static void on_signature(void *user_data, const char *receipt) { ((struct till *)user_data)->signatures += !!receipt; }
 
-/* Starts a purchase on a client of its own, on a station named as its reference. */
-static void start(struct till *till, const char *ref, const char *station, const char *merchant_ref) {
-  memset(till, 0, sizeof *till);
-  CHECK(kov_client_new(url, &till->client) == KOV_OK, "%s", kov_client_errmsg(NULL));
+static kov_transaction purchase(const char *ref, const char *station, const char *merchant_ref) {
   kov_transaction txn;
   memset(&txn, 0, sizeof txn);
   txn.size = sizeof txn;
@@ -88,8 +89,22 @@ static void start(struct till *till, const char *ref, const char *station, const
   txn.amount = "12.50";
   txn.currency = "AUD";
   txn.merchant_ref = merchant_ref;
+  return txn;
+}
+
+/* Starts a purchase on a client of its own (journalled when a journal is named), on a station
+ * named as its reference; the code kov_start returned. */
+static int start_journalled(struct till *till, const kov_transaction *txn, const char *journal) {
+  memset(till, 0, sizeof *till);
+  CHECK(kov_client_new(url, &till->client) == KOV_OK, "%s", kov_client_errmsg(NULL));
+  if (journal) CHECK(kov_client_set_journal(till->client, journal) == KOV_OK, "%s", kov_client_errmsg(till->client));
   const kov_callbacks callbacks = {sizeof(kov_callbacks), on_screen, on_result, NULL, on_signature, till};
-  CHECK(kov_start(till->client, &txn, &callbacks) == KOV_OK, "%s", kov_client_errmsg(till->client));
+  return kov_start(till->client, txn, &callbacks);
+}
+
+static void start(struct till *till, const char *ref, const char *station, const char *merchant_ref) {
+  const kov_transaction txn = purchase(ref, station, merchant_ref);
+  CHECK(start_journalled(till, &txn, NULL) == KOV_OK, "%s", kov_client_errmsg(till->client));
 }
 
 /* poll(2) on the one descriptor with the client's time-out; kov_run with no time left
@@ -128,22 +143,79 @@ static void test_two_threads(void) {
   }
 }
 
-/* What the engine itself refuses comes through on_result, after the start was taken. */
-static void test_refusal(void) {
+/* Another thread asks the terminal to cancel while this one runs the client: the CANCEL of the
+ * card screen is pressed and the service's answer is the result. */
+static void *cancel_soon(void *client) {
+  const struct timespec soon = {0, 20000000};
+  nanosleep(&soon, NULL);
+  kov_cancel(client);
+  return NULL;
+}
+
+static void test_cancel_from_another_thread(void) {
   struct till till;
-  start(&till, "C-REFUSED", "ST\x01", "sim:approve");
-  CHECK(kov_run(till.client, 5000) == KOV_OK && till.result == KOV_RESULT_FAILED &&
-            strcmp(till.response_text, "The stationId cannot be sent: it holds a character XML cannot carry (a "
-                                       "control character, U+FFFE or U+FFFF).") == 0,
-        "%d %s", till.result, till.response_text);
+  start(&till, "C-CANCELLED", "C-CANCELLED", "sim:approve");
+  pthread_t canceller;
+  pthread_create(&canceller, NULL, cancel_soon, till.client);
+  CHECK(kov_run(till.client, 30000) == KOV_OK, "no result");
+  pthread_join(canceller, NULL);
+  CHECK(till.result == KOV_RESULT_FAILED && strcmp(till.response_code, "TC") == 0, "%d %s", till.result,
+        till.response_code);
   kov_client_free(till.client);
+}
+
+/* What would not arrive as meant, or would reuse a journalled reference, is refused by
+ * kov_start with its code and the reason, nothing sent. */
+struct refusal {
+  const char *ref, *station, *amount, *key;
+  int code;
+  const char *message;
+};
+
+static void test_refusals(void) {
+  char journal[64];
+  snprintf(journal, sizeof journal, "/tmp/kov-c-journal-%d.db", (int)getpid());
+  struct till paid;
+  const kov_transaction first = purchase("C-PAID", "C-PAID", "sim:approve");
+  CHECK(start_journalled(&paid, &first, journal) == KOV_OK && kov_run(paid.client, 30000) == KOV_OK &&
+            paid.result == KOV_RESULT_SUCCEEDED,
+        "%d", paid.result);
+  kov_client_free(paid.client);
+  const struct refusal rows[] = {
+      {"C-REFUSED", "ST\x01", "12.50", KEY, KOV_ERROR_INVALID_ARGUMENT,
+       "The stationId cannot be sent: it holds a character XML cannot carry (a control character, U+FFFE or "
+       "U+FFFF)."},
+      {"C-REFUSED", "ST", "12.509", KEY, KOV_ERROR_INVALID_ARGUMENT,
+       "The amount 12.509 has more than two decimals: it would be sent as 12.50."},
+      {"C-REFUSED", "ST", "12.50", KEY "\t", KOV_ERROR_INVALID_ARGUMENT,
+       "The key cannot be sent: it holds a tab or a line break, which the service would read as a space."},
+      {"C-PAID", "C-PAID", "12.50", KEY, KOV_ERROR_DUPLICATE_REFERENCE,
+       "The txnRef C-PAID is in the journal already, for a payment that ended with result 0, APPROVED: a "
+       "reference is never used for a second payment."},
+  };
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+    struct till till;
+    kov_transaction txn = purchase(rows[i].ref, rows[i].station, "sim:approve");
+    txn.amount = rows[i].amount;
+    txn.key = rows[i].key;
+    const int code = start_journalled(&till, &txn, journal);
+    CHECK(code == rows[i].code && strcmp(kov_client_errmsg(till.client), rows[i].message) == 0 && !kov_running(till.client),
+          "row %zu: %d %s", i, code, kov_client_errmsg(till.client));
+    kov_client_free(till.client);
+  }
+  for (const char *suffix = ""; suffix; suffix = *suffix ? (suffix[1] == 'w' ? "-shm" : NULL) : "-wal") {
+    char file[80];
+    snprintf(file, sizeof file, "%s%s", journal, suffix);
+    unlink(file);
+  }
 }
 
 int main(void) {
   const pid_t simulator = start_simulator();
-  test_refusal();
+  test_refusals();
   test_press_on_own_loop();
   test_two_threads();
+  test_cancel_from_another_thread();
   kill(simulator, SIGTERM);
   waitpid(simulator, NULL, 0);
   if (failures) fprintf(stderr, "%d checks failed\n", failures);

@@ -22,7 +22,13 @@ std::string dump(const ordered_json& j) { return j.dump(-1, ' ', false, ordered_
 
 }  // namespace
 
-std::string resultJson(const KOVTransactionResultDetails& r) { return KOVResultJson::toJson(r); }
+std::string resultJson(const KOVTransactionResultDetails& r, const KOVTransactionOutcome& outcome) {
+  // The record's line as the journal keeps it, with the outcome's two fields after its last.
+  std::string line = KOVResultJson::toJson(r);
+  line.pop_back();
+  return line + ",\"reason\":" + dump(text(outcome.reason)) + ",\"requestSent\":" +
+         (outcome.requestSent ? "true" : "false") + "}";
+}
 
 std::string pendingJson(const KOVJournalEntry& entry) {
   const std::time_t started = std::chrono::system_clock::to_time_t(entry.startedAt);
@@ -38,6 +44,8 @@ std::string pendingJson(const KOVJournalEntry& entry) {
   j["amount"] = text(entry.amount);
   j["currency"] = text(entry.currencyCode);
   j["startedAt"] = startedAt;
+  j["result"] = entry.result ? ordered_json(static_cast<uint32_t>(entry.result->transactionResult)) : nullptr;
+  j["requestSent"] = entry.requestSent;
   return dump(j);
 }
 

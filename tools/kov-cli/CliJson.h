@@ -3,6 +3,7 @@
 #include <KOVModule/KOVJournal.h>
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVTransactionLogEntryType.h>
+#include <KOVModule/KOVTransactionOutcome.h>
 #include <KOVModule/KOVTransactionResultDetails.h>
 
 #include <optional>
@@ -10,10 +11,13 @@
 
 namespace kovcli {
 
-/// The result record with every field under its own name.
-std::string resultJson(const KOVTransactionResultDetails& result);
+/// The result record with every field under its own name, then "reason" (why it is not the
+/// service's answer about the payment, or null) and "requestSent" (false when the
+/// transaction request provably never reached the service).
+std::string resultJson(const KOVTransactionResultDetails& result, const KOVTransactionOutcome& outcome);
 /// An unfinished transaction of the journal: "txnRef", "type" (the wire name), "stage"
-/// ("sent" or "answered"), "station", "amount" (as sent), "currency", "startedAt" (ISO 8601, UTC).
+/// ("sent" or "answered"), "station", "amount" (as sent), "currency", "startedAt" (ISO 8601,
+/// UTC), "result" (the code that arrived, or null) and "requestSent".
 std::string pendingJson(const KOVJournalEntry& entry);
 /// One screen update.
 std::string statusJson(KOVState state, const std::optional<std::string>& receipt, const std::string& firstLine,

@@ -2,7 +2,6 @@
 
 #include <KOVModule/KOVDecimal.h>
 #include <KOVModule/KOVEndpointPolicy.h>
-#include <KOVModule/KOVXmlUtils.h>
 
 #include <algorithm>
 #include <array>
@@ -55,8 +54,10 @@ const std::array<TextOption, 13> kTextOptions{{
 const char* cliUsage() {
   return "usage: kov-cli <purchase|auth|complete|refund|void|recover> [options]\n"
          "       kov-cli pending --journal FILE\n"
+         "       kov-cli forget --journal FILE --txn-ref REF\n"
          "Runs one transaction and prints its result record as JSON on stdout; pending prints\n"
-         "each unfinished transaction of the journal as a JSON line, to be recovered.\n"
+         "each unfinished transaction of the journal as a JSON line, to be recovered; forget\n"
+         "removes one from the journal, for a payment settled by other means.\n"
          "\n"
          "Request record (an option not given leaves the field null; an empty value sets the empty text):\n"
          "  --user TEXT  --station TEXT  --txn-ref TEXT\n"
@@ -64,9 +65,12 @@ const char* cliUsage() {
          "  --pos-name TEXT  --pos-version TEXT  --vendor-id TEXT  --merchant-ref TEXT\n"
          "  --url-success TEXT  --url-fail TEXT\n"
          "  --skip-signature   answer the signature step on the operator's behalf\n"
-         "recover takes --user, the key, --station, --txn-ref and --skip-signature.\n"
+         "recover takes --user, the key, --station, --txn-ref and --skip-signature; with --journal\n"
+         "the journal's station and user are used when none is given.\n"
          "--user, the key and --txn-ref are needed by every command, --amount (zero or more, at\n"
-         "most two decimals) by purchase, auth and refund.\n"
+         "most two decimals) and --currency by purchase, auth and refund. Text is refused when it\n"
+         "holds control characters (a carriage return anywhere; a tab or line break in the user\n"
+         "or key), as the service would not read it as given. Nothing is sent for a refused record.\n"
          "\n"
          "The merchant key, first found of:\n"
          "  --key-file PATH    the first line of this file (recommended)\n"
@@ -79,7 +83,8 @@ const char* cliUsage() {
          "  --ca-file PEM      also trust the certificates in this file\n"
          "  --journal FILE     keep the transaction in this journal (created if missing), so that\n"
          "                     after a crash pending lists it and recover hands over a result\n"
-         "                     that had arrived; a reference in the journal is never started again\n"
+         "                     that had arrived; a journalled reference started again with the\n"
+         "                     same fields follows that payment, any other use of it is refused\n"
          "  --retry-spacing SECONDS\n"
          "                     after a failed poll, send the next no sooner than this many\n"
          "                     seconds after the failed one (default 0: at once; 2 suits a\n"
@@ -87,10 +92,13 @@ const char* cliUsage() {
          "  --debug            debug mode; every log entry on stderr as {\"log\":KIND,\"entry\":TEXT}\n"
          "  --help             this text\n"
          "\n"
-         "stderr: one JSON line per screen update and per signature receipt.\n"
-         "stdin: a line B1 or B2 presses that button with the label last shown.\n"
-         "Exit status: 0 approved, 1 any other result, 2 bad usage (nothing sent), 3 the result\n"
-         "could not be written to stdout.\n";
+         "stderr: one JSON line per screen update and per signature receipt; why a result is not\n"
+         "the service's answer (the time-out's last failure ...), in plain words.\n"
+         "stdin: a line B1 or B2 presses that button with the label last shown; a line cancel\n"
+         "(or Ctrl-C) asks the terminal to cancel: its CANCEL is pressed now or when shown, and\n"
+         "the result is what the service then says. A second Ctrl-C abandons the payment.\n"
+         "Exit status: 0 approved, 1 any other result, 2 bad usage or a refused record or\n"
+         "reference (nothing sent), 3 the result could not be written to stdout.\n";
 }
 
 std::string usageErrorLine(const std::string& message) {
@@ -104,8 +112,7 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
   std::optional<std::string> keyFile;
   std::optional<std::string> amountText;
   std::vector<std::string> transactionOnly;  // options that recover does not take
-  std::vector<std::pair<std::string, std::string>> texts;  // every text option's value, by name
-  std::vector<std::string> given;                          // every option's name
+  std::vector<std::string> given;            // every option's name
 
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -178,14 +185,13 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
       const auto value = takeValue();
       if (!value) return CliUsageError{"option " + name + " needs a value"};
       options.details.*(text->field) = value;
-      texts.emplace_back(name, *value);
       if (!text->forRecovery) transactionOnly.push_back(name);
     }
     if (error) return *error;
   }
 
   if (!command) {
-    return CliUsageError{"no command given (purchase, auth, complete, refund, void, recover or pending)"};
+    return CliUsageError{"no command given (purchase, auth, complete, refund, void, recover, pending or forget)"};
   }
   if (*command == "pending") {
     if (!options.journal ||
@@ -193,6 +199,15 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
       return CliUsageError{"pending takes --journal FILE and nothing else"};
     }
     options.pending = true;
+    return options;
+  }
+  if (*command == "forget") {
+    if (!options.journal || !options.details.txnRef ||
+        std::any_of(given.begin(), given.end(),
+                    [](const std::string& name) { return name != "--journal" && name != "--txn-ref"; })) {
+      return CliUsageError{"forget takes --journal FILE --txn-ref REF and nothing else"};
+    }
+    options.forget = true;
     return options;
   }
   const Command* transaction = nullptr;
@@ -225,22 +240,13 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
         return CliUsageError{"--key-file " + *keyFile + " holds no key on its first line"};
       }
       options.details.key = line;
-      texts.emplace_back("--key-file", line);
     } else if (kovKeyVariable && !kovKeyVariable->empty()) {
       options.details.key = kovKeyVariable;
-      texts.emplace_back("KOV_KEY", *kovKeyVariable);
     }
   }
-  for (const auto& [name, value] : texts) {
-    std::string why;
-    if (!KOVXmlUtils::isXmlText(value, &why)) {
-      return CliUsageError{name + " cannot be sent: " + why};
-    }
+  if (!options.details.key) {
+    return CliUsageError{*command + " needs the merchant key: --key-file PATH or KOV_KEY (or --key)"};
   }
-  const std::string needs = *command + " needs ";
-  if (!options.details.userName) return CliUsageError{needs + "--user"};
-  if (!options.details.key) return CliUsageError{needs + "the merchant key: --key-file PATH or KOV_KEY (or --key)"};
-  if (!options.details.txnRef) return CliUsageError{needs + "--txn-ref"};
 
   if (!transaction) {
     options.recover = true;
@@ -252,25 +258,8 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
     return options;
   }
   options.txnType = transaction->type;
-  if (amountText) {
-    const std::string& value = *amountText;
-    options.details.amount = KOVDecimal::parse(value);
-    if (!options.details.amount) {
-      return CliUsageError{"--amount needs a plain decimal number such as 12.50, not '" + value + "'"};
-    }
-    const std::optional<int64_t> cents = options.details.amount->scaledToInt64(2);
-    if (!cents) {
-      return CliUsageError{"--amount '" + value + "' cannot be sent: in cents it does not fit in 64 bits"};
-    }
-    if (options.details.amount->isNegative()) {
-      return CliUsageError{"--amount '" + value + "' is negative; a refund is a command of its own"};
-    }
-    if (!(KOVDecimal(*cents, 2) == *options.details.amount)) {
-      return CliUsageError{"--amount '" + value + "' has more than two decimals"};
-    }
-  } else if (transaction->type == KOVTransactionTypePurchase || transaction->type == KOVTransactionTypeAuth ||
-             transaction->type == KOVTransactionTypeRefund) {
-    return CliUsageError{needs + "--amount"};
+  if (amountText && !(options.details.amount = KOVDecimal::parse(*amountText))) {
+    return CliUsageError{"--amount needs a plain decimal number such as 12.50, not '" + *amountText + "'"};
   }
   return options;
 }

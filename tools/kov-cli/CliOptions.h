@@ -15,6 +15,7 @@ struct CliOptions {
   bool help = false;
   bool recover = false;                 // the "recover" command
   bool pending = false;                 // the "pending" command
+  bool forget = false;                  // the "forget" command
   KOVTransactionType txnType = KOVTransactionTypePurchase;
   KOVTransactionDetails details;        // for the five transaction commands
   KOVTransactionRecoveryDetails recovery;
@@ -31,9 +32,10 @@ struct CliUsageError {
   std::string message;
 };
 
-/// Parses the arguments after the program name and refuses, as a usage error, whatever
-/// could not be sent as given. The key comes from --key, else from the first line of
-/// --key-file, else from kovKeyVariable (the environment's KOV_KEY; empty counts as unset).
+/// Parses the arguments after the program name; what is wrong with the record itself is the
+/// engine's check, made before anything is sent (runTransaction). The key comes from --key,
+/// else from the first line of --key-file, else from kovKeyVariable (the environment's
+/// KOV_KEY; empty counts as unset).
 std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::string>& args,
                                                         const std::optional<std::string>& kovKeyVariable = std::nullopt);
 

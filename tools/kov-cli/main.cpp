@@ -47,5 +47,10 @@ int main(int argc, char** argv) {
   if (options.pending) {
     return kovcli::listPending(options);
   }
+  if (options.forget) {
+    return kovcli::forgetEntry(options);
+  }
+  // Ctrl-C asks the terminal to cancel before it abandons anything.
+  kovcli::blockInterrupts();
   return kovcli::runTransaction(options);
 }

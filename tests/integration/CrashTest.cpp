@@ -1,8 +1,9 @@
 // A till that dies in the middle of a payment, with the journal: one row per point it dies
-// at, from before the transaction request leaves to after the result was delivered. On
-// restart the journal lists exactly what is unfinished, the recovery gives the right result
+// at, from before the transaction request leaves to after the result was delivered, and how
+// it comes back: it recovers the reference, or simply starts the same purchase again. On
+// restart the journal lists exactly what is unfinished, the restart gives the right result
 // (from the journal when it had arrived), and the service never sees the transaction request
-// twice (that a journalled reference is never started again is the engine's own test).
+// twice; a purchase started again after its result was delivered is refused.
 #include <fstream>
 
 #include "Programs.h"
@@ -20,9 +21,10 @@ struct Crash {
   const char* killAt;    // else a text of the host's output to kill it at, or "received": once the
                          // service has the transaction request ("": the host ends by itself)
   const char* pending;   // the stage the journal lists it with on restart ("": nothing pending)
-  int recovered;         // the recovery's result code
-  bool recoveryAsks;     // whether the recovery asks the service, or hands over the journal's result
+  int recovered;         // the restart's result code; -1: refused before anything is sent
+  bool recoveryAsks;     // whether the restart asks the service, or hands over the journal's result
   int purchases;         // transaction requests the service received
+  const char* restart = "recover";  // or "purchase": the same purchase started again
 };
 
 void PrintTo(const Crash& c, std::ostream* out) { *out << c.name; }
@@ -37,6 +39,11 @@ class Till : public testing::Test {
   ~Till() override {
     for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((journal + suffix).c_str());
     ::unlink(keyFile.c_str());
+  }
+  std::vector<std::string> purchase(const Crash& row, std::vector<std::string> more = {}) const {
+    more.insert(more.begin(), {"--amount", "12.50", "--currency", "AUD", "--merchant-ref",
+                               std::string("sim:") + row.scenario});
+    return till("purchase", more);
   }
   std::vector<std::string> till(const std::string& command, std::vector<std::string> more = {}) const {
     std::vector<std::string> args{command, "--user", "merchant", "--key-file", keyFile, "--station", "ST-C",
@@ -69,8 +76,7 @@ class CrashedTill : public Till, public testing::WithParamInterface<Crash> {};
 TEST_P(CrashedTill, KnowsOnRestartWhatToRecoverAndNeverSendsThePaymentTwice) {
   const Crash& row = GetParam();
   {
-    std::vector<std::string> args = till("purchase", {"--amount", "12.50", "--currency", "AUD", "--merchant-ref",
-                                                      std::string("sim:") + row.scenario});
+    std::vector<std::string> args = purchase(row);
     if (*row.hook) args.insert(args.begin(), row.hook);
     Program host(KOV_CRASH_HOST_PATH, args);
     if (std::string(row.killAt) == "received") {
@@ -87,7 +93,8 @@ TEST_P(CrashedTill, KnowsOnRestartWhatToRecoverAndNeverSendsThePaymentTwice) {
   if (*row.pending) {
     EXPECT_TRUE(std::regex_match(listed, std::regex(std::string(R"(\{"txnRef":"CR-1","type":"Purchase","stage":")") +
                                                     row.pending + R"(","station":"ST-C","amount":"12.50","currency":)"
-                                                    R"("AUD","startedAt":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ"\}\n)")))
+                                                    R"("AUD","startedAt":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ",)"
+                                                    R"("result":(null|0),"requestSent":true\}\n)")))
         << listed;
   } else {
     EXPECT_EQ(listed, "");
@@ -95,15 +102,60 @@ TEST_P(CrashedTill, KnowsOnRestartWhatToRecoverAndNeverSendsThePaymentTwice) {
 
 
   const std::string before = received();
-  Program recovery(KOV_CLI_PATH, till("recover", {"--skip-signature"}));
+  Program recovery(KOV_CLI_PATH, std::string(row.restart) == "recover" ? till("recover", {"--skip-signature"})
+                                                                      : purchase(row, {"--skip-signature"}));
   ASSERT_TRUE(recovery.waitFor());
-  EXPECT_EQ(recovery.status, row.recovered == 0 ? 0 : 1);
-  EXPECT_NE(Program::text(recovery.out).find("{\"transactionResult\":" + std::to_string(row.recovered) + ","),
-            std::string::npos)
-      << Program::text(recovery.out);
+  EXPECT_EQ(recovery.status, row.recovered < 0 ? 2 : row.recovered == 0 ? 0 : 1);
+  if (row.recovered < 0) {
+    EXPECT_EQ(Program::text(recovery.err),
+              "kov-cli: The txnRef CR-1 is in the journal already, for a payment that ended with result 0, APPROVED: "
+              "a reference is never used for a second payment. (see kov-cli --help)\n");
+  } else {
+    EXPECT_NE(Program::text(recovery.out).find("{\"transactionResult\":" + std::to_string(row.recovered) + ","),
+              std::string::npos)
+        << Program::text(recovery.out);
+  }
   EXPECT_EQ(received() != before, row.recoveryAsks) << before << " then " << received();
   EXPECT_EQ(received().substr(0, 1), std::to_string(row.purchases)) << stats();
   EXPECT_EQ(pendingLines(), "");
+}
+
+// A till restarted with a wrong setting must not turn the pending payment into a settled
+// failure: the service's refusal of the recovery, and a station other than the journal's, leave
+// it pending; the recovery with the right key, asking the journal's station, gets the approval.
+TEST_F(Till, RecoveriesWithAWrongSettingLeaveThePaymentPending) {
+  {
+    Program host(KOV_CLI_PATH, till("purchase", {"--amount", "12.50", "--currency", "AUD"}));
+    ASSERT_TRUE(host.waitFor("\"state\":2")) << Program::text(host.err);
+    ::kill(host.pid, SIGKILL);
+  }
+  struct Attempt {
+    std::vector<std::string> args;
+    int status;
+    const char* err;
+  };
+  std::vector<std::string> wrongKey = till("recover");
+  wrongKey[std::find(wrongKey.begin(), wrongKey.end(), "--key-file") - wrongKey.begin()] = "--key";
+  wrongKey[std::find(wrongKey.begin(), wrongKey.end(), keyFile) - wrongKey.begin()] = "wrong";
+  std::vector<std::string> journalsStation = till("recover");
+  journalsStation.erase(std::find(journalsStation.begin(), journalsStation.end(), "--station"),
+                        std::find(journalsStation.begin(), journalsStation.end(), "--txn-ref"));
+  for (const Attempt& attempt :
+       {Attempt{wrongKey, 1,
+                "kov-cli: The service refused to say how CR-1 ended (result 3, INVALID USER OR KEY): it stays to be "
+                "recovered.\n"},
+        Attempt{till("recover", {"--station", "ST-X"}), 2,
+                "kov-cli: The stationId ST-X is not the one CR-1 was taken with (ST-C): a recovery asks with the "
+                "payment's own. (see kov-cli --help)\n"},
+        Attempt{journalsStation, 0, ""}}) {
+    EXPECT_NE(pendingLines(), "") << "still pending before the recovery that settles it";
+    Program recovery(KOV_CLI_PATH, attempt.args);
+    EXPECT_EQ(recovery.waitFor() ? recovery.status : std::nullopt, attempt.status);
+    const std::string err = Program::text(recovery.err);
+    EXPECT_EQ(err.substr(std::min(err.size(), err.find("kov-cli:"))), attempt.err) << err;
+  }
+  EXPECT_EQ(pendingLines(), "");
+  EXPECT_EQ(received().substr(0, 1), "1") << stats();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -115,7 +167,14 @@ INSTANTIATE_TEST_SUITE_P(
         Crash{"AtAScreen", "approve", "", "\"state\":2", "sent", 0, true, 1},
         Crash{"AtTheSignatureStep", "signature", "", "{\"signatureReceipt\"", "sent", 0, true, 1},
         Crash{"AfterTheAnswerBeforeDelivery", "approve", "--kill-before-result", "", "answered", 0, false, 1},
-        Crash{"AfterDelivery", "approve", "", "", "", 0, false, 1}),
+        Crash{"AfterDelivery", "approve", "", "", "", 0, false, 1},
+        // The till simply starts the same purchase again: it follows the first to its outcome.
+        Crash{"AtAScreenThenStartedAgain", "approve", "", "\"state\":2", "sent", 0, true, 1, "purchase"},
+        Crash{"AtTheSignatureStepThenStartedAgain", "signature", "", "{\"signatureReceipt\"", "sent", 0, true, 1,
+              "purchase"},
+        Crash{"AfterTheAnswerThenStartedAgain", "approve", "--kill-before-result", "", "answered", 0, false, 1,
+              "purchase"},
+        Crash{"AfterDeliveryThenStartedAgain", "approve", "", "", "", -1, false, 1, "purchase"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

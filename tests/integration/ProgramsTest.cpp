@@ -16,14 +16,15 @@ using kovit::Program;
 // stderr and a pattern of the simulator's counts afterwards. The key comes from a key file.
 using Row = std::tuple<std::vector<std::string>, int, std::string, std::string, std::string>;
 
-class KovCli : public testing::TestWithParam<Row> {
+// A simulator, and a key file of the test's own.
+class KovCliFixture : public testing::Test {
  protected:
-  KovCli() {
+  KovCliFixture() {
     const int fd = ::open(keyFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     EXPECT_EQ(::write(fd, "s3cret\nnot the key\n", 20), 20);
     ::close(fd);
   }
-  ~KovCli() override { ::unlink(keyFile.c_str()); }
+  ~KovCliFixture() override { ::unlink(keyFile.c_str()); }
   std::vector<std::string> purchase(std::vector<std::string> more) const {
     more.insert(more.begin(), {"purchase", "--key-file", keyFile, "--user", "merchant", "--station", "ST", "--txn-ref",
                                "IT-1", "--amount", "12.50", "--currency", "AUD", "--endpoint", url + "/wqmi3/pos.aspx"});
@@ -35,6 +36,8 @@ class KovCli : public testing::TestWithParam<Row> {
   const std::string url = listening(sim);
   const std::string keyFile = testing::TempDir() + "kov-key-" + std::to_string(::getpid());
 };
+
+class KovCli : public KovCliFixture, public testing::WithParamInterface<Row> {};
 
 TEST_P(KovCli, RunsOneTransaction) {
   const auto& [more, status, out, err, counts] = GetParam();
@@ -62,9 +65,16 @@ INSTANTIATE_TEST_SUITE_P(Rows, KovCli, testing::Values(
         "\"button1\":\"CANCEL\",\"button2\":null,\"receipt\":null}\n", kOneConnection},
     Row{{"--merchant-ref", "sim:decline"}, 1, R"(\{"transactionResult":1,.*"reCo":"51",.*\}\n)", "",
         kOneConnection},
-    Row{{"--endpoint", "http://127.0.0.1:1/wqmi3/pos.aspx", "--debug"}, 1,
-        R"(\{"transactionResult":10,("[a-zA-Z]+":null,){14}"receiptLineWidth":0,("[a-zA-Z2]+":null,?){3}\}\n)",
-        "{\"log\":3,\"entry\":\"KOV Timeout. Out of attempts. Triggering result.\"}\n", kNothingSent},
+    // Why, without --debug: nothing left, so nothing can have been charged.
+    Row{{"--endpoint", "http://127.0.0.1:1/wqmi3/pos.aspx"}, 1,
+        R"(\{"transactionResult":10,("[a-zA-Z]+":null,){14}"receiptLineWidth":0,("[a-zA-Z2]+":null,){3})"
+        R"("reason":"connection refused by 127.0.0.1:1","requestSent":false\}\n)",
+        "kov-cli: no answer from the service: connection refused by 127.0.0.1:1; the transaction request never left: "
+        "nothing was charged\n",
+        kNothingSent},
+    usage({"--amount", "12.509"}, "The amount 12.509 has more than two decimals: it would be sent as 12.50."),
+    usage({"--key", "s3cret\r"},
+          "The key cannot be sent: it holds a carriage return, which the service would read as a line feed."),
     usage({"--amount", "12,50"}, "--amount needs a plain decimal number such as 12.50, not '12,50'"),
     usage({"--ca-file", "no.pem"}, "--ca-file no.pem: cannot read no.pem: No such file or directory"),
     usage({"--journal", "/nonexistent/journal.db"}, "--journal /nonexistent/journal.db: No such file or directory"),
@@ -103,6 +113,66 @@ TEST_F(KovCli, RecoveredTransactionTakesTheOperatorsPress) {
   EXPECT_EQ(::write(cli.input, "B9\n B2 \r\n", 9), 9);
   EXPECT_TRUE(cli.waitFor("\"reCo\":\"S2\""));
   EXPECT_EQ(cli.waitFor() ? cli.status : std::nullopt, 1);
+}
+
+// A cancel line or the first Ctrl-C presses the terminal's CANCEL; the result is what the
+// service then says, an approval that came too late included.
+using CancelRow = std::tuple<const char*, const char*, int, const char*>;  // how, scenario, exit, reCo
+
+class KovCliCancel : public KovCliFixture, public testing::WithParamInterface<CancelRow> {};
+
+TEST_P(KovCliCancel, PressesTheTerminalsCancelAndReportsTheServicesResult) {
+  const auto& [how, scenario, status, reCo] = GetParam();
+  Program cli(KOV_CLI_PATH, purchase({"--merchant-ref", scenario}));
+  ASSERT_TRUE(cli.waitFor("{\"state\":1,")) << Program::text(cli.err);
+  if (std::string(how) == "line") {
+    EXPECT_EQ(::write(cli.input, "cancel\n", 7), 7);
+  } else {
+    ::kill(cli.pid, SIGINT);
+  }
+  EXPECT_EQ(cli.waitFor() ? cli.status : std::nullopt, status);
+  EXPECT_NE(Program::text(cli.out).find(std::string("\"reCo\":\"") + reCo + "\""), std::string::npos)
+      << Program::text(cli.out);
+  EXPECT_EQ(Program::text(cli.err).find("cancel asked at the terminal") != std::string::npos,
+            std::string(how) == "sigint");
+  EXPECT_TRUE(std::regex_search(stats(), std::regex(R"("UI":[1-9])"))) << stats();
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, KovCliCancel,
+                         testing::Values(CancelRow{"line", "sim:approve", 1, "TC"},
+                                         CancelRow{"sigint", "sim:approve", 1, "TC"},
+                                         CancelRow{"line", "sim:late-cancel", 0, "00"}),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param)) +
+                                  (std::get<2>(info.param) == 0 ? "TooLate" : "");
+                         });
+
+// A purchase whose request never left (a refused connection) is listed so, and the same
+// purchase started again sends it: the service sees it once. forget is the operator's way out.
+TEST_F(KovCliFixture, RequestThatNeverLeftIsSentAgainAndForgetRemovesAnEntry) {
+  const std::string journal = testing::TempDir() + "kov-programs-journal-" + std::to_string(::getpid()) + ".db";
+  std::vector<std::string> refused = purchase({"--journal", journal});
+  refused[std::find(refused.begin(), refused.end(), "--endpoint") - refused.begin() + 1] =
+      "http://127.0.0.1:1/wqmi3/pos.aspx";
+  Program first(KOV_CLI_PATH, refused);
+  EXPECT_EQ(first.waitFor() ? first.status : std::nullopt, 1);
+  Program listed(KOV_CLI_PATH, {"pending", "--journal", journal});
+  ASSERT_TRUE(listed.waitFor());
+  EXPECT_NE(Program::text(listed.out).find("\"result\":null,\"requestSent\":false}"), std::string::npos)
+      << Program::text(listed.out);
+  Program again(KOV_CLI_PATH, purchase({"--journal", journal}));
+  EXPECT_EQ(again.waitFor() ? again.status : std::nullopt, 0);
+  EXPECT_TRUE(std::regex_search(stats(), std::regex(R"("IT-1":\{"Purchase":1,)"))) << stats();
+
+  for (const auto& [status, err] :
+       {std::pair{0, "kov-cli: KOV journal: IT-1 forgotten at the operator's request; it was delivered with result 0, "
+                     "APPROVED.\n"},
+        std::pair{2, "kov-cli: The txnRef IT-1 is not in the journal. (see kov-cli --help)\n"}}) {
+    Program forget(KOV_CLI_PATH, {"forget", "--journal", journal, "--txn-ref", "IT-1"});
+    EXPECT_EQ(forget.waitFor() ? forget.status : std::nullopt, status);
+    EXPECT_EQ(Program::text(forget.err), err);
+  }
+  for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((journal + suffix).c_str());
 }
 
 TEST(SimulatorProgram, LogsEachRequestWithoutTheKeyRefusesBadUsageAndStopsOnSignals) {

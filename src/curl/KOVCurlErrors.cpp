@@ -1,38 +1,86 @@
 #include "KOVCurlErrors.h"
 
+#include <cerrno>
+#include <system_error>
+#include <utility>
+
 namespace kovcurl {
+namespace {
 
-KOVError urlError(KOVURLErrorCode code, const char* description) {
-  return KOVError{NSURLErrorDomain, code, description};
+static_assert(kKOVMaxResponseBytes == 1024 * 1024, "the oversize text names the cap");
+
+std::string wholeSeconds(long ms) { return std::to_string((ms + 999) / 1000) + " s"; }
+
+// curl's own words for the failure, or its code's text when it left none.
+std::string detailOf(const TransferFailure& failure) {
+  return failure.curlDetail.empty() ? std::string(curl_easy_strerror(failure.result)) : failure.curlDetail;
 }
 
-KOVError cancelledError() { return urlError(NSURLErrorCancelled, "The request was cancelled."); }
-
-KOVError oversizeError() {
-  return urlError(NSURLErrorDataLengthExceedsMaximum, "The answer is larger than the maximum accepted.");
+KOVError connectError(const TransferFailure& failure) {
+  const std::string& authority = failure.server.authority;
+  if (failure.osErrno == ECONNREFUSED) {
+    return urlError(NSURLErrorCannotConnectToHost, "connection refused by " + authority, failure.started);
+  }
+  // The system's words (strerror_r underneath, safe on any thread).
+  const std::string why = failure.osErrno != 0
+                              ? std::generic_category().message(static_cast<int>(failure.osErrno))
+                              : detailOf(failure);
+  return urlError(NSURLErrorCannotConnectToHost, "no connection to " + authority + ": " + why, failure.started);
 }
 
-KOVError urlErrorFor(CURLcode result) {
-  switch (result) {
+}  // namespace
+
+KOVError urlError(KOVURLErrorCode code, std::string description, bool requestSent) {
+  return KOVError{NSURLErrorDomain, code, std::move(description), requestSent};
+}
+
+KOVError cancelledError(bool started) { return urlError(NSURLErrorCancelled, "the request was cancelled", started); }
+
+KOVError oversizeError(const Server& server) {
+  return urlError(NSURLErrorDataLengthExceedsMaximum, "the answer from " + server.authority + " is larger than 1 MiB",
+                  true);
+}
+
+KOVError lostAfterSendingError(const Server& server) {
+  return urlError(NSURLErrorNetworkConnectionLost,
+                  "the connection to " + server.authority + " was lost after the request was sent", true);
+}
+
+KOVError unreadableAnswerError(const Server& server) {
+  return urlError(NSURLErrorBadServerResponse, "the answer from " + server.authority + " could not be read", true);
+}
+
+KOVError urlErrorFor(const TransferFailure& failure) {
+  const std::string& authority = failure.server.authority;
+  const bool sent = failure.started;
+  switch (failure.result) {
     case CURLE_COULDNT_CONNECT:
+      return connectError(failure);
     case CURLE_COULDNT_RESOLVE_PROXY:
-      return urlError(NSURLErrorCannotConnectToHost, "Could not connect to the server.");
+      return urlError(NSURLErrorCannotConnectToHost, "the proxy's host name cannot be resolved", sent);
     case CURLE_COULDNT_RESOLVE_HOST:
-      return urlError(NSURLErrorCannotFindHost, "A server with this host name could not be found.");
+      return urlError(NSURLErrorCannotFindHost, "the host name " + failure.server.host + " cannot be resolved", sent);
     case CURLE_OPERATION_TIMEDOUT:
-      return urlError(NSURLErrorTimedOut, "The request timed out.");
+      // Before the request could be written, the time went on the name, the connection or
+      // its handshake.
+      return urlError(NSURLErrorTimedOut,
+                      (sent ? "no answer from " : "no connection to ") + authority + " within " +
+                          wholeSeconds(failure.timeoutMs),
+                      sent);
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
+      return urlError(NSURLErrorNetworkConnectionLost, "the connection to " + authority + " was lost", sent);
     case CURLE_GOT_NOTHING:
-      return urlError(NSURLErrorNetworkConnectionLost, "The network connection was lost.");
+      return urlError(NSURLErrorNetworkConnectionLost, authority + " closed the connection without an answer", sent);
     case CURLE_PARTIAL_FILE:
-      return urlError(NSURLErrorNetworkConnectionLost, "The connection was lost before the whole answer arrived.");
+      return urlError(NSURLErrorNetworkConnectionLost,
+                      "the connection to " + authority + " was lost before the whole answer arrived", sent);
     case CURLE_SEND_FAIL_REWIND:
       // A reused connection closed after the request was sent; the body cannot be read
       // again, so the request is not sent a second time.
-      return urlError(NSURLErrorNetworkConnectionLost, "The network connection was lost after the request was sent.");
+      return lostAfterSendingError(failure.server);
     case CURLE_PEER_FAILED_VERIFICATION:
-      return urlError(NSURLErrorServerCertificateUntrusted, "The server's certificate is not trusted.");
+      return urlError(NSURLErrorServerCertificateUntrusted, "certificate not trusted: " + detailOf(failure), sent);
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER:
@@ -44,22 +92,27 @@ KOVError urlErrorFor(CURLcode result) {
     case CURLE_SSL_ENGINE_INITFAILED:
     case CURLE_SSL_SHUTDOWN_FAILED:
     case CURLE_USE_SSL_FAILED:
-      return urlError(NSURLErrorSecureConnectionFailed, "A secure connection to the server could not be made.");
+      return urlError(NSURLErrorSecureConnectionFailed,
+                      "no secure connection to " + authority + ": " + detailOf(failure), sent);
     case CURLE_UNSUPPORTED_PROTOCOL:
-      return urlError(NSURLErrorUnsupportedURL, "The URL's scheme is not supported.");
+      return urlError(NSURLErrorUnsupportedURL, "the URL's scheme is not supported", sent);
     case CURLE_URL_MALFORMAT:
-      return urlError(NSURLErrorBadURL, "The URL is not valid for this service.");
+      return urlError(NSURLErrorBadURL, "the URL is not valid for this service", sent);
     case CURLE_FILESIZE_EXCEEDED:
-      return oversizeError();
+      return oversizeError(failure.server);
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_BAD_CONTENT_ENCODING:
     case CURLE_TOO_MANY_REDIRECTS:
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
-    case CURLE_HTTP3:
-      return urlError(NSURLErrorBadServerResponse, "The server's answer could not be read.");
+    case CURLE_HTTP3: {
+      KOVError error = unreadableAnswerError(failure.server);
+      error.requestSent = sent;
+      return error;
+    }
     default:
-      return urlError(NSURLErrorUnknown, "The request failed.");
+      return urlError(NSURLErrorUnknown,
+                      "the request to " + authority + " failed: " + curl_easy_strerror(failure.result), sent);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -43,8 +44,12 @@ void KOVCurlSession::initialiseCurl() {
 
 struct KOVCurlSession::Request {
   KOVRequestId id = 0;
+  // Before the handle, so that it outlives it: curl writes its reason for a failure here.
+  std::array<char, CURL_ERROR_SIZE> errorBuffer{};
   EasyHandle easy;
   std::string url;
+  Server server;
+  long timeoutMs = 0;
   std::string body;
   std::string received;
   bool oversize = false;
@@ -56,7 +61,8 @@ struct KOVCurlSession::Request {
   // way curl re-sends) is refused before anything is sent, and the transfer fails as a lost
   // connection instead. (A body read through a callback without a seek callback stops the
   // re-send too, but curl then writes the body apart from the head, two sends per request,
-  // which costs a poll about a tenth of its round trip.)
+  // which costs a poll about a tenth of its round trip.) Until the first start nothing of
+  // the request can have been written: the service cannot have seen it.
   bool started = false;
   bool resendRefused = false;
   static int beforeSending(void* self, char*, char*, int, int) {
@@ -119,22 +125,41 @@ std::optional<KOVError> KOVCurlSession::refusalOf(const std::string& url) {
   // The key travels in every body: only https, and plain http to this machine, are used.
   const bool https = startsWithNoCase(url, "https://");
   if (!https && !startsWithNoCase(url, "http://")) {
-    return urlError(NSURLErrorUnsupportedURL, "The URL's scheme is not supported.");
+    return urlError(NSURLErrorUnsupportedURL, "the URL's scheme is not supported", false);
   }
   std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
   char* rawHost = nullptr;
   if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
       curl_url_get(parsed.get(), CURLUPART_HOST, &rawHost, 0) != CURLUE_OK) {
-    return urlError(NSURLErrorBadURL, "The URL is not valid for this service.");
+    return urlError(NSURLErrorBadURL, "the URL is not valid for this service", false);
   }
   const std::unique_ptr<char, TextDeleter> host(rawHost);
   if (!https && !KOVEndpointPolicy::isLoopbackHost(host.get())) {
-    return urlError(NSURLErrorUnsupportedURL, "Plain http is used only for this machine.");
+    return urlError(NSURLErrorUnsupportedURL, "plain http is used only for this machine", false);
   }
   if (std::strlen(host.get()) == 0 || !KOVEndpointPolicy::isAcceptable(url)) {
-    return urlError(NSURLErrorBadURL, "The URL is not valid for this service.");
+    return urlError(NSURLErrorBadURL, "the URL is not valid for this service", false);
   }
   return std::nullopt;
+}
+
+Server KOVCurlSession::serverOf(const std::string& url) {
+  Server server;
+  std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
+  char* rawHost = nullptr;
+  char* rawPort = nullptr;
+  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+      curl_url_get(parsed.get(), CURLUPART_HOST, &rawHost, 0) != CURLUE_OK) {
+    return server;
+  }
+  const std::unique_ptr<char, TextDeleter> host(rawHost);
+  server.host = host.get();
+  server.authority = server.host;
+  if (curl_url_get(parsed.get(), CURLUPART_PORT, &rawPort, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+    const std::unique_ptr<char, TextDeleter> port(rawPort);
+    server.authority += ":" + std::string(port.get());
+  }
+  return server;
 }
 
 KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& body, double timeoutSeconds,
@@ -142,7 +167,7 @@ KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& bod
   const KOVRequestId id = _nextId++;
   if (!_multi) {
     deliver(std::move(completion), std::nullopt, std::nullopt,
-            urlError(NSURLErrorCancelled, "The session has been invalidated."));
+            urlError(NSURLErrorCancelled, "the session has been closed", false));
     return id;
   }
   if (std::optional<KOVError> refusal = refusalOf(url)) {
@@ -153,15 +178,22 @@ KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& bod
   request->id = id;
   request->easy = takeHandle();
   request->url = url;
+  request->server = serverOf(url);
+  request->timeoutMs = transferTimeoutMs(timeoutSeconds);
   request->body = body;
   CURL* easy = request->easy.get();
   if (!easy) {
-    deliver(std::move(completion), std::nullopt, std::nullopt, urlError(NSURLErrorUnknown, "The request failed."));
+    deliver(std::move(completion), std::nullopt, std::nullopt,
+            urlError(NSURLErrorUnknown,
+                     "the request to " + request->server.authority + " failed: " +
+                         curl_easy_strerror(CURLE_OUT_OF_MEMORY),
+                     false));
     return id;
   }
   curl_easy_setopt(easy, CURLOPT_URL, request->url.c_str());
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(easy, CURLOPT_PRIVATE, request.get());
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, request->errorBuffer.data());
   // The loop forgets a socket before curl closes it (connections keep this callback).
   curl_easy_setopt(easy, CURLOPT_CLOSESOCKETFUNCTION, &KOVCurlSession::onCloseSocket);
   curl_easy_setopt(easy, CURLOPT_CLOSESOCKETDATA, this);
@@ -179,7 +211,10 @@ KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& bod
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, request.get());
   // An announced length over the cap ends the transfer before the body is read.
   curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kKOVMaxResponseBytes));
-  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, transferTimeoutMs(timeoutSeconds));
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, request->timeoutMs);
+  // The connection may take the whole time-out, and no more: a time-out then means the
+  // request's own, whatever phase it struck in.
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, request->timeoutMs);
   // A redirect would carry the merchant key elsewhere; it is an answer like any other.
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   // Loopback (the simulator) is never reached through a proxy.
@@ -196,9 +231,10 @@ KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& bod
     curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
   }
   request->completion = std::move(completion);
-  if (curl_multi_add_handle(_multi.get(), easy) != CURLM_OK) {
+  if (const CURLMcode added = curl_multi_add_handle(_multi.get(), easy); added != CURLM_OK) {
     deliver(std::move(request->completion), std::nullopt, std::nullopt,
-            urlError(NSURLErrorUnknown, "The request failed."));
+            urlError(NSURLErrorUnknown,
+                     "the request to " + request->server.authority + " failed: " + curl_multi_strerror(added), false));
     keepHandle(std::move(request->easy));
     return id;
   }
@@ -223,7 +259,7 @@ void KOVCurlSession::cancel(KOVRequestId request) {
   _requests.erase(found);
   curl_multi_remove_handle(_multi.get(), entry->easy.get());
   keepHandle(std::move(entry->easy));
-  deliver(std::move(entry->completion), std::nullopt, std::nullopt, cancelledError());
+  deliver(std::move(entry->completion), std::nullopt, std::nullopt, cancelledError(entry->started));
 }
 
 void KOVCurlSession::invalidateAndCancel() {
@@ -234,7 +270,7 @@ void KOVCurlSession::invalidateAndCancel() {
   _requests.clear();
   for (auto& [id, entry] : outstanding) {
     curl_multi_remove_handle(_multi.get(), entry->easy.get());
-    deliver(std::move(entry->completion), std::nullopt, std::nullopt, cancelledError());
+    deliver(std::move(entry->completion), std::nullopt, std::nullopt, cancelledError(entry->started));
   }
   outstanding.clear();
   _idleHandles.clear();
@@ -335,19 +371,24 @@ std::vector<KOVCurlSession::Finished> KOVCurlSession::collectFinished() {
     _requests.erase(found);
     long status = 0;
     curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
+    long osErrno = 0;
+    curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osErrno);
     curl_multi_remove_handle(_multi.get(), easy);
     keepHandle(std::move(entry->easy));
 
     Finished& done = finished.emplace_back();
     done.completion = std::move(entry->completion);
     if (entry->oversize) {
-      done.error = oversizeError();
+      done.error = oversizeError(entry->server);
     } else if (entry->resendRefused) {
-      done.error = urlError(NSURLErrorNetworkConnectionLost, "The network connection was lost after the request was sent.");
+      done.error = lostAfterSendingError(entry->server);
     } else if (result != CURLE_OK) {
-      done.error = urlErrorFor(result);
+      // The system's error only where curl sets it for this transfer: a failed connect.
+      done.error = urlErrorFor(TransferFailure{result, std::move(entry->server), entry->timeoutMs, entry->started,
+                                               result == CURLE_COULDNT_CONNECT ? osErrno : 0,
+                                               std::string(entry->errorBuffer.data())});
     } else if (status <= 0) {
-      done.error = urlError(NSURLErrorBadServerResponse, "The server's answer could not be read.");
+      done.error = unreadableAnswerError(entry->server);
     } else {
       // An HTTP answer, whatever its status: the body is the answer.
       done.data = std::move(entry->received);
@@ -369,6 +410,10 @@ KOVCurlSession::EasyHandle KOVCurlSession::takeHandle() {
 void KOVCurlSession::keepHandle(EasyHandle easy) {
   // A poll and a button request are the most a transaction has outstanding at once.
   constexpr std::size_t kMaxIdleHandles = 2;
+  if (easy) {
+    // The error buffer goes with its request.
+    curl_easy_setopt(easy.get(), CURLOPT_ERRORBUFFER, nullptr);
+  }
   if (easy && _multi && _idleHandles.size() < kMaxIdleHandles) {
     _idleHandles.push_back(std::move(easy));
   }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "KOVCurlErrors.h"
 #include "KOVCurlTrustStore.h"
 
 namespace kovcurl {
@@ -21,7 +22,9 @@ namespace kovcurl {
 /// handlers. A finished transfer completes from the handler that saw it end, after the
 /// session is done with curl; a request cancelled, refused or invalidated completes from a
 /// closure posted to the loop. Completions do not depend on the session: they run once
-/// each, also after the session is gone. Used from the loop's thread only.
+/// each, also after the session is gone. An error says why in plain words, naming the
+/// server as HOST:PORT, and whether the request can have left (it cannot when the transfer
+/// ended before curl went on to write it). Used from the loop's thread only.
 class KOVCurlSession final : public KOVURLSession {
  public:
   /// authorities: what to verify servers with (the trust settings as they are now).
@@ -44,6 +47,8 @@ class KOVCurlSession final : public KOVURLSession {
   static void initialiseCurl();
   /// Why the session refuses url before touching the network, if it does.
   static std::optional<KOVError> refusalOf(const std::string& url);
+  /// The server an accepted url names, as errors name it ("[::1]:8080", "host:443").
+  static Server serverOf(const std::string& url);
 
  private:
   struct Request;
@@ -80,8 +85,8 @@ class KOVCurlSession final : public KOVURLSession {
   uint64_t _trustGeneration;
   std::unique_ptr<curl_slist, ListDeleter> _headers;
   std::unique_ptr<CURLM, MultiDeleter> _multi;
-  std::map<KOVRequestId, std::unique_ptr<Request>> _requests;
-  std::vector<EasyHandle> _idleHandles;  // finished handles, reused with their buffers  // ordered: cancels complete in posting order
+  std::map<KOVRequestId, std::unique_ptr<Request>> _requests;  // ordered: cancels complete in posting order
+  std::vector<EasyHandle> _idleHandles;  // finished handles, reused with their buffers
   std::set<curl_socket_t> _watched;
   std::optional<KOVEventLoop::TimerId> _timer;
   KOVRequestId _nextId = 1;

@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -47,6 +48,21 @@ inline int openFiles() {
 /// so every form of it (raw, escaped for XML, JSON or a URL) starts with them.
 inline bool holdsKey(const std::string& text) { return text.find(std::string(kTestKey, 3)) != std::string::npos; }
 
+/// A row's text as the transport words it here: "{server}" stands for authority, the server's
+/// HOST:PORT, whose port is chosen at run time; "{tls}" for the TLS library curl names in its
+/// reasons ("OpenSSL/3.0.19").
+inline std::string expanded(std::string text, const std::string& authority) {
+  const std::pair<std::string, std::string> fills[] = {{"{server}", authority},
+                                                       {"{tls}", curl_version_info(CURLVERSION_NOW)->ssl_version}};
+  for (const auto& [placeholder, value] : fills) {
+    for (std::size_t at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at)) {
+      text.replace(at, placeholder.size(), value);
+      at += value.size();
+    }
+  }
+  return text;
+}
+
 class LoopbackSimulator {
  public:
   /// A clock at the given speed, a poll time-out of 1 s and the tests' key; with tls, a fresh
@@ -66,6 +82,8 @@ class LoopbackSimulator {
   }
   ~LoopbackSimulator() { server->stop(); }
 
+  /// The server as the transport's errors name it.
+  std::string authority() const { return "127.0.0.1:" + std::to_string(server->port()); }
   /// Requests of every type that reached the service for the TxnRef.
   std::uint64_t received(const std::string& txnRef) const {
     const kovsim::SimStats& stats = server->service().stats();

@@ -1,5 +1,6 @@
 // The curl session as the engine sees it: what reaches the wire, how answers and failures
-// come back, how ended requests complete; the trusted certificates; the library's own loop.
+// come back and what they say, how ended requests complete; the trusted certificates; the
+// library's own loop.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <limits>
 #include <thread>
+#include <tuple>
 
 #include "KOVCurlSession.h"
 #include "SimDocuments.h"
@@ -75,8 +77,15 @@ TEST_P(EndedRequests, CompleteOnceEachAsCancelledLaterAndLeaveNoLineOpen) {
   // The client's ends of the lines are closed; the service still holds its own.
   EXPECT_TRUE(waitUntil([&] { return openFiles() <= filesBefore + (onTheWire ? 3 : 0); })) << openFiles();
   EXPECT_EQ(recorder->calls.size(), expected);
-  for (const Completion& done : recorder->calls) {
-    EXPECT_EQ(done.error ? done.error->code : 0, NSURLErrorCancelled);
+  for (std::size_t i = 0; i < recorder->calls.size(); ++i) {
+    const Completion& done = recorder->calls[i];
+    ASSERT_TRUE(done.error);
+    EXPECT_EQ(done.error->code, NSURLErrorCancelled);
+    // Only a request that went out can have reached the service; the invalidated session's
+    // post, last, never left.
+    const bool closed = ending == Ending::Invalidate && i == 3;
+    EXPECT_EQ(done.error->description, closed ? "the session has been closed" : "the request was cancelled");
+    EXPECT_EQ(done.error->requestSent, onTheWire && !closed);
     EXPECT_FALSE(done.data);
   }
   EXPECT_FALSE(recorder->ranInside);
@@ -86,7 +95,14 @@ TEST_P(EndedRequests, CompleteOnceEachAsCancelledLaterAndLeaveNoLineOpen) {
 INSTANTIATE_TEST_SUITE_P(Endings, EndedRequests,
                          testing::Values(std::pair{Ending::Cancel, true}, std::pair{Ending::Invalidate, true},
                                          std::pair{Ending::Destroy, true}, std::pair{Ending::Cancel, false},
-                                         std::pair{Ending::Invalidate, false}));
+                                         std::pair{Ending::Invalidate, false}),
+                         [](const auto& info) {
+                           const Ending ending = info.param.first;
+                           return std::string(ending == Ending::Cancel       ? "cancel"
+                                              : ending == Ending::Invalidate ? "invalidate"
+                                                                             : "destroy") +
+                                  (info.param.second ? "_on_the_wire" : "_before_leaving");
+                         });
 
 struct WireCase {
   const char* name;
@@ -203,6 +219,113 @@ INSTANTIATE_TEST_SUITE_P(Drivers, WriteReadiness,
                                   (info.param.fullBacklog ? "_full_backlog" : "_large_body");
                          });
 
+// A listening socket on 127.0.0.1 that never accepts: the system completes a connection to it
+// and takes the request, but nothing answers. With its queue full, a new connection waits for
+// its SYN to be sent again, a second later.
+class SilentListener {
+ public:
+  explicit SilentListener(bool fullQueue) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    EXPECT_EQ(::bind(_fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+    EXPECT_EQ(::listen(_fd, 0), 0);  // one connection waits in the queue, the next is dropped
+    ::getsockname(_fd, reinterpret_cast<sockaddr*>(&address), &length);
+    port = ntohs(address.sin_port);
+    if (fullQueue) ::connect(_blocker, reinterpret_cast<sockaddr*>(&address), length);
+  }
+  ~SilentListener() {
+    for (const int fd : {_fd, _blocker}) ::close(fd);
+  }
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+
+  int port = 0;
+
+ private:
+  int _fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int _blocker = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+};
+
+// A port of 127.0.0.1 that nothing listens on: bound by the system's choice, then let go.
+int closedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+enum class Endpoint { ClosedPort, UnknownCa, Silent, FullQueue, CancelledAtOnce, RefusedUrl };
+
+struct FailingCase {
+  const char* name;
+  Endpoint endpoint;
+  double timeoutSeconds;
+  int32_t code;
+  const char* description;  // "{server}" stands for the endpoint's 127.0.0.1:PORT
+  bool requestSent;
+};
+
+class FailingEndpoint : public testing::TestWithParam<FailingCase> {};
+
+// What the host is told of a failure: its reason in plain words, naming the server, and
+// whether the request can have reached the service.
+TEST_P(FailingEndpoint, CompletesWithItsReasonAndWhetherTheRequestCanHaveLeft) {
+  const FailingCase& row = GetParam();
+  std::optional<LoopbackSimulator> sim;
+  std::optional<SilentListener> listener;
+  std::string url = "http://example.com/wqmi3/pos.aspx";
+  int port = 0;
+  if (row.endpoint == Endpoint::ClosedPort) port = closedPort();
+  if (row.endpoint == Endpoint::UnknownCa) {
+    sim.emplace(20, true, kovsim::SimCertificateKind::UnknownCa);
+    port = sim->server->port();
+  }
+  if (row.endpoint == Endpoint::Silent || row.endpoint == Endpoint::FullQueue ||
+      row.endpoint == Endpoint::CancelledAtOnce) {
+    port = listener.emplace(row.endpoint != Endpoint::Silent).port;
+  }
+  if (port != 0) url = (sim ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port) + "/wqmi3/pos.aspx";
+  const auto loop = std::make_shared<KOVPollLoop>();
+  const auto recorder = std::make_shared<Recorder>();
+  kovcurl::KOVCurlSession session(loop, kovcurl::sessionAuthorities());
+  const KOVRequestId id = session.post(url, "<Scr/>", row.timeoutSeconds, handlerOf(recorder));
+  if (row.endpoint == Endpoint::CancelledAtOnce) session.cancel(id);
+  loop->startTimer(std::chrono::seconds(10), [&] { loop->quit(); });
+  ASSERT_TRUE(loop->runUntil([&] { return !recorder->calls.empty(); }));
+  const Completion& done = recorder->calls[0];
+  ASSERT_TRUE(done.error);
+  EXPECT_EQ(done.error->domain, NSURLErrorDomain);
+  EXPECT_EQ(done.error->code, row.code);
+  EXPECT_EQ(done.error->description, expanded(row.description, "127.0.0.1:" + std::to_string(port)));
+  EXPECT_EQ(done.error->requestSent, row.requestSent);
+  EXPECT_FALSE(done.data || done.response);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, FailingEndpoint,
+    testing::Values(
+        FailingCase{"refused", Endpoint::ClosedPort, 5.0, NSURLErrorCannotConnectToHost,
+                    "connection refused by {server}", false},
+        // The handshake fails before anything of the request is written.
+        FailingCase{"untrusted_certificate", Endpoint::UnknownCa, 5.0, NSURLErrorServerCertificateUntrusted,
+                    "certificate not trusted: SSL certificate problem: unable to get local issuer certificate", false},
+        // The request lies in the server's socket; the time-out is named in whole seconds.
+        FailingCase{"no_answer", Endpoint::Silent, 0.4, NSURLErrorTimedOut, "no answer from {server} within 1 s", true},
+        FailingCase{"no_connection", Endpoint::FullQueue, 0.4, NSURLErrorTimedOut,
+                    "no connection to {server} within 1 s", false},
+        FailingCase{"cancelled_at_once", Endpoint::CancelledAtOnce, 60.0, NSURLErrorCancelled,
+                    "the request was cancelled", false},
+        FailingCase{"refused_url", Endpoint::RefusedUrl, 5.0, NSURLErrorUnsupportedURL,
+                    "plain http is used only for this machine", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(CurlSession, GivesEveryRequestAFiniteTimeOut) {
   const std::pair<double, long> table[] = {{30.0, 30000},       {0.0001, 1},  {0.0, 60000},
                                            {-5.0, 60000},       {1e12, std::numeric_limits<int>::max()},
@@ -211,17 +334,29 @@ TEST(CurlSession, GivesEveryRequestAFiniteTimeOut) {
 }
 
 // The key travels in every body: the session itself posts only over https, or plain http to
-// this machine (code 0: accepted).
-TEST(CurlSession, RefusesUnsafeUrlsBeforeAnyConnection) {
-  const std::pair<const char*, int32_t> table[] = {
-      {"http://example.com/wqmi3/pos.aspx", NSURLErrorUnsupportedURL}, {"http://10.0.0.1/x", NSURLErrorUnsupportedURL},
-      {"ftp://127.0.0.1/wqmi3/pos.aspx", NSURLErrorUnsupportedURL},    {"file:///x", NSURLErrorUnsupportedURL},
-      {"not a url", NSURLErrorUnsupportedURL},                         {"https://", NSURLErrorBadURL},
-      {"https://user@127.0.0.1/x", NSURLErrorBadURL},                  {"HTTP://127.0.0.1:8080/x", 0},
-      {"HTTPS://pay.example.com/wqmi3/pos.aspx", 0}};
-  for (const auto& [url, code] : table) {
+// this machine. A refused URL never leaves; an accepted one (code 0) names its server in
+// errors as HOST:PORT.
+TEST(CurlSession, RefusesUnsafeUrlsBeforeAnyConnectionAndNamesTheServerOfOthers) {
+  constexpr const char* kScheme = "the URL's scheme is not supported";
+  constexpr const char* kInvalid = "the URL is not valid for this service";
+  constexpr const char* kPlain = "plain http is used only for this machine";
+  const std::tuple<const char*, int32_t, const char*> table[] = {
+      {"http://example.com/wqmi3/pos.aspx", NSURLErrorUnsupportedURL, kPlain},
+      {"http://10.0.0.1/x", NSURLErrorUnsupportedURL, kPlain},
+      {"ftp://127.0.0.1/wqmi3/pos.aspx", NSURLErrorUnsupportedURL, kScheme},
+      {"file:///x", NSURLErrorUnsupportedURL, kScheme},
+      {"not a url", NSURLErrorUnsupportedURL, kScheme},
+      {"https://", NSURLErrorBadURL, kInvalid},
+      {"https://user@127.0.0.1/x", NSURLErrorBadURL, kInvalid},
+      {"HTTP://127.0.0.1:8080/x", 0, "127.0.0.1:8080"},
+      {"HTTPS://pay.example.com/wqmi3/pos.aspx", 0, "pay.example.com:443"},
+      {"http://localhost/x", 0, "localhost:80"},
+      {"http://[::1]:8080/wqmi3/pos.aspx", 0, "[::1]:8080"}};
+  for (const auto& [url, code, text] : table) {
     const std::optional<KOVError> refusal = kovcurl::KOVCurlSession::refusalOf(url);
     EXPECT_EQ(refusal ? refusal->code : 0, code) << url;
+    EXPECT_EQ(refusal ? refusal->description : kovcurl::KOVCurlSession::serverOf(url).authority, text) << url;
+    EXPECT_FALSE(refusal && refusal->requestSent) << url;
   }
 }
 

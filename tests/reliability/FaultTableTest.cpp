@@ -167,6 +167,15 @@ TEST_P(FaultTable, EndsOnceWithTheResultOfItsFault) {
     }
     EXPECT_EQ(highest, row.failures);
     EXPECT_EQ(firstReason, expanded(row.reason, sim.authority()));
+    // What the host is told beside the record: the time-out's last failure, and that the
+    // transaction request can have reached the service exactly when the service saw it.
+    const KOVTransactionOutcome outcome = run.engine().lastOutcome();
+    std::optional<std::string> lastFailure;
+    for (const auto& [kind, entry] : log) {
+      if (kind == KOVTransactionLogEntryError) lastFailure = entry;
+    }
+    EXPECT_EQ(outcome.reason, row.result == kTimeout ? lastFailure : std::nullopt);
+    EXPECT_EQ(outcome.requestSent, received > 0);
     std::string nine;
     for (int n = 1; n <= 9; ++n) nine += "KOV Timeout. Starting attempt " + std::to_string(n) + "\n";
     nine += "KOV Timeout. Out of attempts. Triggering result.\n";

@@ -1,38 +1,129 @@
 // The journal on SQLite: what it refuses to open, what it keeps across openings and for how
-// long, and the result record's JSON line it keeps results in.
+// long, older files brought up to date, a file deleted or replaced under it, listing where
+// nothing can be written, and the result record's JSON line it keeps results in.
 #include <KOVModule/KOVModuleJournal.h>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sqlite3.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
 
 namespace {
 
 using namespace std::chrono_literals;
 
+const auto kNow = std::chrono::system_clock::time_point(1'800'000'000s);
+
 std::string scratch(const std::string& name) {
   return testing::TempDir() + "kov-journal-" + std::to_string(::getpid()) + "-" + name;
 }
 
-// A file that is not a journal of this version is refused with its reason.
-TEST(SqliteJournal, RefusesWhatIsNoJournalOfItsVersion) {
-  const std::string text = scratch("text.db"), newer = scratch("newer.db");
-  std::ofstream(text) << "not a database, but long enough to hold a header of one\n";
-  sqlite3* db = nullptr;
-  sqlite3_open(newer.c_str(), &db);
-  sqlite3_exec(db, "PRAGMA user_version=2", nullptr, nullptr, nullptr);
-  sqlite3_close(db);
-  for (const auto& [path, reason] : {std::pair{text, "file is not a database"},
-                                     std::pair{newer, "written by a newer version of the library (journal version 2)"}}) {
-    std::string why;
-    EXPECT_EQ(KOVSqliteJournal::open(path, &why), nullptr);
-    EXPECT_EQ(why, path + ": " + reason);
-    ::unlink(path.c_str());
-  }
+void removeJournal(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
 }
+
+KOVJournalEntry entry(const std::string& txnRef, KOVJournalStage stage, const std::string& amount = "1.00") {
+  return {txnRef, "Purchase", "ST", amount, "AUD", "merchant", {}, kNow, stage, {}, true, {}};
+}
+
+// The references of the unfinished entries, the oldest first.
+std::string unfinishedRefs(KOVJournal& journal) {
+  std::vector<KOVJournalEntry> entries;
+  std::string why, refs;
+  EXPECT_TRUE(journal.unfinished(entries, &why)) << why;
+  for (const KOVJournalEntry& each : entries) refs += each.txnRef + " ";
+  return refs;
+}
+
+int userVersion(const std::string& path) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* statement = nullptr;
+  sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &statement, nullptr);
+  const int version = sqlite3_step(statement) == SQLITE_ROW ? sqlite3_column_int(statement, 0) : -1;
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return version;
+}
+
+void runSql(const std::string& path, const char* sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  sqlite3_close(db);
+}
+
+// A journal as the released 0.3 wrote it (schema version 1), holding one payment to recover.
+void writeVersionOne(const std::string& path) {
+  runSql(path,
+         "PRAGMA journal_mode=WAL;"
+         "CREATE TABLE IF NOT EXISTS transactions ("
+         " txn_ref TEXT PRIMARY KEY NOT NULL,"
+         " txn_type TEXT, station TEXT, amount TEXT, currency TEXT, user_name TEXT, merchant_ref TEXT,"
+         " started_at INTEGER NOT NULL, stage INTEGER NOT NULL, result TEXT, updated_at INTEGER NOT NULL);"
+         "CREATE INDEX IF NOT EXISTS transactions_by_stage ON transactions (stage, updated_at);"
+         "PRAGMA user_version=1;"
+         "INSERT INTO transactions VALUES ('T-V1', 'Refund', 'ST', '7.00', 'AUD', 'merchant', NULL,"
+         " 1799999000000, 0, NULL, 1799999000000);");
+}
+
+template <typename Case>
+std::string caseName(const testing::TestParamInfo<Case>& info) {
+  return info.param.name;
+}
+
+template <typename Case>
+  requires requires(const Case& c) { c.name; }
+void PrintTo(const Case& c, std::ostream* out) {
+  *out << c.name;
+}
+
+// A file that is no journal this version can use is refused with its reason.
+struct RefusalCase {
+  const char* name;
+  std::function<void(const std::string& path)> make;
+  const char* reason;
+};
+
+class Refusal : public testing::TestWithParam<RefusalCase> {};
+
+TEST_P(Refusal, OpeningFailsWithTheReason) {
+  const std::string path = scratch("refused.db");
+  GetParam().make(path);
+  std::string why;
+  EXPECT_EQ(KOVSqliteJournal::open(path, &why), nullptr);
+  EXPECT_EQ(why, path + ": " + GetParam().reason);
+  removeJournal(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SqliteJournal, Refusal,
+    testing::Values(
+        RefusalCase{"Text", [](const std::string& path) { std::ofstream(path) << "not a database, but long enough to hold a header of one\n"; },
+                    "file is not a database"},
+        RefusalCase{"NewerVersion",
+                    [](const std::string& path) {
+                      writeVersionOne(path);
+                      runSql(path, "PRAGMA user_version=3");
+                    },
+                    "written by a newer version of the library (journal version 3)"},
+        RefusalCase{"DatabaseOfSomethingElse", [](const std::string& path) { runSql(path, "CREATE TABLE sales (id INTEGER)"); },
+                    "not a journal (the database holds other tables)"}),
+    caseName<RefusalCase>);
 
 // The final answer of a purchase as the service's simulator sends it, as its JSON line.
 const std::string kResultLine =
@@ -55,61 +146,97 @@ TEST(ResultJson, ReadsBackWhatItWroteAndNothingElse) {
   }
 }
 
-TEST(SqliteJournal, KeepsEntriesAcrossOpeningsAndDeliveredOnesForThirtyDays) {
+// The same life in a new file and in one the released 0.3 wrote, which is brought up to date
+// in place with its entry kept.
+struct KeepingCase {
+  const char* name;
+  bool versionOne;
+  const char* held;  // the unfinished entries the file held before
+};
+
+class Keeping : public testing::TestWithParam<KeepingCase> {};
+
+TEST_P(Keeping, EntriesAcrossOpeningsDeliveredOnesForThirtyDaysUntilForgotten) {
   const std::string path = scratch("kept.db");
-  auto now = std::chrono::system_clock::time_point(1'800'000'000s);
+  if (GetParam().versionOne) writeVersionOne(path);
+  auto now = kNow;
   const auto clock = [&now] { return now; };
-  KOVJournalEntry sent{"T-SENT", "Purchase", "ST", "12.50", "AUD", "merchant", "M1", now, KOVJournalStageSent, {}, true, {}};
+  KOVJournalEntry sent = entry("T-SENT", KOVJournalStageSent, "12.50");
+  sent.merchantRef = "M1";
+  sent.requestSent = false;
   KOVJournalEntry answered = sent;
   answered.txnRef = "T-ANSWERED";
   answered.txnType = std::nullopt;  // a recovery of a reference the journal did not hold
   answered.startedAt = now - 1s;
   answered.stage = KOVJournalStageAnswered;
   answered.result = KOVResultJson::fromJson(kResultLine);
+  answered.requestSent = true;
   KOVJournalEntry delivered = answered;
   delivered.txnRef = "T-DELIVERED";
   delivered.stage = KOVJournalStageDelivered;
+  delivered.acknowledgedAt = now - 250ms;
   {
     std::string why;
     const auto journal = KOVSqliteJournal::open(path, clock, &why);
     ASSERT_TRUE(journal) << why;
-    for (const KOVJournalEntry* entry : {&sent, &answered, &delivered}) ASSERT_TRUE(journal->save(*entry, &why)) << why;
+    for (const KOVJournalEntry* each : {&sent, &answered, &delivered}) ASSERT_TRUE(journal->save(*each, &why)) << why;
   }
+  EXPECT_EQ(userVersion(path), 2);
   struct stat info {};
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u) << "results and receipts are the owner's only";
+  if (!GetParam().versionOne) {
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "results and receipts are the owner's only";
+  }
 
-  const auto refs = [](KOVSqliteJournal& journal) {
-    std::vector<KOVJournalEntry> entries;
-    std::string refs;
-    EXPECT_TRUE(journal.unfinished(entries, nullptr));
-    for (const KOVJournalEntry& entry : entries) refs += entry.txnRef + " ";
-    return refs;
-  };
+  const std::string held = GetParam().held;
   std::optional<KOVJournalEntry> found;
   now += KOVSqliteJournal::kKeepDelivered - 1s;
+  const auto contents = [&path] { return (std::ostringstream() << std::ifstream(path).rdbuf()).str(); };
+  const std::string written = contents();
   {
     const auto journal = KOVSqliteJournal::open(path, clock, nullptr);
-    EXPECT_EQ(refs(*journal), "T-ANSWERED T-SENT ") << "the oldest first";
+    ASSERT_TRUE(journal);
+    EXPECT_EQ(unfinishedRefs(*journal), held + "T-ANSWERED T-SENT ") << "the oldest first";
     ASSERT_TRUE(journal->find("T-ANSWERED", found, nullptr));
     ASSERT_TRUE(found && found->result);
     EXPECT_EQ(KOVResultJson::toJson(*found->result), kResultLine);
     EXPECT_EQ(found->txnType, std::nullopt);
     EXPECT_EQ(found->startedAt, answered.startedAt);
+    EXPECT_TRUE(found->requestSent);
     ASSERT_TRUE(journal->find("T-SENT", found, nullptr));
     EXPECT_EQ(std::tie(found->userName, found->merchantRef), std::tie(sent.userName, sent.merchantRef));
+    EXPECT_FALSE(found->requestSent);
+    EXPECT_EQ(found->acknowledgedAt, std::nullopt);
     ASSERT_TRUE(journal->find("T-DELIVERED", found, nullptr));
-    EXPECT_TRUE(found);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->acknowledgedAt, delivered.acknowledgedAt);
+    if (GetParam().versionOne) {
+      ASSERT_TRUE(journal->find("T-V1", found, nullptr));
+      ASSERT_TRUE(found);
+      EXPECT_EQ(found->txnType, "Refund");
+      EXPECT_EQ(found->amount, "7.00");
+      EXPECT_TRUE(found->requestSent) << "whether it left is not known";
+      EXPECT_EQ(found->acknowledgedAt, std::nullopt);
+    }
   }
+  EXPECT_EQ(contents(), written) << "opening a journal of this version and reading it writes nothing";
   now += 2s;
   {
     const auto journal = KOVSqliteJournal::open(path, clock, nullptr);
     ASSERT_TRUE(journal->find("T-DELIVERED", found, nullptr));
     EXPECT_FALSE(found) << "gone after thirty days";
-    EXPECT_EQ(refs(*journal), "T-ANSWERED T-SENT ") << "unfinished ones stay";
+    EXPECT_EQ(unfinishedRefs(*journal), held + "T-ANSWERED T-SENT ") << "unfinished ones stay";
+    std::string why;
+    for (const char* txnRef : {"T-SENT", "T-NEVER-HELD"}) EXPECT_TRUE(journal->forget(txnRef, &why)) << txnRef << ": " << why;
   }
-  for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
+  const auto journal = KOVSqliteJournal::open(path, clock, nullptr);
+  EXPECT_EQ(unfinishedRefs(*journal), held + "T-ANSWERED ") << "forgotten for good";
+  removeJournal(path);
 }
+
+INSTANTIATE_TEST_SUITE_P(SqliteJournal, Keeping,
+                         testing::Values(KeepingCase{"NewFile", false, ""}, KeepingCase{"VersionOneFile", true, "T-V1 "}),
+                         caseName<KeepingCase>);
 
 // A save that cannot be committed says why, and the entry is not taken as kept: here another
 // writer holds the file past the journal's busy wait of 5 s.
@@ -123,13 +250,265 @@ TEST(SqliteJournal, SaveThatCannotBeCommittedFailsWithTheReason) {
   // A delivered entry is saved with the purge of old ones, in the same commit.
   for (const KOVJournalStage stage : {KOVJournalStageSent, KOVJournalStageDelivered}) {
     std::string why;
-    EXPECT_FALSE(journal->save({"T-1", "Purchase", "ST", "1.00", "AUD", "u", {}, {}, stage, {}, true, {}}, &why)) << stage;
+    EXPECT_FALSE(journal->save(entry("T-1", stage), &why)) << stage;
     EXPECT_EQ(why, "database is locked");
   }
   sqlite3_close(other);
   std::optional<KOVJournalEntry> found;
   EXPECT_TRUE(journal->find("T-1", found, nullptr) && !found);
-  for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
+  removeJournal(path);
 }
+
+// A file deleted or replaced under a running till: what the journal held is written into the
+// file now at the path before the next write lands there, and the host hears of it once.
+struct FollowingCase {
+  const char* name;
+  std::function<void(const std::string& path)> change;
+  bool forget;         // the next write forgets T-A rather than saving T-NEW
+  const char* notice;  // after the path, "" for none
+  const char* why;     // after the path, of a write that fails; "" when it succeeds
+  const char* after;   // what the file at the path holds afterwards
+};
+
+class Following : public testing::TestWithParam<FollowingCase> {};
+
+// The other journal that replaces the file: it holds T-A too, in another state.
+void replaceWithJournal(const std::string& path) {
+  const std::string other = path + ".other";
+  {
+    const auto journal = KOVSqliteJournal::open(other, nullptr);
+    ASSERT_TRUE(journal);
+    ASSERT_TRUE(journal->save(entry("T-A", KOVJournalStageAnswered, "9.99"), nullptr));
+    ASSERT_TRUE(journal->save(entry("T-OTHER", KOVJournalStageSent, "3.00"), nullptr));
+  }
+  ASSERT_EQ(::rename(other.c_str(), path.c_str()), 0);
+}
+
+TEST_P(Following, TheFileNowAtThePath) {
+  const FollowingCase& c = GetParam();
+  const std::string path = scratch("followed.db");
+  const auto journal = KOVSqliteJournal::open(path, nullptr);
+  ASSERT_TRUE(journal);
+  for (const KOVJournalEntry& each : {entry("T-A", KOVJournalStageSent), entry("T-B", KOVJournalStageDelivered)}) {
+    ASSERT_TRUE(journal->save(each, nullptr));
+  }
+  c.change(path);
+  std::string why;
+  EXPECT_EQ(c.forget ? journal->forget("T-A", &why) : journal->save(entry("T-NEW", KOVJournalStageSent), &why), !*c.why);
+  EXPECT_EQ(why, *c.why ? path + c.why : "");
+  const std::vector<std::string> notices = journal->takeNotices();
+  EXPECT_EQ(notices, *c.notice ? std::vector{"The journal file " + path + c.notice} : std::vector<std::string>{});
+  EXPECT_EQ(journal->takeNotices(), std::vector<std::string>{}) << "handed over once";
+  if (!*c.why) {
+    ASSERT_TRUE(journal->save(entry("T-LATER", KOVJournalStageSent), &why)) << why;
+    EXPECT_EQ(journal->takeNotices(), std::vector<std::string>{}) << "the file is the journal's now";
+    for (const char* suffix : {"-wal", "-shm"}) {
+      EXPECT_TRUE(std::ifstream(path + suffix).good()) << suffix << ": other processes find the log where they look for it";
+    }
+  }
+  std::string held;
+  if (const auto reopened = KOVSqliteJournal::open(path, nullptr)) {
+    for (const char* txnRef : {"T-A", "T-B", "T-OTHER", "T-NEW", "T-LATER"}) {
+      std::optional<KOVJournalEntry> found;
+      ASSERT_TRUE(reopened->find(txnRef, found, nullptr));
+      if (found) held += found->txnRef + " " + KOVJournalStageName(found->stage) + " " + *found->amount + "; ";
+    }
+  }
+  EXPECT_EQ(held, c.after);
+  removeJournal(path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SqliteJournal, Following,
+    testing::Values(
+        FollowingCase{"Deleted", [](const std::string& path) { ::unlink(path.c_str()); }, false,
+                      " was deleted while in use: its 1 unfinished and 1 delivered entries were written into a new "
+                      "file at the same path.",
+                      "", "T-A sent 1.00; T-B delivered 1.00; T-NEW sent 1.00; T-LATER sent 1.00; "},
+        FollowingCase{"DeletedWithItsLog", removeJournal, true,
+                      " was deleted while in use: its 1 unfinished and 1 delivered entries were written into a new "
+                      "file at the same path.",
+                      "", "T-B delivered 1.00; T-LATER sent 1.00; "},
+        // The journal's own T-A wins over the other file's.
+        FollowingCase{"ReplacedByAnotherJournal", replaceWithJournal, false,
+                      " was replaced while in use: its 1 unfinished and 1 delivered entries were written into the "
+                      "file now at the path.",
+                      "", "T-A sent 1.00; T-B delivered 1.00; T-OTHER sent 3.00; T-NEW sent 1.00; T-LATER sent 1.00; "},
+        FollowingCase{"ReplacedByWhatIsNoJournal",
+                      [](const std::string& path) {
+                        std::ofstream(path + ".text") << "not a database, but long enough to hold a header of one\n";
+                        ASSERT_EQ(::rename((path + ".text").c_str(), path.c_str()), 0);
+                      },
+                      false, "", ": file is not a database", ""}),
+    caseName<FollowingCase>);
+
+// Listing where nothing can be written. Such a file system is mounted in a child process with
+// a mount namespace of its own; the child prints its failures, and its exit status carries them.
+enum class Setup { CleanClose, Crash, CrashWithoutShm, VersionOne };
+enum class Unwritable { ReadOnly, Full, FullWhileOpen };
+
+struct ListingCase {
+  const char* name;
+  Setup setup;
+  Unwritable unwritable;
+  const char* openWhy;  // after "PATH: ", "" when it opens
+  const char* listed;
+  const char* saveWhy;
+};
+
+class Listing : public testing::TestWithParam<ListingCase> {};
+
+constexpr int kNoNamespace = 77;
+
+// Enters a mount namespace of its own (with a user namespace of its own when not root), whose
+// mounts do not reach the parent's; false and why when none can be had.
+bool enterMountNamespace(std::string& why) {
+  if (::unshare(CLONE_NEWNS) != 0) {
+    const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
+    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+      why = std::string("no mount namespace can be had here: ") + std::strerror(errno);
+      return false;
+    }
+    std::ofstream("/proc/self/setgroups") << "deny";
+    std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
+    std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
+  }
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    why = std::string("the mounts cannot be made private: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// Runs body in a child with a small tmpfs at dir; the reason to skip when there is no namespace.
+std::optional<std::string> inScratchMount(const std::string& dir, const std::function<void()>& body) {
+  int reasons[2];
+  EXPECT_EQ(::pipe(reasons), 0);
+  std::fflush(stdout);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(reasons[0]);
+    std::string why;
+    if (!enterMountNamespace(why) || ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=512k,mode=0700") != 0) {
+      why = why.empty() ? std::string("no tmpfs can be mounted here: ") + std::strerror(errno) : why;
+      [[maybe_unused]] const ssize_t written = ::write(reasons[1], why.data(), why.size());
+      ::_exit(kNoNamespace);
+    }
+    body();
+    std::fflush(stdout);
+    ::_exit(testing::Test::HasFailure() ? 1 : 0);
+  }
+  ::close(reasons[1]);
+  char text[512];
+  const ssize_t length = ::read(reasons[0], text, sizeof text);
+  ::close(reasons[0]);
+  int status = 0;
+  EXPECT_EQ(::waitpid(child, &status, 0), child);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kNoNamespace) {
+    return std::string(text, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's failures are printed above";
+  return std::nullopt;
+}
+
+std::set<std::string> filesIn(const std::string& dir) {
+  std::set<std::string> names;
+  if (DIR* listing = ::opendir(dir.c_str())) {
+    while (const dirent* each = ::readdir(listing)) names.insert(each->d_name);
+    ::closedir(listing);
+  }
+  names.erase(".");
+  names.erase("..");
+  names.erase("filler");
+  return names;
+}
+
+void fillUp(const std::string& dir) {
+  const int fd = ::open((dir + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(fd, 0);
+  const std::string block(4096, 'x');
+  while (::write(fd, block.data(), block.size()) > 0) {
+  }
+  EXPECT_EQ(errno, ENOSPC);
+  ::close(fd);
+}
+
+TEST_P(Listing, WorksWhereNothingCanBeWritten) {
+  const ListingCase& c = GetParam();
+  std::string dir = scratch("mount-XXXXXX");
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  const std::optional<std::string> skip = inScratchMount(dir, [&] {
+    // SQLite's URIs take '%', '?' and '#' as their own.
+    const std::string path = dir + "/till %41?#1.db";
+    if (c.setup == Setup::VersionOne) {
+      writeVersionOne(path);
+    } else {
+      const auto journal = KOVSqliteJournal::open(path, nullptr);
+      ASSERT_TRUE(journal);
+      for (const char* txnRef : {"T-1", "T-2"}) ASSERT_TRUE(journal->save(entry(txnRef, KOVJournalStageSent), nullptr));
+    }
+    if (c.setup == Setup::Crash || c.setup == Setup::CrashWithoutShm) {
+      // A writer that dies after its save leaves the entry only in the -wal.
+      const pid_t writer = ::fork();
+      if (writer == 0) {
+        const auto journal = KOVSqliteJournal::open(path, nullptr);
+        ::_exit(journal && journal->save(entry("T-3", KOVJournalStageSent), nullptr) ? 0 : 1);
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      ASSERT_TRUE(std::ifstream(path + "-wal").good());
+      if (c.setup == Setup::CrashWithoutShm) ::unlink((path + "-shm").c_str());
+    }
+    const std::set<std::string> before = filesIn(dir);
+    std::unique_ptr<KOVSqliteJournal> journal;
+    std::string why;
+    if (c.unwritable == Unwritable::FullWhileOpen) {
+      ASSERT_TRUE(journal = KOVSqliteJournal::open(path, &why)) << why;
+    }
+    if (c.unwritable == Unwritable::ReadOnly) {
+      ASSERT_EQ(::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+    } else {
+      fillUp(dir);
+    }
+    if (!journal) journal = KOVSqliteJournal::open(path, &why);
+    if (*c.openWhy) {
+      EXPECT_FALSE(journal);
+      EXPECT_EQ(why, path + ": " + c.openWhy);
+    } else {
+      ASSERT_TRUE(journal) << why;
+      EXPECT_EQ(unfinishedRefs(*journal), c.listed);
+      std::optional<KOVJournalEntry> found;
+      EXPECT_TRUE(journal->find("T-2", found, &why)) << why;
+      EXPECT_EQ(found.has_value(), c.setup != Setup::VersionOne);
+      EXPECT_FALSE(journal->save(entry("T-4", KOVJournalStageSent), &why));
+      EXPECT_EQ(why, c.saveWhy);
+      EXPECT_FALSE(journal->forget("T-1", &why));
+      EXPECT_EQ(why, c.saveWhy);
+      EXPECT_EQ(unfinishedRefs(*journal), c.listed) << "nothing was written";
+      journal.reset();
+    }
+    const std::set<std::string> after = filesIn(dir);
+    EXPECT_TRUE(std::includes(before.begin(), before.end(), after.begin(), after.end()))
+        << "nothing is left beside the journal: " << testing::PrintToString(after);
+  });
+  ::rmdir(dir.c_str());
+  if (skip) GTEST_SKIP() << *skip;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SqliteJournal, Listing,
+    testing::Values(
+        ListingCase{"ReadOnlyAfterACleanClose", Setup::CleanClose, Unwritable::ReadOnly, "", "T-1 T-2 ", "read-only file system"},
+        ListingCase{"ReadOnlyAfterACrash", Setup::Crash, Unwritable::ReadOnly, "", "T-1 T-2 T-3 ", "read-only file system"},
+        ListingCase{"ReadOnlyVersionOne", Setup::VersionOne, Unwritable::ReadOnly, "", "T-V1 ", "read-only file system"},
+        ListingCase{"ReadOnlyLogWithoutItsIndex", Setup::CrashWithoutShm, Unwritable::ReadOnly,
+                    "the entries in the journal's -wal file cannot be read on a read-only file system without its -shm file",
+                    "", ""},
+        ListingCase{"FullAfterACleanClose", Setup::CleanClose, Unwritable::Full, "", "T-1 T-2 ", "disk full"},
+        ListingCase{"FullAfterACrash", Setup::Crash, Unwritable::Full, "", "T-1 T-2 T-3 ", "disk full"},
+        ListingCase{"FullVersionOne", Setup::VersionOne, Unwritable::Full, "", "T-V1 ", "disk full"},
+        ListingCase{"FullWhileOpen", Setup::CleanClose, Unwritable::FullWhileOpen, "", "T-1 T-2 ", "disk full"}),
+    caseName<ListingCase>);
 
 }  // namespace

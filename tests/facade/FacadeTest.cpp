@@ -102,18 +102,32 @@ TEST_F(Facade, RecoveryShowsTheStyledScreenASecondStartGetsNoneAndTheResultComes
   EXPECT_EQ(results.size(), 2u) << "once";
 }
 
-TEST_F(Facade, JournalOpensOnlyAUsableFileAndListsWhatIsLeftToRecover) {
+TEST_F(Facade, JournalOpensOnlyAUsableFileAndKeepsAResultUntilAcknowledged) {
   std::string why;
   EXPECT_FALSE(KOVTransaction::setJournal("/nonexistent/journal.db", &why));
   EXPECT_EQ(why, "/nonexistent/journal.db: No such file or directory");
   const std::string path = testing::TempDir() + "kov-facade-journal-" + std::to_string(::getpid()) + ".db";
   ASSERT_TRUE(KOVTransaction::setJournal(path, &why)) << why;
+  KOVTransaction::setAcknowledgedDelivery(true);
+  EXPECT_FALSE(KOVTransaction::cancelTransaction()) << "nothing runs";
   start(nullptr);
   const auto pending = KOVTransaction::pendingTransactions();
   ASSERT_TRUE(pending && pending->size() == 1u);
   EXPECT_EQ(pending->front().txnRef, "T-1");
-  answer(kApproved);
+  answer(kCardScreen);
+  EXPECT_TRUE(KOVTransaction::cancelTransaction());
+  EXPECT_NE(net->last()->body.find("<Name>B1</Name><Val>CANCEL</Val>"), std::string::npos) << net->last()->body;
+  answer("<Scr/>");
+  answer(kApproved);  // too late to stop: the approval is the result
+  EXPECT_EQ(results, Results{KOVTransactionResultSucceeded});
+  EXPECT_EQ(KOVTransaction::lastTransactionOutcome().txnRef, "T-1");
+  ASSERT_EQ(KOVTransaction::pendingTransactions()->size(), 1u) << "kept until the host acknowledges it";
+  EXPECT_TRUE(KOVTransaction::acknowledge("T-1", &why)) << why;
   EXPECT_TRUE(KOVTransaction::pendingTransactions()->empty());
+  EXPECT_TRUE(KOVTransaction::forget("T-1", &why)) << why;
+  EXPECT_FALSE(KOVTransaction::forget("T-1", &why));
+  EXPECT_EQ(why, "The txnRef T-1 is not in the journal.");
+  KOVTransaction::setAcknowledgedDelivery(false);
   ASSERT_TRUE(KOVTransaction::setJournal(""));
   for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
 }

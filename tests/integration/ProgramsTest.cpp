@@ -43,7 +43,14 @@ TEST_P(KovCli, RunsOneTransaction) {
   const auto& [more, status, out, err, counts] = GetParam();
   Program cli(KOV_CLI_PATH, purchase(more));
   EXPECT_EQ(cli.waitFor() ? cli.status : std::nullopt, status);
-  EXPECT_TRUE(std::regex_match(Program::text(cli.out), std::regex(out))) << Program::text(cli.out);
+  // A pattern ending in "..." is a text the output starts with (a long text would take the
+  // regex engine's stack).
+  const std::string text = Program::text(cli.out);
+  if (out.ends_with("...")) {
+    EXPECT_TRUE(text.starts_with(out.substr(0, out.size() - 3))) << text;
+  } else {
+    EXPECT_TRUE(std::regex_match(text, std::regex(out))) << text;
+  }
   EXPECT_NE(Program::text(cli.err).find(err), std::string::npos) << Program::text(cli.err);
   EXPECT_TRUE(std::regex_match(stats(), std::regex(counts))) << stats();
 }
@@ -78,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, KovCli, testing::Values(
     usage({"--amount", "12,50"}, "--amount needs a plain decimal number such as 12.50, not '12,50'"),
     usage({"--ca-file", "no.pem"}, "--ca-file no.pem: cannot read no.pem: No such file or directory"),
     usage({"--journal", "/nonexistent/journal.db"}, "--journal /nonexistent/journal.db: No such file or directory"),
-    Row{{"--help"}, 0, R"(usage: kov-cli <purchase\|auth\|complete\|refund\|void\|recover> \[options\]\n(.|\n)*)",
+    Row{{"--help"}, 0, "usage: kov-cli <purchase|auth|complete|refund|void|recover> [options]\n...",
         "", R"(\{"connections":1,.*)"}));
 
 // A result that cannot reach stdout never leaves with an approval's exit status; without

@@ -7,15 +7,19 @@ run left unfinished in its journal.
     export KOV_KEY=s3cret
     python3 till.py http://127.0.0.1:8080/wqmi3/pos.aspx T-0001 12.50 --journal till.db
 
-On a screen with buttons, type 1 or 2 (and Enter) to press one. Ctrl-C abandons the payment
-under way, which stays pending in the journal: the next run recovers it. The exit status is
-0 when every payment was approved, 1 otherwise, 2 for a refused argument, 130 after Ctrl-C.
+On a screen with buttons, type 1 or 2 (and Enter) to press one. Each result is written on
+stdout, the till's record of it, and then acknowledged: until then the journal keeps it and
+the next run hands it over again. Ctrl-C asks the terminal to cancel the payment under way
+and waits for its result; a second Ctrl-C abandons it, and it stays pending in the journal
+for the next run. The exit status is 0 when every payment was approved, 1 otherwise, 2 for a
+refused argument, 130 after an abandoning Ctrl-C.
 """
 
 import argparse
 import asyncio
 import logging
 import os
+import signal
 import sys
 
 import kovmodule
@@ -29,6 +33,8 @@ class Operator:
         self.screen: kovmodule.Screen | None = None
 
     def show(self, screen: kovmodule.Screen) -> None:
+        if screen == self.screen:  # the terminal's answer to each poll repeats the screen it shows
+            return
         self.screen = screen
         buttons = [f"[{n}] {label}" for n, label in ((1, screen.button1), (2, screen.button2)) if label]
         print(f"{screen.state.name}: {screen.line1} / {screen.line2}", *buttons, flush=True)
@@ -46,11 +52,26 @@ class Operator:
                     print(refused, file=sys.stderr)
 
 
-def report(result: kovmodule.ResultDetails) -> None:
+async def record(client: kovmodule.aio.Client, result: kovmodule.ResultDetails) -> None:
+    """Writes the result down, the till's own record of it, and only then acknowledges it."""
     auth = f" auth {result.auth_code}" if result.auth_code else ""
     print(f"{result.txn_ref}: {result.result.name} {result.response_text or ''}{auth}".rstrip(), flush=True)
     if result.result == kovmodule.Result.TIMEOUT:
-        print("the outcome is unknown: run again to recover it", flush=True)
+        print(f"the outcome is unknown ({result.reason}): run again to recover it", flush=True)
+    await client.acknowledge(result.txn_ref)
+
+
+def on_ctrl_c(client: kovmodule.aio.Client, task: asyncio.Task[bool]) -> None:
+    """The first Ctrl-C asks the terminal to cancel and the till waits for the result; the
+    second abandons the payment."""
+    loop = asyncio.get_running_loop()
+
+    def interrupted() -> None:
+        loop.remove_signal_handler(signal.SIGINT)
+        loop.add_signal_handler(signal.SIGINT, task.cancel)
+        client.cancel()
+        print("cancelling at the terminal; Ctrl-C again abandons the payment", file=sys.stderr, flush=True)
+    loop.add_signal_handler(signal.SIGINT, interrupted)
 
 
 async def till(args: argparse.Namespace, key: str) -> bool:
@@ -61,17 +82,20 @@ async def till(args: argparse.Namespace, key: str) -> bool:
             asyncio.get_running_loop().add_reader(sys.stdin.fileno(), operator.typed)
         except OSError:  # a regular file: no keyboard
             pass
+        task = asyncio.current_task()
+        assert task is not None
+        on_ctrl_c(client, task)
         for entry in await client.pending():
             print(f"recovering {entry.txn_ref}, {entry.stage.name.lower()} at {entry.started_at:%Y-%m-%d %H:%M} UTC",
                   flush=True)
-            results.append(await client.recover(args.user, key, entry.station or args.station, entry.txn_ref,
-                                                on_screen=operator.show))
-            report(results[-1])
+            # No user or station: the journal's, those the payment was taken with.
+            results.append(await client.recover(None, key, None, entry.txn_ref, on_screen=operator.show))
+            await record(client, results[-1])
         if args.txn_ref:
             results.append(await client.purchase(args.user, key, args.station, args.txn_ref, args.amount,
                                                  args.currency, merchant_ref=args.merchant_ref,
                                                  on_screen=operator.show))
-            report(results[-1])
+            await record(client, results[-1])
     return all(result.approved for result in results)
 
 
@@ -95,10 +119,10 @@ def main() -> int:
     logging.basicConfig(format="%(message)s")  # the package's warnings, on stderr
     try:
         return 0 if asyncio.run(till(args, key)) else 1
-    except kovmodule.UsageError as refused:
+    except kovmodule.UsageError as refused:  # DuplicateReferenceError too: a reference is used once
         print(f"refused: {refused}", file=sys.stderr)
         return 2
-    except KeyboardInterrupt:
+    except (KeyboardInterrupt, asyncio.CancelledError):
         return 130
 
 

@@ -4,9 +4,12 @@
 
     with kovmodule.Client("https://pay.example/wqmi3/pos.aspx", journal="payments.db") as till:
         for entry in till.pending():              # what a crash left unfinished
-            till.recover(user, key, entry.station, entry.txn_ref)
+            book(till.recover(user, key, entry.station, entry.txn_ref))
+            till.acknowledge(entry.txn_ref)
         result = till.purchase(user, key, "till-1", "T-0001", Decimal("12.50"), "AUD",
                                on_screen=show)
+        book(result)                              # in the till's own records, by txn_ref
+        till.acknowledge(result.txn_ref)
         if result.result == kovmodule.Result.SUCCEEDED:
             print_receipt(result.receipt)
 
@@ -19,6 +22,7 @@ from ._client import Client
 from ._kov import ffi as _ffi
 from ._kov import lib as _lib
 from ._records import (
+    DuplicateReferenceError,
     JournalError,
     LogEntryType,
     PendingTransaction,
@@ -40,6 +44,7 @@ __version__: str = _ffi.string(_lib.kov_version()).decode()
 __all__ = [
     "Amount",
     "Client",
+    "DuplicateReferenceError",
     "JournalError",
     "LogEntryType",
     "PendingTransaction",

@@ -21,9 +21,13 @@ class Client:
     lists the unfinished ones with pending() and recovers them. `retry_spacing` spaces the
     polls after a failed one (seconds; 2 suits a gateway in front of the service).
 
-    Use it from one thread at a time (a client per thread for more), and close it, or use
-    it as a context manager. The merchant key is used for the call it is given to only: it
-    never appears in a log entry, an error or a result.
+    Every result is delivered at least once: record it in your own books, keyed by its
+    txn_ref, then acknowledge() it. Until then pending() lists it with its result, and after
+    a crash recover() hands the same result over again.
+
+    Use it from one thread at a time (a client per thread for more; cancel() excepted), and
+    close it, or use it as a context manager. The merchant key is used for the call it is
+    given to only: it never appears in a log entry, an error or a result.
     """
 
     def __init__(self, endpoint: str, ca_file: str | os.PathLike[str] | None = None,
@@ -45,11 +49,17 @@ class Client:
                  currency: str | None, **options: Unpack[TransactionOptions]) -> ResultDetails:
         """Takes a payment of `amount` in `currency` on the terminal of `station`.
 
-        Returns its one result. A refused record raises UsageError before anything is sent;
-        a record the engine cannot send as given (text XML cannot carry, a reference the
-        journal holds) comes back as Result.FAILED with the reason as `response_text`. After
-        Result.TIMEOUT, recover() it by `txn_ref`. Interrupted (Ctrl-C), the transaction is
-        abandoned: with a journal it stays pending.
+        Returns its one result; record it, then acknowledge() it. A record that would not
+        arrive as given (more than two decimals, a negative amount, no amount or currency, an
+        empty user, key or reference, control characters) raises UsageError, and a reference
+        the journal holds for a payment that ended or for another payment raises
+        DuplicateReferenceError, both before anything is sent. Started again with the same
+        fields after an interruption, a payment is not taken twice: the call follows the
+        first to its outcome. After Result.TIMEOUT, recover() it by `txn_ref`.
+
+        A first Ctrl-C while it waits asks the terminal to cancel (see cancel()) and waits on
+        for the result, which may still be an approval; a second one abandons the
+        transaction (with a journal it stays pending) and is raised.
         """
         return self._transact(TransactionType.PURCHASE, user, key, station, txn_ref, amount, currency, options)
 
@@ -73,13 +83,15 @@ class Client:
         """Voids an earlier transaction. As purchase()."""
         return self._transact(TransactionType.VOID, user, key, station, txn_ref, amount, currency, options)
 
-    def recover(self, user: str, key: str, station: str, txn_ref: str,
+    def recover(self, user: str | None, key: str, station: str | None, txn_ref: str,
                 **options: Unpack[RecoveryOptions]) -> ResultDetails:
         """Follows the earlier transaction `txn_ref` to its result.
 
         With a journal that holds its result, the result comes at once, without asking the
-        service. Recover every pending() transaction, and every TIMEOUT, before telling the
-        customer anything.
+        service; the journal's station and user are used when `station` or `user` is None,
+        and others are refused. Recover every pending() transaction, and every TIMEOUT,
+        before telling the customer anything; acknowledge() each result once recorded. A
+        result other than approved or not approved (`reason` says why) leaves it pending.
         """
         return self._till.wait(self._till.begin(None, user, key, station, txn_ref, None, None, options))
 
@@ -87,8 +99,33 @@ class Client:
         """Presses a terminal button, "B1" or "B2", with the label shown; from on_screen."""
         self._till.press(button_id, label)
 
+    def cancel(self) -> None:
+        """Asks the terminal to cancel the running transaction; nothing runs, nothing happens.
+
+        The terminal's CANCEL is pressed now, or when it shows one. The transaction method
+        still returns the transaction's result: cancelled (Result.FAILED), or approved when
+        it was too late to stop. May be called from a callback or from another thread.
+        """
+        self._till.cancel()
+
+    def acknowledge(self, txn_ref: str) -> None:
+        """Says that the result of `txn_ref` is recorded in your own books.
+
+        Call it once the result is safe on your side: until then the journal keeps it,
+        pending() lists it with its result, and after a crash recover() hands it over again.
+        A reference the journal does not hold, or still has to recover, changes nothing.
+        """
+        self._till.acknowledge(txn_ref)
+
+    def forget(self, txn_ref: str) -> None:
+        """Removes `txn_ref` from the journal, whatever its stage: for an operator who
+        settled it by other means. UsageError without a journal, for a reference it does not
+        hold, or for the transaction running now."""
+        self._till.forget(txn_ref)
+
     def pending(self) -> list[PendingTransaction]:
-        """The journal's transactions whose result was not delivered, the oldest first."""
+        """The journal's transactions not acknowledged yet, the oldest first: those still to
+        be recovered (Stage.SENT) and those whose result waits for acknowledge()."""
         return self._till.pending()
 
     def _transact(self, kind: TransactionType, user: str, key: str, station: str, txn_ref: str,

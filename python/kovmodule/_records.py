@@ -84,7 +84,11 @@ class LogEntryType(_CEnum):
 
 
 class Stage(_CEnum):
-    """How far a journalled transaction got."""
+    """How far a journalled transaction got.
+
+    SENT: under way, its outcome unknown. ANSWERED: its result arrived and waits for the
+    host's acknowledge(). DELIVERED: acknowledged, no longer pending.
+    """
 
     SENT = lib.KOV_STAGE_SENT
     ANSWERED = lib.KOV_STAGE_ANSWERED
@@ -95,8 +99,17 @@ class UsageError(ValueError):
     """Input the library refuses: nothing was sent. The text says why."""
 
 
+class DuplicateReferenceError(UsageError):
+    """The journal holds the reference for a payment that ended, or for another payment.
+
+    Nothing was sent: a reference names one payment for good. A start of a payment the
+    journal holds unfinished, with the same type, amount, currency, station and user, is no
+    duplicate: it follows that payment to its outcome instead of paying twice.
+    """
+
+
 class JournalError(OSError):
-    """The journal cannot be opened or read. The text names the file and the reason."""
+    """The journal cannot be opened, read or written. The text names the file and the reason."""
 
 
 @dataclass(frozen=True)
@@ -141,6 +154,13 @@ class ResultDetails:
     qel_billing_id: str | None = None
     receipt_line_width: int = 0
     response: Mapping[str, str] = field(default_factory=lambda: types.MappingProxyType({}))
+    reason: str | None = None
+    """Why the result is not the service's answer about the payment, in plain words: the last
+    failure before TIMEOUT ("connection refused by 127.0.0.1:8080"), a recovery the service
+    refused (the payment stays pending). None for an answer about the payment."""
+    request_sent: bool = True
+    """False when the transaction request provably never reached the service: nothing can
+    have been charged. True when it can have."""
 
     @property
     def approved(self) -> bool:
@@ -150,7 +170,11 @@ class ResultDetails:
 
 @dataclass(frozen=True)
 class PendingTransaction:
-    """A transaction of the journal whose result has not been delivered: recover it."""
+    """A transaction of the journal whose result has not been acknowledged: recover it.
+
+    At Stage.SENT its outcome is still to be learnt; at Stage.ANSWERED its result arrived
+    (`result`) and recover() hands it over again without asking the service.
+    """
 
     txn_ref: str
     type: TransactionType | None
@@ -164,6 +188,10 @@ class PendingTransaction:
     merchant_ref: str | None
     started_at: datetime.datetime
     """When it started, in UTC."""
+    result: Result | None = None
+    """At Stage.ANSWERED, the result that arrived and waits for acknowledge(); else None."""
+    request_sent: bool = True
+    """False when its transaction request provably never left: nothing can have been charged."""
 
 
 ScreenHandler = Callable[[Screen], object]

@@ -8,13 +8,15 @@ import dataclasses
 import datetime
 import logging
 import os
+import threading
 import types
 from collections.abc import Callable, Iterator, Mapping
 from decimal import Decimal
-from typing import Any, Union
+from typing import TYPE_CHECKING, Any, Union
 
 from ._kov import ffi, lib
 from ._records import (
+    DuplicateReferenceError,
     JournalError,
     LogEntryType,
     PendingTransaction,
@@ -27,6 +29,9 @@ from ._records import (
     UsageError,
 )
 
+if TYPE_CHECKING:
+    from ._kov import kov_pending_entry, kov_result, kov_screen
+
 Amount = Union[Decimal, int, str]
 """An amount: a Decimal, an int or plain decimal text such as "12.50" (never a float)."""
 
@@ -38,11 +43,12 @@ _OPTIONAL_TEXTS = ("merchant_ref", "qel_txn_ref", "device_id", "pos_name", "pos_
 _TRANSACTION_KEYWORDS = _RECOVERY_KEYWORDS | frozenset(_OPTIONAL_TEXTS)
 # The result record's texts, named as the members of kov_result.
 _RESULT_TEXTS = tuple(f.name for f in dataclasses.fields(ResultDetails)
-                      if f.name not in ("result", "txn_ref", "receipt_line_width", "response"))
+                      if f.name not in ("result", "txn_ref", "receipt_line_width", "response", "request_sent"))
 _ERRORS: dict[int, type[Exception]] = {
     lib.KOV_ERROR_INVALID_ARGUMENT: UsageError,
     lib.KOV_ERROR_BUSY: UsageError,
     lib.KOV_ERROR_IDLE: UsageError,
+    lib.KOV_ERROR_DUPLICATE_REFERENCE: DuplicateReferenceError,
     lib.KOV_ERROR_JOURNAL: JournalError,
     lib.KOV_ERROR_NO_MEMORY: MemoryError,
 }
@@ -103,26 +109,36 @@ class _CStrings:
         return kept
 
 
-def _screen(c: Any) -> Screen:
+def _screen(c: kov_screen) -> Screen:
     return Screen(State(c.state), _text(c.line1) or "", _text(c.line2) or "", _text(c.button1),
                   _text(c.button2), _text(c.receipt))
 
 
-def _result_details(c: Any) -> ResultDetails:
+def _result_details(c: kov_result) -> ResultDetails:
     response = {_text(c.response_keys[i]) or "": _text(c.response_values[i]) or "" for i in range(c.response_count)}
     return ResultDetails(result=Result(c.result), txn_ref=_text(c.txn_ref) or "",
                          receipt_line_width=c.receipt_line_width, response=types.MappingProxyType(response),
+                         request_sent=bool(c.request_sent),
                          **{name: _text(getattr(c, name)) for name in _RESULT_TEXTS})
 
 
-def _pending(c: Any) -> PendingTransaction:
+def _pending(c: kov_pending_entry) -> PendingTransaction:
     type_name = _text(c.type)
     return PendingTransaction(
         txn_ref=_text(c.txn_ref) or "",
         type=TransactionType.__members__.get(type_name.upper()) if type_name else None,
         stage=Stage(c.stage), station=_text(c.station), amount=_text(c.amount), currency=_text(c.currency),
         user=_text(c.user), merchant_ref=_text(c.merchant_ref),
-        started_at=_EPOCH + datetime.timedelta(milliseconds=c.started_at_ms))
+        started_at=_EPOCH + datetime.timedelta(milliseconds=c.started_at_ms),
+        result=Result(c.result) if c.result >= 0 else None, request_sent=bool(c.request_sent))
+
+
+def check_options(recovering: bool, options: Mapping[str, Any]) -> None:
+    """Refuses a keyword that the call does not take."""
+    allowed = _RECOVERY_KEYWORDS if recovering else _TRANSACTION_KEYWORDS
+    for name in options:
+        if name not in allowed:
+            raise TypeError(f"unexpected keyword argument {name!r}")
 
 
 class _Run:
@@ -133,22 +149,35 @@ class _Run:
     """
 
     def __init__(self, txn_ref: str, options: Mapping[str, Any],
-                 on_result: Callable[[ResultDetails], None] | None) -> None:
+                 on_result: Callable[[ResultDetails], None] | None,
+                 lock: contextlib.AbstractContextManager[Any]) -> None:
         self.txn_ref = txn_ref
-        self.on_screen = options.get("on_screen")
-        self.on_log = options.get("on_log")
-        self.on_signature = options.get("on_signature")
-        self.on_result = on_result
+        self.on_screen: Callable[..., object] | None = None
+        self.on_log: Callable[..., object] | None = None
+        self.on_signature: Callable[..., object] | None = None
+        self.on_result: Callable[[ResultDetails], None] | None = None
+        self.follow(options, on_result)
         self.result: ResultDetails | None = None
         self.interrupt: BaseException | None = None
+        self._lock = lock  # the till's: cancel() reads the result from another thread
         self.handle = ffi.new_handle(self)
         self.callbacks = ffi.new("kov_callbacks *")
         self.callbacks.size = ffi.sizeof("kov_callbacks")
         self.callbacks.on_result = lib._kov_on_result
-        self.callbacks.on_screen = lib._kov_on_screen if self.on_screen else ffi.NULL
+        # The screen and signature callbacks are always set, for a recovery that takes this
+        # transaction over later; on_log turns debug mode on, so only when asked for.
+        self.callbacks.on_screen = lib._kov_on_screen
         self.callbacks.on_log = lib._kov_on_log if self.on_log else ffi.NULL
-        self.callbacks.on_signature = lib._kov_on_signature if self.on_signature else ffi.NULL
+        self.callbacks.on_signature = lib._kov_on_signature
         self.callbacks.user_data = self.handle
+
+    def follow(self, options: Mapping[str, Any], on_result: Callable[[ResultDetails], None] | None) -> None:
+        """Hands what comes from now on to these callbacks; on_log gets entries only when
+        the transaction began with one (it turned debug mode on)."""
+        self.on_screen = options.get("on_screen")
+        self.on_log = options.get("on_log")
+        self.on_signature = options.get("on_signature")
+        self.on_result = on_result
 
     def call_host(self, name: str, callback: Callable[..., object], *args: object) -> None:
         try:
@@ -160,7 +189,8 @@ class _Run:
             self.interrupt = self.interrupt or interrupt
 
     def deliver(self, result: ResultDetails) -> None:
-        self.result = result
+        with self._lock:
+            self.result = result
         if self.on_result:
             self.on_result(result)
 
@@ -195,9 +225,11 @@ def _kov_on_signature(user_data: Any, receipt: Any) -> None:
 class _Till:
     """One kov_client, and what it takes to make it again.
 
-    A transaction abandoned before its result (its caller cancelled or interrupted) ends as
-    kov_client_free ends one: the handle goes, with a journal the transaction stays pending,
-    and the next call opens a fresh handle with the same endpoint, journal and retry spacing.
+    Results are delivered on acknowledgement: with a journal, each stays pending until the
+    host acknowledges it. A transaction abandoned before its result (its caller interrupted
+    twice, or the client closed) ends as kov_client_free ends one: the handle goes, with a
+    journal the transaction stays pending, and the next call opens a fresh handle with the
+    same endpoint, journal and retry spacing.
     """
 
     def __init__(self, endpoint: str, ca_file: str | os.PathLike[str] | None,
@@ -212,6 +244,8 @@ class _Till:
         self._run: _Run | None = None  # the run whose callbacks the handle holds
         self._depth = 0  # calls into C under way; callbacks run inside them
         self._closed = False
+        # cancel() may come from another thread: it must not meet a released handle.
+        self._lock = threading.RLock()
         self._handle = self._open(self._strings.path("ca_file", ca_file))
 
     def _open(self, ca_file: Any = ffi.NULL) -> Any:
@@ -227,6 +261,7 @@ class _Till:
             if self._journal != ffi.NULL:
                 self._check(handle, lib.kov_client_set_journal(handle, self._journal))
             self._check(handle, lib.kov_client_set_retry_spacing(handle, self._retry_spacing))
+            self._check(handle, lib.kov_client_set_acknowledged_delivery(handle, 1))
         except BaseException:
             ffi.release(handle)
             raise
@@ -266,14 +301,11 @@ class _Till:
     def journalled(self) -> bool:
         return bool(self._journal != ffi.NULL)
 
-    def begin(self, kind: TransactionType | None, user: str, key: str, station: str, txn_ref: str,
+    def begin(self, kind: TransactionType | None, user: str | None, key: str, station: str | None, txn_ref: str,
               amount: Amount | None, currency: str | None, options: Mapping[str, Any],
               on_result: Callable[[ResultDetails], None] | None = None) -> _Run:
         """Starts a transaction (kind None: recovers txn_ref); its result comes to the run."""
-        allowed = _RECOVERY_KEYWORDS if kind is None else _TRANSACTION_KEYWORDS
-        for name in options:
-            if name not in allowed:
-                raise TypeError(f"unexpected keyword argument {name!r}")
+        check_options(kind is None, options)
         strings = _CStrings()
         txn = ffi.new("kov_transaction *")
         txn.size = ffi.sizeof("kov_transaction")
@@ -287,7 +319,7 @@ class _Till:
         for name in _OPTIONAL_TEXTS:
             setattr(txn, name, strings.text(name, options.get(name)))
         txn.skip_signature = 1 if options.get("skip_signature") else 0
-        run = _Run(txn_ref, options, on_result)
+        run = _Run(txn_ref, options, on_result, self._lock)
         with self.calling() as handle:
             code = (lib.kov_start if kind is not None else lib.kov_recover)(handle, txn, run.callbacks)
         self._check(handle, code)
@@ -295,21 +327,48 @@ class _Till:
         return run
 
     def wait(self, run: _Run) -> ResultDetails:
-        """Runs the client until the run's result has come, blocking."""
+        """Runs the client until the run's result has come, blocking.
+
+        A first KeyboardInterrupt asks the terminal to cancel and waits on for the result; a
+        second one, or any other exception, abandons the transaction and is raised.
+        """
+        cancelling = False
         try:
             while run.result is None:
-                with self.calling() as handle:
-                    code = lib.kov_run(handle, _WAIT_SLICE_MS)
-                if run.interrupt and run.result is None:
-                    raise run.interrupt
-                self._check(handle, code)
-                if code == lib.KOV_OK and run.result is None:
-                    raise RuntimeError(f"the client ended the transaction {run.txn_ref} without a result")
+                try:
+                    self._wait_a_while(run)
+                except KeyboardInterrupt:
+                    if cancelling:
+                        raise
+                    cancelling = True
+                    if self.cancel():
+                        _log.warning("The terminal is asked to cancel the transaction %s, whose result is awaited: "
+                                     "interrupt again to abandon it.", run.txn_ref)
         except BaseException:
             if run.result is None:
                 self.abandon(run)
             raise
         return run.result
+
+    def _wait_a_while(self, run: _Run) -> None:
+        with self.calling() as handle:
+            code = lib.kov_run(handle, _WAIT_SLICE_MS)
+        interrupt, run.interrupt = run.interrupt, None
+        if interrupt is not None and run.result is None:
+            raise interrupt
+        self._check(handle, code)
+        if code == lib.KOV_OK and run.result is None:
+            raise RuntimeError(f"the client ended the transaction {run.txn_ref} without a result")
+
+    def cancel(self) -> bool:
+        """Asks the terminal to cancel the running transaction, from any thread; False when
+        none runs. The transaction goes on to its result."""
+        with self._lock:
+            run = self._run
+            if self._handle is None or run is None or run.result is not None:
+                return False
+            lib.kov_cancel(self._handle)
+            return True
 
     def process(self) -> None:
         """Does what is due, for a host loop that waits on fd() and timeout_ms()."""
@@ -328,6 +387,16 @@ class _Till:
         with self.calling() as handle:
             code = lib.kov_press(handle, button, text)
         self._check(handle, code)
+
+    def acknowledge(self, txn_ref: str) -> None:
+        ref = _CStrings().text("txn_ref", txn_ref)
+        handle = self.handle
+        self._check(handle, lib.kov_acknowledge(handle, ref))
+
+    def forget(self, txn_ref: str) -> None:
+        ref = _CStrings().text("txn_ref", txn_ref)
+        handle = self.handle
+        self._check(handle, lib.kov_forget(handle, ref))
 
     def pending(self) -> list[PendingTransaction]:
         handle = self.handle
@@ -357,7 +426,8 @@ class _Till:
         self._closed = True
 
     def _release(self) -> None:
-        if self._handle is not None:
-            ffi.release(self._handle)
-            self._handle = None
-        self._run = None
+        with self._lock:
+            if self._handle is not None:
+                ffi.release(self._handle)
+                self._handle = None
+            self._run = None

@@ -3,12 +3,13 @@
 The client never blocks the event loop and starts no thread: it waits on the C client's one
 descriptor with loop.add_reader and on its next deadline with loop.call_later, and does the
 due work in between. Callbacks (on_screen, on_log, on_signature) are plain functions called
-on the loop; on_screen may call press().
+on the loop; on_screen may call press() and cancel().
 """
 
 from __future__ import annotations
 
 import asyncio
+import logging
 import os
 from collections.abc import Mapping
 from types import TracebackType
@@ -22,21 +23,28 @@ from ._records import (
     TransactionType,
     UsageError,
 )
-from ._till import Amount, _Run, _Till
+from ._till import Amount, _Run, _Till, check_options
 
 __all__ = ["Client"]
+
+_log = logging.getLogger("kovmodule")
 
 
 class Client:
     """One till on the payment service at `endpoint`, for asyncio hosts.
 
     The arguments are those of kovmodule.Client. Use it as an async context manager, or
-    await aclose(); one transaction runs at a time.
+    await aclose(); one transaction runs at a time. As with kovmodule.Client, record each
+    result keyed by its txn_ref, then acknowledge() it: until then pending() lists it with
+    its result, and after a crash recover() hands it over again.
 
-    Cancelling the task that awaits a transaction (a timeout, a shutdown) abandons the
-    transaction: it ends without its result, with a journal it stays pending, and a warning
-    on the "kovmodule" logger names it; recover it by its reference. A result that had
-    already come when the cancellation arrived is returned instead: it is never dropped.
+    Cancelling the task that awaits a transaction (a timeout, a shutdown) asks the terminal
+    to cancel it and raises CancelledError at once; a warning on the "kovmodule" logger names
+    the transaction. The client goes on driving it in the background until its result comes
+    (it stays in the journal for recover()) or the client is closed, which abandons it.
+    Meanwhile recover() of its reference awaits its result, and any other transaction is
+    refused. A result that had already come when the cancellation arrived is returned
+    instead: it is never dropped.
     """
 
     def __init__(self, endpoint: str, ca_file: str | os.PathLike[str] | None = None,
@@ -47,6 +55,7 @@ class Client:
         self._timer: asyncio.TimerHandle | None = None
         self._run: _Run | None = None
         self._future: asyncio.Future[ResultDetails] | None = None
+        self._cancelled: _Run | None = None  # driven on after its caller's task was cancelled
 
     async def __aenter__(self) -> Client:
         return self
@@ -56,7 +65,8 @@ class Client:
         await self.aclose()
 
     async def aclose(self) -> None:
-        """Ends the client; a task still awaiting a transaction gets UsageError."""
+        """Ends the client; a task still awaiting a transaction gets UsageError, and a
+        cancelled transaction still at the terminal is abandoned."""
         run, future = self._run, self._future
         self._stop_driving()
         self._till.close()
@@ -88,9 +98,13 @@ class Client:
         """Voids a transaction; as kovmodule.Client.void()."""
         return await self._transact(TransactionType.VOID, user, key, station, txn_ref, amount, currency, options)
 
-    async def recover(self, user: str, key: str, station: str, txn_ref: str,
+    async def recover(self, user: str | None, key: str, station: str | None, txn_ref: str,
                       **options: Unpack[RecoveryOptions]) -> ResultDetails:
-        """Follows an earlier transaction to its result; as kovmodule.Client.recover()."""
+        """Follows an earlier transaction to its result; as kovmodule.Client.recover().
+
+        For the cancelled transaction still at the terminal, it awaits that transaction's
+        result; its on_screen and on_signature get the screens from then on.
+        """
         return await self._transact(None, user, key, station, txn_ref, None, None, options)
 
     def press(self, button_id: str, label: str | None = None) -> None:
@@ -99,12 +113,29 @@ class Client:
         if self._loop is not None and not self._till.in_c:
             self._schedule()  # the press may have work due at once; from a callback, _process does it
 
+    def cancel(self) -> None:
+        """Asks the terminal to cancel the running transaction; as kovmodule.Client.cancel().
+
+        The awaiting coroutine still returns the transaction's result. A plain method, which
+        may be called from a callback or from another thread.
+        """
+        # The request wakes the client's descriptor: the loop's reader takes it from there.
+        self._till.cancel()
+
+    async def acknowledge(self, txn_ref: str) -> None:
+        """Says that the result of `txn_ref` is recorded; as kovmodule.Client.acknowledge()."""
+        self._till.acknowledge(txn_ref)
+
+    async def forget(self, txn_ref: str) -> None:
+        """Removes `txn_ref` from the journal; as kovmodule.Client.forget()."""
+        self._till.forget(txn_ref)
+
     async def pending(self) -> list[PendingTransaction]:
-        """The journal's transactions whose result was not delivered, the oldest first."""
+        """The journal's transactions not acknowledged yet; as kovmodule.Client.pending()."""
         return self._till.pending()
 
-    async def _transact(self, kind: TransactionType | None, user: str, key: str, station: str, txn_ref: str,
-                        amount: Amount | None, currency: str | None,
+    async def _transact(self, kind: TransactionType | None, user: str | None, key: str, station: str | None,
+                        txn_ref: str, amount: Amount | None, currency: str | None,
                         options: Mapping[str, Any]) -> ResultDetails:
         loop = asyncio.get_running_loop()
         future: asyncio.Future[ResultDetails] = loop.create_future()
@@ -113,11 +144,20 @@ class Client:
             if not future.done():
                 future.set_result(result)
 
-        run = self._till.begin(kind, user, key, station, txn_ref, amount, currency, options, arrived)
-        self._loop, self._run, self._future = loop, run, future
-        self._fd = self._till.fd()
-        loop.add_reader(self._fd, self._process)
-        self._schedule()
+        run = self._cancelled
+        if run is not None:
+            if kind is not None or txn_ref != run.txn_ref:
+                raise UsageError(f"the cancelled transaction {run.txn_ref} still runs at the terminal: "
+                                 "recover it first")
+            check_options(True, options)
+            run.follow(options, arrived)
+            self._future = future
+        else:
+            run = self._till.begin(kind, user, key, station, txn_ref, amount, currency, options, arrived)
+            self._loop, self._run, self._future = loop, run, future
+            self._fd = self._till.fd()
+            loop.add_reader(self._fd, self._process)
+            self._schedule()
         try:
             return await future
         except asyncio.CancelledError:
@@ -128,11 +168,18 @@ class Client:
                 if task is not None:
                     task.uncancel()
                 return run.result
-            self._stop_driving()
-            self._till.abandon(run)
+            # Abandoning it here would leave the terminal taking the card: the CANCEL press
+            # goes out from the loop, and the outcome stays to be recovered.
+            if self._till.cancel():
+                _log.warning("The task awaiting the transaction %s was cancelled: the terminal is asked to cancel "
+                             "it; recover it by its reference for its outcome.", run.txn_ref)
+                self._cancelled = run
+            else:  # the client no longer holds it: nothing is left to drive
+                self._stop_driving()
+                self._till.abandon(run)
             raise
         finally:
-            if self._run is run:
+            if self._run is run and self._cancelled is not run:
                 self._stop_driving()
 
     def _process(self) -> None:
@@ -142,6 +189,9 @@ class Client:
         except Exception as error:
             if future is not None and not future.done():
                 future.set_exception(error)
+            return
+        if run is not None and run.result is not None and self._cancelled is run:
+            self._stop_driving()  # the cancelled transaction ended: its result is in the journal
             return
         if run is not None and run.interrupt is not None and run.result is None:
             raise run.interrupt  # KeyboardInterrupt or SystemExit from a callback stops the loop
@@ -163,4 +213,4 @@ class Client:
             self._timer = None
         if self._loop is not None and self._fd >= 0:
             self._loop.remove_reader(self._fd)
-        self._loop, self._fd, self._run, self._future = None, -1, None, None
+        self._loop, self._fd, self._run, self._future, self._cancelled = None, -1, None, None, None

@@ -151,6 +151,7 @@ int kov_client::begin(const kov_transaction& txn, const kov_callbacks& given, bo
   };
   error.clear();
   awaitingResult = true;
+  ++generation;
   if (recover) {
     engine.recoverTransaction(recovery, true, static_cast<bool>(log), log, screen, result, signature);
   } else {

@@ -5,6 +5,8 @@
 #include <KOVModule/WqKOV.h>
 #include <KOVModule/kov.h>
 
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -28,5 +30,8 @@ struct kov_client {
   WqKOV engine;
   kov_callbacks callbacks{};
   bool awaitingResult = false;  // from a begin until its result has been handed over
+  // Counts the transactions begun, so that a cancel asked from another thread reaches only the
+  // transaction that ran when it was asked, never the next one.
+  std::atomic<uint64_t> generation{0};
   std::string error;            // why the last failing call failed
 };

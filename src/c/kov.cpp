@@ -153,8 +153,13 @@ int kov_press(kov_client* client, const char* button_id, const char* label) {
 int kov_cancel(kov_client* client) {
   if (!client) return noClient();
   return guarded(client, [&]() -> int {
-    // Posted, so that any thread may ask: the engine acts on the client's own thread.
-    client->loop->post([engine = &client->engine] { engine->cancelTransaction(); });
+    // Posted, so that any thread may ask: the engine acts on the client's own thread, and only
+    // on the transaction that ran when the cancel was asked.
+    client->loop->post([client, asked = client->generation.load()] {
+      if (client->generation == asked && client->awaitingResult) {
+        client->engine.cancelTransaction();
+      }
+    });
     return KOV_OK;
   });
 }

@@ -144,7 +144,8 @@ static void test_two_threads(void) {
 }
 
 /* Another thread asks the terminal to cancel while this one runs the client: the CANCEL of the
- * card screen is pressed and the service's answer is the result. */
+ * card screen is pressed and the service's answer is the result; the next payment is not
+ * touched by a cancel asked in between. */
 static void *cancel_soon(void *client) {
   const struct timespec soon = {0, 20000000};
   nanosleep(&soon, NULL);
@@ -161,6 +162,13 @@ static void test_cancel_from_another_thread(void) {
   pthread_join(canceller, NULL);
   CHECK(till.result == KOV_RESULT_FAILED && strcmp(till.response_code, "TC") == 0, "%d %s", till.result,
         till.response_code);
+  /* A cancel asked while nothing runs never reaches the next payment. */
+  kov_cancel(till.client);
+  const kov_transaction next = purchase("C-NEXT", "C-CANCELLED", "sim:approve");
+  const kov_callbacks callbacks = {sizeof(kov_callbacks), on_screen, on_result, NULL, on_signature, &till};
+  CHECK(kov_start(till.client, &next, &callbacks) == KOV_OK && kov_run(till.client, 30000) == KOV_OK &&
+            till.result == KOV_RESULT_SUCCEEDED,
+        "%d %s", till.result, till.response_code);
   kov_client_free(till.client);
 }
 

@@ -3,8 +3,10 @@
 import asyncio
 import inspect
 import itertools
+import json
 import os
 import subprocess
+import urllib.request
 
 import pytest
 
@@ -62,6 +64,7 @@ def open_client(request, simulator):
         opened.append(client)
         return client
 
+    open_client.kind = request.param
     yield open_client
     for client in opened:
         client.close()
@@ -69,6 +72,22 @@ def open_client(request, simulator):
             client.loop.close()
 
 
-def purchase(client, ref, merchant_ref="sim:approve", key=KEY, amount="12.50", **options):
-    """A purchase in AUD by the simulator's merchant, on a station named as the ref."""
-    return client.purchase("merchant", key, ref, ref, amount, "AUD", merchant_ref=merchant_ref, **options)
+def kind(client):
+    """"sync" or "aio": which client the case runs."""
+    return "aio" if isinstance(client, Blocking) else "sync"
+
+
+def purchase(client, ref, merchant_ref="sim:approve", key=KEY, amount="12.50", currency="AUD", user="merchant",
+             txn_ref=None, **options):
+    """A purchase in AUD by the simulator's merchant, on a station named as the ref (and with
+    the ref as its reference unless txn_ref says otherwise)."""
+    return client.purchase(user, key, ref, ref if txn_ref is None else txn_ref, amount, currency,
+                           merchant_ref=merchant_ref, **options)
+
+
+def received(simulator, ref):
+    """The requests the simulator received for the reference, per type ({} when none)."""
+    stats = simulator.rsplit("/wqmi3/", 1)[0] + "/_sim/stats"
+    direct = urllib.request.build_opener(urllib.request.ProxyHandler({}))  # loopback: never a proxy
+    with direct.open(stats, timeout=30) as answer:
+        return json.load(answer)["transactions"].get(ref, {})

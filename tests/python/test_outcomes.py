@@ -1,5 +1,7 @@
 """What a host in Python gets for each outcome of the simulator, with either client."""
 
+import socket
+
 import pytest
 from conftest import KEY, purchase
 
@@ -18,19 +20,31 @@ def fail(client, screen):
     raise RuntimeError("a till's own fault")
 
 
-@pytest.mark.parametrize("merchant_ref, key, on_screen, result, response_code, response_text", [
-    ("sim:approve", KEY, None, Result.SUCCEEDED, "00", "APPROVED"),
-    ("sim:decline", KEY, None, Result.FAILED, "51", "DECLINED"),
-    ("sim:cancel", KEY, None, Result.FAILED, "TC", "CANCELLED"),
-    ("sim:signature", KEY, answer("YES"), Result.SUCCEEDED, "00", "APPROVED"),
-    ("sim:signature", KEY, answer("NO"), Result.FAILED, "S2", "SIGNATURE DECLINED"),
-    ("sim:result-complete", KEY, None, Result.SUCCEEDED, "00", "APPROVED"),
-    ("sim:approve", "wrong", None, Result.USER_KEY_NOT_MATCHED, "p8", "INVALID USER OR KEY"),
-    ("sim:http404", KEY, None, Result.TIMEOUT, None, None),
-    ("sim:approve", KEY, fail, Result.SUCCEEDED, "00", "APPROVED"),  # a callback that raises
+def closed_port():
+    """A loopback port that nothing listens on."""
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+@pytest.mark.parametrize("merchant_ref, given, result, response_code, response_text, reason", [
+    ("sim:approve", {}, Result.SUCCEEDED, "00", "APPROVED", None),
+    ("sim:decline", {}, Result.FAILED, "51", "DECLINED", None),
+    ("sim:cancel", {}, Result.FAILED, "TC", "CANCELLED", None),
+    ("sim:signature", {"on_screen": answer("YES")}, Result.SUCCEEDED, "00", "APPROVED", None),
+    ("sim:signature", {"on_screen": answer("NO")}, Result.FAILED, "S2", "SIGNATURE DECLINED", None),
+    ("sim:result-complete", {}, Result.SUCCEEDED, "00", "APPROVED", None),
+    ("sim:approve", {"key": "wrong"}, Result.USER_KEY_NOT_MATCHED, "p8", "INVALID USER OR KEY", None),
+    ("sim:http404", {}, Result.TIMEOUT, None, None, "HTTP 404 without a screen"),
+    # Nothing listens: the request never left, so nothing can have been charged.
+    ("sim:approve", {"closed_port": True}, Result.TIMEOUT, None, None, "connection refused by 127.0.0.1:{port}"),
+    ("sim:approve", {"on_screen": fail}, Result.SUCCEEDED, "00", "APPROVED", None),  # a callback that raises
 ])
-def test_outcome(open_client, ref, caplog, merchant_ref, key, on_screen, result, response_code, response_text):
-    client = open_client()
+def test_outcome(open_client, ref, caplog, merchant_ref, given, result, response_code, response_text, reason):
+    given = dict(given)
+    port = closed_port() if given.pop("closed_port", False) else None
+    client = open_client(f"http://127.0.0.1:{port}/wqmi3/pos.aspx") if port else open_client()
+    on_screen = given.pop("on_screen", None)
     screens, log = [], []
 
     def show(screen):
@@ -38,8 +52,10 @@ def test_outcome(open_client, ref, caplog, merchant_ref, key, on_screen, result,
         if on_screen:
             on_screen(client, screen)
 
-    got = purchase(client, ref, merchant_ref, key, on_screen=show, on_log=lambda kind, entry: log.append((kind, entry)))
+    got = purchase(client, ref, merchant_ref, on_screen=show, on_log=lambda kind, entry: log.append((kind, entry)),
+                   **given)
     assert (got.result, got.response_code, got.response_text, got.txn_ref) == (result, response_code, response_text, ref)
+    assert (got.reason, got.request_sent) == (reason and reason.format(port=port), not port)
     assert got.approved == (result == Result.SUCCEEDED)
     if result == Result.SUCCEEDED:
         assert got.auth_code and got.masked_card_number == "411111******1111"
@@ -47,7 +63,8 @@ def test_outcome(open_client, ref, caplog, merchant_ref, key, on_screen, result,
         assert screens and all(isinstance(s.state, State) for s in screens)
     assert [kind for kind, _ in log][:1] == [LogEntryType.REQUEST_CONTENT]
     assert 'key="......"' in log[0][1]
-    assert not [entry for _, entry in log if KEY in entry or (key != KEY and key in entry)]
+    key = given.get("key", KEY)
+    assert not [entry for _, entry in log if KEY in entry or key in entry]
     raised = [r.getMessage() for r in caplog.records]
     assert raised == ([f"The on_screen callback of the transaction {ref} raised; the transaction goes on"]
                       * len(screens) if on_screen is fail else [])

@@ -1,46 +1,63 @@
-"""A transaction cut off at the signature step, and its recovery, with either client; and the
-asyncio client's cancellation, which never drops a result silently."""
+"""Transactions cut off, cancelled or left unacknowledged, and their recovery, with either
+client: a result is never lost, never paid twice, and handed over until acknowledged."""
 
 import asyncio
 import datetime
 import logging
+import os
+import subprocess
+import sys
+import threading
 
 import pytest
-from conftest import KEY, purchase
+from conftest import KEY, kind, purchase, received
 
 import kovmodule
 from kovmodule import PendingTransaction, Result, Stage, State, TransactionType
 
 
 class Interrupted(KeyboardInterrupt):
-    """Ctrl-C at the till while the terminal asks for a signature."""
+    """Ctrl-C at the till."""
 
 
-def interrupt_at_signature(client):
-    """Cuts the transaction off at the signature step: a Ctrl-C from on_screen interrupts the
-    blocking client; the asyncio client's awaiting task (the loop's only one) is cancelled."""
-    blocking = isinstance(client, kovmodule.Client)
+def asked_to_cancel(client, ref):
+    """The warning of a caller who stops waiting: Ctrl-C, or a cancelled task."""
+    if kind(client) == "sync":
+        return f"The terminal is asked to cancel the transaction {ref}, whose result is awaited: interrupt again to " \
+               "abandon it."
+    return f"The task awaiting the transaction {ref} was cancelled: the terminal is asked to cancel it; recover it " \
+           "by its reference for its outcome."
 
-    def on_screen(screen):
-        if screen.state == State.SIGNATURE_REQUIRED:
-            if blocking:
-                raise Interrupted
-            for task in asyncio.all_tasks():
-                task.cancel()
-    return on_screen, Interrupted if blocking else asyncio.CancelledError
+
+def interrupt(client):
+    """Stops waiting, from a callback: a Ctrl-C in the blocking client; the asyncio client's
+    awaiting task (the loop's only one) is cancelled."""
+    if kind(client) == "sync":
+        raise Interrupted
+    for task in asyncio.all_tasks():
+        task.cancel()
+
+
+def warnings(caplog):
+    return [r.getMessage() for r in caplog.records if r.levelno == logging.WARNING]
 
 
 @pytest.mark.parametrize("journalled", [True, False])
 def test_a_transaction_cut_off_is_recovered(open_client, ref, tmp_path, caplog, journalled):
     journal = tmp_path / "payments.db" if journalled else None
     first = open_client(journal=journal)
-    on_screen, raised = interrupt_at_signature(first)
+    raised = Interrupted if kind(first) == "sync" else asyncio.CancelledError
+
+    def on_screen(screen):  # no CANCEL at the signature step: a second Ctrl-C abandons
+        if screen.state == State.SIGNATURE_REQUIRED:
+            interrupt(first)
     with pytest.raises(raised):
         purchase(first, ref, "sim:signature", on_screen=on_screen)
+    first.close()  # what the asyncio client still drives goes with it
     where = "it stays pending in the journal" if journalled else "it is not journalled"
-    assert [r.getMessage() for r in caplog.records if r.levelno == logging.WARNING] == [
+    assert warnings(caplog) == [
+        asked_to_cancel(first, ref),
         f"The transaction {ref} was abandoned before its result ({where}): recover it by its reference."]
-    first.close()
 
     second = open_client(journal=journal)
     pending = second.pending()
@@ -48,12 +65,112 @@ def test_a_transaction_cut_off_is_recovered(open_client, ref, tmp_path, caplog, 
         assert len(pending) == 1 and datetime.datetime.now(datetime.timezone.utc) - pending[0].started_at < \
             datetime.timedelta(minutes=5)
         assert pending == [PendingTransaction(ref, TransactionType.PURCHASE, Stage.SENT, ref, "12.50", "AUD",
-                                              "merchant", "sim:signature", pending[0].started_at)]
+                                              "merchant", "sim:signature", pending[0].started_at, None, True)]
     else:
         assert pending == []
     got = second.recover("merchant", KEY, ref, ref, skip_signature=True)
     assert (got.result, got.response_text, got.txn_ref) == (Result.SUCCEEDED, "APPROVED", ref)
+    second.acknowledge(ref)
     assert second.pending() == []
+
+
+def cancelling(client, how):
+    """An on_screen that stops the transaction once, at the first card screen."""
+    asked = threading.Event()
+    if how == "from another thread":
+        threading.Thread(target=lambda: asked.wait(30) and client.cancel(), daemon=True).start()
+
+    def on_screen(screen):
+        if screen.state != State.AWAITING_CARD_SWIPE or asked.is_set():
+            return
+        asked.set()
+        if how == "cancel()":
+            client.cancel()
+        elif how == "interrupt":
+            interrupt(client)
+    return on_screen
+
+
+@pytest.mark.parametrize("merchant_ref, how, result, response_code", [
+    ("sim:approve", "cancel()", Result.FAILED, "TC"),
+    ("sim:approve", "from another thread", Result.FAILED, "TC"),
+    ("sim:approve", "interrupt", Result.FAILED, "TC"),
+    # The card was authorised before the press reached the terminal: too late to stop.
+    ("sim:late-cancel", "cancel()", Result.SUCCEEDED, "00"),
+    ("sim:late-cancel", "interrupt", Result.SUCCEEDED, "00"),
+    ("sim:approve", "before it starts", Result.SUCCEEDED, "00"),  # asks nothing of the next one
+])
+def test_a_cancelled_transaction_ends_with_the_services_result(open_client, simulator, ref, tmp_path, caplog,
+                                                               merchant_ref, how, result, response_code):
+    client = open_client(journal=tmp_path / "payments.db")
+    on_screen = cancelling(client, how)
+    if how == "before it starts":
+        client.cancel()
+    if how == "interrupt" and kind(client) == "aio":
+        # The task raises at once; the client drives the transaction on, for recover().
+        with pytest.raises(asyncio.CancelledError):
+            purchase(client, ref, merchant_ref, on_screen=on_screen)
+        with pytest.raises(kovmodule.UsageError) as refused:
+            purchase(client, ref + "-2")
+        assert str(refused.value) == f"the cancelled transaction {ref} still runs at the terminal: recover it first"
+        got = client.recover("merchant", KEY, ref, ref)
+    else:
+        got = purchase(client, ref, merchant_ref, on_screen=on_screen)
+    assert (got.result, got.response_code, got.txn_ref, got.reason) == (result, response_code, ref, None)
+    assert warnings(caplog) == ([asked_to_cancel(client, ref)] if how == "interrupt" else [])
+    counts = received(simulator, ref)
+    assert (counts["Purchase"], counts["UI"]) == (1, int(how != "before it starts"))  # the CANCEL press went out
+    assert [(p.stage, p.result) for p in client.pending()] == [(Stage.ANSWERED, result)]
+
+
+# A host that runs one purchase with the client of its kind and dies as told, before it
+# acknowledges anything.
+DYING_HOST = """
+import asyncio, os, sys
+import kovmodule
+
+kind, endpoint, journal, ref, dies = sys.argv[1:]
+
+def on_screen(screen):
+    if dies == "at the card screen" and screen.state == kovmodule.State.AWAITING_CARD_SWIPE:
+        os._exit(0)
+
+args = ("merchant", os.environ["KOV_KEY"], ref, ref, "12.50", "AUD")
+options = {"merchant_ref": "sim:approve", "on_screen": on_screen}
+if kind == "sync":
+    kovmodule.Client(endpoint, journal=journal).purchase(*args, **options)
+else:
+    asyncio.run(kovmodule.aio.Client(endpoint, journal=journal).purchase(*args, **options))
+os._exit(0)
+"""
+
+
+@pytest.mark.parametrize("dies, stage, listed, again, asks, settled_by", [
+    # Answered: the result is handed over again from the journal, the service not asked.
+    ("after the result", Stage.ANSWERED, Result.SUCCEEDED, "recover", False, "acknowledge"),
+    ("after the result", Stage.ANSWERED, Result.SUCCEEDED, "purchase", False, "acknowledge"),
+    # Under way: the same purchase follows the first to its outcome, sending none.
+    ("at the card screen", Stage.SENT, None, "purchase", True, "acknowledge"),
+    ("at the card screen", Stage.SENT, None, "recover", True, "forget"),  # an operator's way out
+])
+def test_a_result_is_handed_over_until_acknowledged(open_client, simulator, ref, tmp_path, dies, stage, listed,
+                                                    again, asks, settled_by):
+    journal = tmp_path / "payments.db"
+    subprocess.run([sys.executable, "-c", DYING_HOST, open_client.kind, simulator, str(journal), ref, dies],
+                   env={**os.environ, "KOV_KEY": KEY}, check=True, timeout=60)
+    client = open_client(journal=journal)
+    pending = client.pending()
+    assert pending == [PendingTransaction(ref, TransactionType.PURCHASE, stage, ref, "12.50", "AUD", "merchant",
+                                          "sim:approve", pending[0].started_at, listed, True)]
+    statuses = received(simulator, ref)["Status"]
+    # A recovery without user or station asks with the journal's.
+    got = client.recover(None, KEY, None, ref) if again == "recover" else purchase(client, ref)
+    assert (got.result, got.response_text, got.txn_ref, got.request_sent) == (Result.SUCCEEDED, "APPROVED", ref, True)
+    counts = received(simulator, ref)
+    assert (counts["Purchase"], counts["Status"] > statuses) == (1, asks)
+    assert [(p.stage, p.result) for p in client.pending()] == [(Stage.ANSWERED, Result.SUCCEEDED)]
+    getattr(client, settled_by)(ref)
+    assert client.pending() == []
 
 
 def test_a_result_that_came_as_the_task_was_cancelled_is_returned(simulator, ref):
@@ -61,8 +178,8 @@ def test_a_result_that_came_as_the_task_was_cancelled_is_returned(simulator, ref
         async with kovmodule.aio.Client(simulator) as client:
             task = asyncio.current_task()
 
-            def on_log(kind, entry):  # the final answer's entry comes just before its result
-                if kind == kovmodule.LogEntryType.RESPONSE_CONTENT and "<Complete>1</Complete>" in entry:
+            def on_log(entry_type, entry):  # the final answer's entry comes just before its result
+                if entry_type == kovmodule.LogEntryType.RESPONSE_CONTENT and "<Complete>1</Complete>" in entry:
                     task.cancel()
             got = await purchase(client, ref, on_log=on_log)
             return got, task.cancelling()

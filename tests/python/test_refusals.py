@@ -5,10 +5,10 @@ import asyncio
 import decimal
 
 import pytest
-from conftest import KEY, purchase
+from conftest import KEY, purchase, received
 
 import kovmodule
-from kovmodule import JournalError, UsageError
+from kovmodule import DuplicateReferenceError, JournalError, UsageError
 
 
 def opening(**settings):
@@ -21,6 +21,10 @@ def buying(**fields):
 
 def pressing(*args):
     return lambda open_client, ref: open_client().press(*args)
+
+
+def forgetting(open_client, ref):
+    open_client().forget(ref)
 
 
 def closed(open_client, ref):
@@ -44,15 +48,57 @@ def closed(open_client, ref):
     (buying(key=KEY + "\udc80"), UsageError, "the key is not valid Unicode text: it holds a lone surrogate"),
     (buying(key=b"bytes"), TypeError, "the key must be text (str), not bytes"),
     (buying(colour="red"), TypeError, "unexpected keyword argument 'colour'"),
+    # What would not reach the service as given.
+    (buying(amount="12.509"), UsageError, "The amount 12.509 has more than two decimals: it would be sent as 12.50."),
+    (buying(amount=-1), UsageError,
+     "The amount cannot be sent: it is negative (a refund is a transaction type of its own)."),
+    (buying(amount=None), UsageError, "A Purchase needs an amount."),
+    (buying(currency=""), UsageError, "A Purchase needs a currencyCode."),
+    (buying(user=None), UsageError, "The userName is missing."),
+    (buying(user=""), UsageError, "The userName is empty."),
+    (buying(key=""), UsageError, "The key is empty."),
+    (buying(txn_ref=""), UsageError, "The txnRef is empty."),
+    (buying(merchant_ref="order\r42"), UsageError,
+     "The merchantRef cannot be sent: it holds a carriage return, which the service would read as a line feed."),
+    (buying(user="mer\tchant"), UsageError,
+     "The userName cannot be sent: it holds a tab or a line break, which the service would read as a space."),
+    (buying(key=KEY + "\n"), UsageError,
+     "The key cannot be sent: it holds a tab or a line break, which the service would read as a space."),
+    (buying(user="merchant\x7f"), UsageError,
+     "The userName cannot be sent: it holds a control character (DEL, or U+0080 to U+009F)."),
+    (buying(merchant_ref="order\x8542"), UsageError,
+     "The merchantRef cannot be sent: it holds a control character (DEL, or U+0080 to U+009F)."),
     (pressing("B3"), UsageError, 'a button is "B1" or "B2"'),
     (pressing("B1", "YES"), UsageError, "no transaction runs on this client"),
+    (forgetting, UsageError, "No journal is set."),
     (closed, UsageError, "the client is closed"),
 ])
-def test_refused(open_client, ref, call, error, text):
+def test_refused(open_client, simulator, ref, call, error, text):
     with pytest.raises(error) as refused:
         call(open_client, ref)
     assert str(refused.value) == text
     assert KEY not in str(refused.value) and not refused.value.__context__
+    assert received(simulator, ref) == {}
+
+
+@pytest.mark.parametrize("first, acknowledged, again, text", [
+    ("sim:approve", True, {}, "The txnRef {ref} is in the journal already, for a payment that ended with result 0, "
+                              "APPROVED: a reference is never used for a second payment."),
+    ("sim:decline", True, {}, "The txnRef {ref} is in the journal already, for a payment that ended with result 1, "
+                              "DECLINED: a reference is never used for a second payment."),
+    ("sim:approve", False, {"amount": "1.00"}, "The txnRef {ref} is in the journal already, for another payment: "
+                                               "a reference is never used for a second payment."),
+])
+def test_a_reference_is_never_used_for_a_second_payment(open_client, simulator, ref, tmp_path, first, acknowledged,
+                                                         again, text):
+    client = open_client(journal=tmp_path / "payments.db")
+    purchase(client, ref, first)
+    if acknowledged:
+        client.acknowledge(ref)
+    with pytest.raises(DuplicateReferenceError) as refused:
+        purchase(client, ref, first, **again)
+    assert str(refused.value) == text.format(ref=ref) and isinstance(refused.value, UsageError)
+    assert received(simulator, ref)["Purchase"] == 1
 
 
 def purchase_and_amount(open_client, ref, amount):

@@ -159,8 +159,8 @@ KOV_C_EXPORT const char *kov_version(void);
  *  NULL when it is refused, and kov_client_errmsg(NULL) says why on this thread. */
 KOV_C_EXPORT int kov_client_new(const char *endpoint_url, kov_client **out);
 /** Ends the client: a running transaction is abandoned without a result (the terminal may
- *  still approve: recover it by its reference; kov_cancel first to stop it at the terminal);
- *  nothing of it keeps running here. NULL is ignored. */
+ *  still approve: recover it by its reference; to stop it at the terminal, kov_cancel and run
+ *  the client until its result comes); nothing of it keeps running here. NULL is ignored. */
 KOV_C_EXPORT void kov_client_free(kov_client *client);
 /** Also trusts the certificates of a PEM file, for the sessions of every client made or
  *  begun afterwards (a process-wide setting). */
@@ -200,7 +200,8 @@ KOV_C_EXPORT int kov_recover(kov_client *client, const kov_transaction *txn, con
 /** Asks the terminal to cancel the running transaction: presses its CANCEL button now or
  *  when it shows one. The transaction runs on to the service's final result, which on_result
  *  gets (an approval too late to stop is reported as approved). May be called from any thread
- *  while the client exists; it takes effect on the client's thread. KOV_OK. */
+ *  while the client exists; it takes effect on the client's thread, on the transaction that
+ *  runs when it is asked (none: nothing, also for the next one). KOV_OK. */
 KOV_C_EXPORT int kov_cancel(kov_client *client);
 /** The host has recorded the result of txn_ref: the journal marks it delivered (see
  *  kov_client_set_acknowledged_delivery). A reference still to be recovered, or unknown to the

@@ -672,20 +672,31 @@ std::unique_ptr<KOVSqliteJournal> KOVSqliteJournal::open(const std::string& path
     case Private::Opening::Refused:
       setWhy(why, std::move(reason));
       return nullptr;
-    case Private::Opening::ForReading: {
+    case Private::Opening::ForReading:
       // Listing still works where nothing can be written, if the file is a journal.
-      bool journal = false;
-      std::string failure;
-      if (!readFile(
-              path, [&journal](sqlite3*, int) { return journal = true, SQLITE_OK; }, failure) ||
-          !journal) {
-        setWhy(why, path + ": " + (failure.empty() ? reason : failure));
-        return nullptr;
-      }
-      p->readingOnly = std::move(reason);
-      break;
-    }
+      return forReading(std::move(p), std::move(reason), why);
   }
+  return std::make_unique<KOVSqliteJournal>(Key{}, std::move(p));
+}
+
+std::unique_ptr<KOVSqliteJournal> KOVSqliteJournal::openForReading(const std::string& path, std::string* why) {
+  auto p = std::make_unique<Private>();
+  p->path = path;
+  p->clock = [] { return std::chrono::system_clock::now(); };
+  return forReading(std::move(p), "the journal is open for reading only", why);
+}
+
+std::unique_ptr<KOVSqliteJournal> KOVSqliteJournal::forReading(std::unique_ptr<Private> p, std::string reason,
+                                                               std::string* why) {
+  bool journal = false;
+  std::string failure;
+  if (!readFile(
+          p->path, [&journal](sqlite3*, int) { return journal = true, SQLITE_OK; }, failure) ||
+      !journal) {
+    setWhy(why, p->path + ": " + (failure.empty() ? reason : failure));
+    return nullptr;
+  }
+  p->readingOnly = std::move(reason);
   return std::make_unique<KOVSqliteJournal>(Key{}, std::move(p));
 }
 

@@ -1,25 +1,16 @@
 // The journal on SQLite: what it refuses to open, what it keeps across openings and for how
-// long, older files brought up to date, a file deleted or replaced under it, listing where
-// nothing can be written, and the result record's JSON line it keeps results in.
+// long, older files brought up to date, a file deleted or replaced under it, and the result
+// record's JSON line it keeps results in. (Listing where nothing can be written is the
+// integration test journal-unwritable.sh.)
 #include <KOVModule/KOVModuleJournal.h>
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sqlite3.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <functional>
-#include <set>
 #include <sstream>
 
 namespace {
@@ -341,174 +332,5 @@ INSTANTIATE_TEST_SUITE_P(
                       },
                       false, "", ": file is not a database", ""}),
     caseName<FollowingCase>);
-
-// Listing where nothing can be written. Such a file system is mounted in a child process with
-// a mount namespace of its own; the child prints its failures, and its exit status carries them.
-enum class Setup { CleanClose, Crash, CrashWithoutShm, VersionOne };
-enum class Unwritable { ReadOnly, Full, FullWhileOpen };
-
-struct ListingCase {
-  const char* name;
-  Setup setup;
-  Unwritable unwritable;
-  const char* openWhy;  // after "PATH: ", "" when it opens
-  const char* listed;
-  const char* saveWhy;
-};
-
-class Listing : public testing::TestWithParam<ListingCase> {};
-
-constexpr int kNoNamespace = 77;
-
-// Enters a mount namespace of its own (with a user namespace of its own when not root), whose
-// mounts do not reach the parent's; false and why when none can be had.
-bool enterMountNamespace(std::string& why) {
-  if (::unshare(CLONE_NEWNS) != 0) {
-    const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
-    if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-      why = std::string("no mount namespace can be had here: ") + std::strerror(errno);
-      return false;
-    }
-    std::ofstream("/proc/self/setgroups") << "deny";
-    std::ofstream("/proc/self/uid_map") << "0 " << uid << " 1";
-    std::ofstream("/proc/self/gid_map") << "0 " << gid << " 1";
-  }
-  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    why = std::string("the mounts cannot be made private: ") + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
-// Runs body in a child with a small tmpfs at dir; the reason to skip when there is no namespace.
-std::optional<std::string> inScratchMount(const std::string& dir, const std::function<void()>& body) {
-  int reasons[2];
-  EXPECT_EQ(::pipe(reasons), 0);
-  std::fflush(stdout);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(reasons[0]);
-    std::string why;
-    if (!enterMountNamespace(why) || ::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=512k,mode=0700") != 0) {
-      why = why.empty() ? std::string("no tmpfs can be mounted here: ") + std::strerror(errno) : why;
-      [[maybe_unused]] const ssize_t written = ::write(reasons[1], why.data(), why.size());
-      ::_exit(kNoNamespace);
-    }
-    body();
-    std::fflush(stdout);
-    ::_exit(testing::Test::HasFailure() ? 1 : 0);
-  }
-  ::close(reasons[1]);
-  char text[512];
-  const ssize_t length = ::read(reasons[0], text, sizeof text);
-  ::close(reasons[0]);
-  int status = 0;
-  EXPECT_EQ(::waitpid(child, &status, 0), child);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == kNoNamespace) {
-    return std::string(text, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
-  }
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's failures are printed above";
-  return std::nullopt;
-}
-
-std::set<std::string> filesIn(const std::string& dir) {
-  std::set<std::string> names;
-  if (DIR* listing = ::opendir(dir.c_str())) {
-    while (const dirent* each = ::readdir(listing)) names.insert(each->d_name);
-    ::closedir(listing);
-  }
-  names.erase(".");
-  names.erase("..");
-  names.erase("filler");
-  return names;
-}
-
-void fillUp(const std::string& dir) {
-  const int fd = ::open((dir + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  ASSERT_GE(fd, 0);
-  const std::string block(4096, 'x');
-  while (::write(fd, block.data(), block.size()) > 0) {
-  }
-  EXPECT_EQ(errno, ENOSPC);
-  ::close(fd);
-}
-
-TEST_P(Listing, WorksWhereNothingCanBeWritten) {
-  const ListingCase& c = GetParam();
-  std::string dir = scratch("mount-XXXXXX");
-  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
-  const std::optional<std::string> skip = inScratchMount(dir, [&] {
-    // SQLite's URIs take '%', '?' and '#' as their own.
-    const std::string path = dir + "/till %41?#1.db";
-    if (c.setup == Setup::VersionOne) {
-      writeVersionOne(path);
-    } else {
-      const auto journal = KOVSqliteJournal::open(path, nullptr);
-      ASSERT_TRUE(journal);
-      for (const char* txnRef : {"T-1", "T-2"}) ASSERT_TRUE(journal->save(entry(txnRef, KOVJournalStageSent), nullptr));
-    }
-    if (c.setup == Setup::Crash || c.setup == Setup::CrashWithoutShm) {
-      // A writer that dies after its save leaves the entry only in the -wal.
-      const pid_t writer = ::fork();
-      if (writer == 0) {
-        const auto journal = KOVSqliteJournal::open(path, nullptr);
-        ::_exit(journal && journal->save(entry("T-3", KOVJournalStageSent), nullptr) ? 0 : 1);
-      }
-      int status = 0;
-      ASSERT_EQ(::waitpid(writer, &status, 0), writer);
-      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-      ASSERT_TRUE(std::ifstream(path + "-wal").good());
-      if (c.setup == Setup::CrashWithoutShm) ::unlink((path + "-shm").c_str());
-    }
-    const std::set<std::string> before = filesIn(dir);
-    std::unique_ptr<KOVSqliteJournal> journal;
-    std::string why;
-    if (c.unwritable == Unwritable::FullWhileOpen) {
-      ASSERT_TRUE(journal = KOVSqliteJournal::open(path, &why)) << why;
-    }
-    if (c.unwritable == Unwritable::ReadOnly) {
-      ASSERT_EQ(::mount(nullptr, dir.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
-    } else {
-      fillUp(dir);
-    }
-    if (!journal) journal = KOVSqliteJournal::open(path, &why);
-    if (*c.openWhy) {
-      EXPECT_FALSE(journal);
-      EXPECT_EQ(why, path + ": " + c.openWhy);
-    } else {
-      ASSERT_TRUE(journal) << why;
-      EXPECT_EQ(unfinishedRefs(*journal), c.listed);
-      std::optional<KOVJournalEntry> found;
-      EXPECT_TRUE(journal->find("T-2", found, &why)) << why;
-      EXPECT_EQ(found.has_value(), c.setup != Setup::VersionOne);
-      EXPECT_FALSE(journal->save(entry("T-4", KOVJournalStageSent), &why));
-      EXPECT_EQ(why, c.saveWhy);
-      EXPECT_FALSE(journal->forget("T-1", &why));
-      EXPECT_EQ(why, c.saveWhy);
-      EXPECT_EQ(unfinishedRefs(*journal), c.listed) << "nothing was written";
-      journal.reset();
-    }
-    const std::set<std::string> after = filesIn(dir);
-    EXPECT_TRUE(std::includes(before.begin(), before.end(), after.begin(), after.end()))
-        << "nothing is left beside the journal: " << testing::PrintToString(after);
-  });
-  ::rmdir(dir.c_str());
-  if (skip) GTEST_SKIP() << *skip;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    SqliteJournal, Listing,
-    testing::Values(
-        ListingCase{"ReadOnlyAfterACleanClose", Setup::CleanClose, Unwritable::ReadOnly, "", "T-1 T-2 ", "read-only file system"},
-        ListingCase{"ReadOnlyAfterACrash", Setup::Crash, Unwritable::ReadOnly, "", "T-1 T-2 T-3 ", "read-only file system"},
-        ListingCase{"ReadOnlyVersionOne", Setup::VersionOne, Unwritable::ReadOnly, "", "T-V1 ", "read-only file system"},
-        ListingCase{"ReadOnlyLogWithoutItsIndex", Setup::CrashWithoutShm, Unwritable::ReadOnly,
-                    "the entries in the journal's -wal file cannot be read on a read-only file system without its -shm file",
-                    "", ""},
-        ListingCase{"FullAfterACleanClose", Setup::CleanClose, Unwritable::Full, "", "T-1 T-2 ", "disk full"},
-        ListingCase{"FullAfterACrash", Setup::Crash, Unwritable::Full, "", "T-1 T-2 T-3 ", "disk full"},
-        ListingCase{"FullVersionOne", Setup::VersionOne, Unwritable::Full, "", "T-V1 ", "disk full"},
-        ListingCase{"FullWhileOpen", Setup::CleanClose, Unwritable::FullWhileOpen, "", "T-1 T-2 ", "disk full"}),
-    caseName<ListingCase>);
 
 }  // namespace

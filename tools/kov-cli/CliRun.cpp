@@ -45,11 +45,12 @@ std::shared_ptr<KOVSqliteJournal> openJournal(const std::string& path) {
 }  // namespace
 
 int listPending(const CliOptions& options) {
-  const std::shared_ptr<KOVSqliteJournal> journal = openJournal(*options.journal);
-  std::vector<KOVJournalEntry> entries;
+  // Listing writes nothing: it works on a read-only or full disk, and beside a running till.
   std::string why;
+  const std::unique_ptr<KOVSqliteJournal> journal = KOVSqliteJournal::openForReading(*options.journal, &why);
+  std::vector<KOVJournalEntry> entries;
   if (!journal || !journal->unfinished(entries, &why)) {
-    if (journal) errLine(usageErrorLine("--journal " + *options.journal + ": " + why));
+    errLine(usageErrorLine("--journal " + (journal ? *options.journal + ": " : std::string()) + why));
     return 2;
   }
   for (const KOVJournalEntry& entry : entries) {

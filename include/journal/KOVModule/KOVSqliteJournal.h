@@ -42,6 +42,10 @@ class KOV_JOURNAL_EXPORT KOVSqliteJournal final : public KOVJournal {
   static std::unique_ptr<KOVSqliteJournal> open(const std::string& path, std::string* why = nullptr);
   /// As open, with the clock that dates entries and ages delivered ones.
   static std::unique_ptr<KOVSqliteJournal> open(const std::string& path, Clock clock, std::string* why);
+  /// Opens the journal at path to list it: nothing is ever written to it, nor beside it, also
+  /// after a crash left entries only in its -wal; saves fail. Null, and why, when it is missing
+  /// or no journal.
+  static std::unique_ptr<KOVSqliteJournal> openForReading(const std::string& path, std::string* why = nullptr);
 
   ~KOVSqliteJournal() override;
   KOVSqliteJournal(const KOVSqliteJournal&) = delete;
@@ -56,6 +60,8 @@ class KOV_JOURNAL_EXPORT KOVSqliteJournal final : public KOVJournal {
 
  private:
   struct Private;
+  static std::unique_ptr<KOVSqliteJournal> forReading(std::unique_ptr<Private> p, std::string reason,
+                                                      std::string* why);
   struct Key {
     explicit Key() = default;
   };

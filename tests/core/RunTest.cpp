@@ -313,14 +313,6 @@ INSTANTIATE_TEST_SUITE_P(
                 "reference is never used for a second payment.",
                 "result 0"},
                "journal"},
-        // The outcome of a time-out is unknown: the entry stays unfinished, and its recovery
-        // polls the service; a reference the journal does not hold starts an entry of its own.
-        Script{"TimedOutTransactionStaysToBeRecovered",
-               {"start", "f*9", "recover T-1", kApproved, "recover T-9"},
-               {"journal sent T-1 Purchase 12.50", "> Purchase 30", "> Status 30 *8", "result 10", "> Status 30",
-                "journal answered T-1 Purchase 12.50 0", "result 0", "journal delivered T-1 Purchase 12.50 0",
-                "journal sent T-9 - -", "> Status 30"},
-               "journal"},
         // A journal that cannot be read or written refuses the start, nothing sent; once the
         // request has left, a failed write is logged and the result still handed over.
         Script{"JournalFailuresRefuseTheStartButNeverHideAResult",
@@ -334,18 +326,20 @@ INSTANTIATE_TEST_SUITE_P(
                 "log E KOV journal: the transaction T-1 could not be marked answered: disk I/O error", "result 0",
                 "log E KOV journal: the transaction T-1 could not be marked delivered: disk I/O error"},
                "journal debug"},
-        // A recovery settles an entry only with an answer about the payment: the service's
-        // refusal of the status request (a wrong key) is handed over with its reason and the
-        // entry stays pending, for the recovery with the right settings.
+        // The outcome of a time-out is unknown: the entry stays unfinished. A recovery settles
+        // it only with an answer about the payment: the service's refusal of the status request
+        // (a wrong key) is handed over with its reason and the entry stays pending, for the
+        // recovery with the right settings. A reference the journal does not hold starts an
+        // entry of its own.
         Script{"RecoveryTheServiceRefusesLeavesThePaymentPending",
                {"start", "f*9", "recover T-1", "a <Scr><Complete>1</Complete><Result><RC>p8</RC><RT>INVALID USER OR "
-                "KEY</RT></Result></Scr>", "recover T-1", kApproved},
+                "KEY</RT></Result></Scr>", "recover T-1", kApproved, "recover T-9"},
                {"journal sent T-1 Purchase 12.50", "> Purchase 30", "> Status 30 *8",
                 "result 10 | no answer from the service within 30 s | sent", "> Status 30",
                 "result 3 INVALID USER OR KEY | The service refused to say how T-1 ended (result 3, INVALID USER OR "
                 "KEY): it stays to be recovered. | sent",
                 "> Status 30", "journal answered T-1 Purchase 12.50 0", "result 0 | - | sent",
-                "journal delivered T-1 Purchase 12.50 0"},
+                "journal delivered T-1 Purchase 12.50 0", "journal sent T-9 - -", "> Status 30"},
                "journal outcome"},
         // Another station is answered "not found", which reads as "not approved": a recovery
         // asks with the journal's station and user, and is refused with others.

@@ -158,23 +158,6 @@ TEST_F(Till, RecoveriesWithAWrongSettingLeaveThePaymentPending) {
   EXPECT_EQ(received().substr(0, 1), "1") << stats();
 }
 
-// A journal file deleted under a running till is written anew before its next save, so the
-// payment is still known afterwards: the same purchase started again is refused, not sent.
-TEST_F(Till, JournalDeletedUnderARunningTillIsWrittenAnew) {
-  {
-    Program host(KOV_CLI_PATH, till("purchase", {"--amount", "12.50", "--currency", "AUD"}));
-    ASSERT_TRUE(host.waitFor("\"state\":1,")) << Program::text(host.err);
-    for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((journal + suffix).c_str());
-    EXPECT_EQ(host.waitFor() ? host.status : std::nullopt, 0);
-  }
-  Program again(KOV_CLI_PATH, till("purchase", {"--amount", "12.50", "--currency", "AUD"}));
-  EXPECT_EQ(again.waitFor() ? again.status : std::nullopt, 2);
-  EXPECT_NE(Program::text(again.err).find("is in the journal already, for a payment that ended with result 0"),
-            std::string::npos)
-      << Program::text(again.err);
-  EXPECT_EQ(received().substr(0, 1), "1") << stats();
-}
-
 INSTANTIATE_TEST_SUITE_P(
     DiesAt, CrashedTill,
     testing::Values(

@@ -77,12 +77,9 @@ def kind(client):
     return "aio" if isinstance(client, Blocking) else "sync"
 
 
-def purchase(client, ref, merchant_ref="sim:approve", key=KEY, amount="12.50", currency="AUD", user="merchant",
-             txn_ref=None, **options):
-    """A purchase in AUD by the simulator's merchant, on a station named as the ref (and with
-    the ref as its reference unless txn_ref says otherwise)."""
-    return client.purchase(user, key, ref, ref if txn_ref is None else txn_ref, amount, currency,
-                           merchant_ref=merchant_ref, **options)
+def purchase(client, ref, merchant_ref="sim:approve", key=KEY, amount="12.50", currency="AUD", **options):
+    """A purchase by the simulator's merchant, with the ref as its reference and station."""
+    return client.purchase("merchant", key, ref, ref, amount, currency, merchant_ref=merchant_ref, **options)
 
 
 def received(simulator, ref):

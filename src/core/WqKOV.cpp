@@ -135,7 +135,9 @@ struct WqKOV::Private {
   std::shared_ptr<KOVMainQueue> mainQueue;
   std::string uatUrl = kWqKOVUATUrl;
   std::string secUrl = kWqKOVSecUrl;
-  std::chrono::milliseconds retrySpacing{0};
+  std::optional<std::chrono::milliseconds> retrySpacing;  // none: the default growing delay
+  std::chrono::milliseconds pollFloor = kov::limits::kDefaultPollFloor;
+  std::chrono::milliseconds deadline = kov::limits::kDefaultDeadline;
   std::shared_ptr<KOVJournal> journal;
   bool acknowledgedDelivery = false;
   bool settingsDebugMode = false;
@@ -205,7 +207,7 @@ struct WqKOV::Private {
                                      mainQueue,
                                      useUAT ? uatUrl : secUrl,
                                      keptSession(),
-                                     retrySpacing,
+                                     retrySpacing.value_or(std::chrono::milliseconds(0)),
                                      journalEntry ? journal : nullptr,
                                      journalEntry.value_or(KOVJournalEntry{}),
                                      transactionRequest,
@@ -422,13 +424,37 @@ std::optional<std::vector<KOVJournalEntry>> WqKOV::pendingTransactions(std::stri
   return entries;
 }
 
-void WqKOV::setRetrySpacing(double seconds) {
-  constexpr double kMaxSeconds = 3600;
-  const double bounded = seconds > 0 ? std::min(seconds, kMaxSeconds) : 0;  // NaN too gives 0
-  d->retrySpacing = std::chrono::milliseconds(static_cast<int64_t>(std::ceil(bounded * 1000)));
+namespace {
+
+std::chrono::milliseconds millisOf(double seconds) {
+  return std::chrono::milliseconds(static_cast<int64_t>(std::ceil(seconds * 1000)));
 }
 
-double WqKOV::retrySpacing() const { return static_cast<double>(d->retrySpacing.count()) / 1000; }
+}  // namespace
+
+void WqKOV::setRetrySpacing(double seconds) {
+  constexpr double kMaxSeconds = 3600;
+  // NaN and negative values give the default.
+  d->retrySpacing = seconds >= 0 ? std::optional(millisOf(std::min(seconds, kMaxSeconds))) : std::nullopt;
+}
+
+double WqKOV::retrySpacing() const {
+  return d->retrySpacing ? static_cast<double>(d->retrySpacing->count()) / 1000 : -1;
+}
+
+void WqKOV::setPollFloor(double seconds) {
+  constexpr double kMaxSeconds = 60;
+  d->pollFloor = seconds >= 0 ? millisOf(std::min(seconds, kMaxSeconds)) : kov::limits::kDefaultPollFloor;
+}
+
+double WqKOV::pollFloor() const { return static_cast<double>(d->pollFloor.count()) / 1000; }
+
+void WqKOV::setTransactionDeadline(double seconds) {
+  constexpr double kMaxSeconds = 86400;
+  d->deadline = seconds > 0 ? millisOf(std::min(seconds, kMaxSeconds)) : kov::limits::kDefaultDeadline;
+}
+
+double WqKOV::transactionDeadline() const { return static_cast<double>(d->deadline.count()) / 1000; }
 
 bool WqKOV::hasSessionFactory() const { return static_cast<bool>(d->sessionFactory); }
 

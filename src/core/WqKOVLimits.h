@@ -1,5 +1,6 @@
 #pragma once
 // The engine's fixed numbers and its own texts.
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -13,6 +14,10 @@ inline constexpr int32_t kDefaultTimeoutSeconds = 30;
 inline constexpr int32_t kMaxTimeoutSeconds = 3600;
 /// Time-out of a button request.
 inline constexpr float kButtonTimeoutSeconds = 10.0f;
+/// Least time between the sending of two status polls in a row, unless the host sets another.
+inline constexpr std::chrono::milliseconds kDefaultPollFloor{200};
+/// How long a transaction may run without a final answer, unless the host sets another.
+inline constexpr std::chrono::milliseconds kDefaultDeadline{600'000};
 /// Receipt width when the answer names none.
 inline constexpr int32_t kDefaultReceiptWidth = 20;
 

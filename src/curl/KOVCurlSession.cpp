@@ -392,7 +392,7 @@ std::vector<KOVCurlSession::Finished> KOVCurlSession::collectFinished() {
     } else {
       // An HTTP answer, whatever its status: the body is the answer.
       done.data = std::move(entry->received);
-      done.response = KOVURLResponse{static_cast<int32_t>(status), entry->url};
+      done.response = KOVURLResponse{static_cast<int32_t>(status), entry->url, std::nullopt};
     }
   }
   return finished;

@@ -86,7 +86,7 @@ struct FakeNetwork {
     if (request->completed) return;
     request->completed = true;
     std::optional<KOVURLResponse> response;
-    if (!error) response = KOVURLResponse{status, request->url};
+    if (!error) response = KOVURLResponse{status, request->url, std::nullopt};
     queue->post([completion = request->completion, data = std::move(data), response, error = std::move(error)] {
       completion(data, response, error);
     });

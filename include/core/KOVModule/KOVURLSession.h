@@ -45,6 +45,9 @@ struct KOVError {
 struct KOVURLResponse {
   int32_t statusCode = 0;
   std::string url;
+  /// The wait a Retry-After header asks for (its seconds, or its HTTP date less the time it
+  /// arrived; 0 for a date gone), when the answer carries one the transport could read.
+  std::optional<std::chrono::seconds> retryAfter;
 };
 
 /// Completion of one request: (body, response head, error); any may be absent.

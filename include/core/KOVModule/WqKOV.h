@@ -48,14 +48,30 @@ class KOV_CORE_EXPORT WqKOV {
   /// Sets how sessions are made (the Qt layer installs its transport here). A session kept
   /// after a time-out result is dropped: the next transaction uses the new factory.
   void setSessionFactory(KOVURLSessionFactory factory);
-  /// Spaces retries for transactions begun afterwards: after a URL-layer failure the next
-  /// poll is sent no sooner than this many seconds after the failed request was sent (a
-  /// failure that took longer is retried at once). 0, the default, retries at once. The
-  /// count, the log lines and the time-out result are unchanged. Needs a main queue with
-  /// timers (setMainQueue); without one, retries go at once. Bounded to 0..3600.
+  /// How retries of transactions begun afterwards are spaced. By default (a negative value
+  /// restores it) the poll after a URL-layer failure waits a growing delay from the failed
+  /// request's sending: 0.25 s, doubled after each failure in a row up to 4 s, each within
+  /// ±20 % (so tills do not retry in step), nine failures spanning at least 10 s. A spacing
+  /// above 0 waits that many seconds instead (at most 3600); 0 retries at once. A 503 or 429
+  /// answer with Retry-After waits what it asks, at most 30 s. The count, the log lines and the
+  /// time-out result are unchanged. Needs a main queue with timers (setMainQueue); without
+  /// one, retries go at once.
   void setRetrySpacing(double seconds);
-  /// The spacing set by setRetrySpacing, in seconds.
+  /// The spacing set by setRetrySpacing, in seconds; -1 for the default growing delay.
   double retrySpacing() const;
+  /// The least time between the sending of two status polls in a row of transactions begun
+  /// afterwards (0.2 s by default, 0 for none; a negative value restores the default, at most
+  /// 60): a service or gateway that answers at once is not polled thousands of times a
+  /// second. A poll held longer than this is not delayed; a button request and the poll right
+  /// after it are not held back.
+  void setPollFloor(double seconds);
+  double pollFloor() const;
+  /// How long a transaction begun afterwards may run without a final answer (600 s by default;
+  /// a value of 0 or below restores it; at most 86400). When it passes, the engine asks the
+  /// terminal to cancel (cancelTransaction), and gives the time-out result, saying why, if no
+  /// final answer follows within one more poll: recover it later. Needs a main queue with timers.
+  void setTransactionDeadline(double seconds);
+  double transactionDeadline() const;
   /// Journals the transactions begun afterwards (null: none, the default). Each start then
   /// needs a txnRef, and is refused when the journal cannot be read or written; the entry is
   /// committed before the first request leaves. A start of a reference the journal holds

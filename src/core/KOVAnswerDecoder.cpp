@@ -119,26 +119,29 @@ int32_t boundedTimeout(int32_t seconds) {
 
 }  // namespace
 
-std::string KOVAnswerDecoder::reasonOf(const KOVError& error) {
-  // The transport's own words; a code alone only when it gave none.
-  return error.description.empty() ? error.domain + " " + std::to_string(error.code) : error.description;
+KOVPollFailure KOVAnswerDecoder::failureOf(const KOVError& error) {
+  // The transport's own words; a code alone only when it gave none. The log keeps the code.
+  const std::string code = error.domain + " " + std::to_string(error.code);
+  return error.description.empty() ? KOVPollFailure{code, code, std::nullopt}
+                                   : KOVPollFailure{error.description, error.description + " (" + code + ")", std::nullopt};
 }
 
-std::optional<std::string> KOVAnswerDecoder::transportFailure(const std::optional<std::string>& data,
-                                                              const std::optional<KOVError>& error) {
+std::optional<KOVPollFailure> KOVAnswerDecoder::transportFailure(const std::optional<std::string>& data,
+                                                                 const std::optional<KOVError>& error) {
   if (error && error->domain == NSURLErrorDomain) {
-    return reasonOf(*error);
+    return failureOf(*error);
   }
   // A transport must cap bodies; one that did not is treated as if it had.
   if (data && data->size() > kKOVMaxResponseBytes) {
-    return "The answer is larger than " + std::to_string(kKOVMaxResponseBytes) + " bytes.";
+    const std::string reason = "the answer is larger than 1 MiB";
+    return KOVPollFailure{reason, reason, std::nullopt};
   }
   return std::nullopt;
 }
 
-std::optional<std::string> KOVAnswerDecoder::screenlessFailure(const std::optional<KOVURLResponse>& response,
-                                                               const std::optional<KOVError>& error,
-                                                               const NSStringDictionary& answer) {
+std::optional<KOVPollFailure> KOVAnswerDecoder::screenlessFailure(const std::optional<KOVURLResponse>& response,
+                                                                  const std::optional<KOVError>& error,
+                                                                  const NSStringDictionary& answer) {
   // An answer without a screen (a wrong path, a gateway's redirect, outage or maintenance
   // page, an empty body) says nothing about the transaction: it is retried and counted like
   // a lost connection, so it ends in the time-out result instead of an endless run of
@@ -148,12 +151,19 @@ std::optional<std::string> KOVAnswerDecoder::screenlessFailure(const std::option
     return std::nullopt;
   }
   if (response) {
-    return "HTTP " + std::to_string(response->statusCode) + " without a screen";
+    const std::string reason = "HTTP " + std::to_string(response->statusCode) + " without a screen";
+    KOVPollFailure failure{reason, reason, std::nullopt};
+    // A service that is busy, or a gateway limiting the till, says how long to wait.
+    if ((response->statusCode == 503 || response->statusCode == 429) && response->retryAfter) {
+      failure.retryAfter = std::min<std::chrono::milliseconds>(*response->retryAfter, kov::limits::kMaxRetryAfter);
+    }
+    return failure;
   }
   if (error) {
-    return reasonOf(*error);
+    return failureOf(*error);
   }
-  return "An answer without a screen.";
+  const std::string reason = "An answer without a screen.";
+  return KOVPollFailure{reason, reason, std::nullopt};
 }
 
 KOVAnswerDecision KOVAnswerDecoder::decide(std::shared_ptr<NSStringDictionary> answer, bool skipSignature,

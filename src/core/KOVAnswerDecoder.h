@@ -6,6 +6,7 @@
 #include <KOVModule/KOVURLSession.h>
 #include <KOVModule/NSStringDictionary.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -45,6 +46,14 @@ struct KOVFinish {
 
 using KOVAnswerDecision = std::variant<KOVShowScreen, KOVPressButton, KOVFinish>;
 
+/// A poll that got no usable answer: counted, and retried or ended with the time-out result.
+struct KOVPollFailure {
+  std::string reason;   ///< in plain words, as the host is told it
+  std::string logText;  ///< the debug log's error entry: the reason, with the transport's code beside it
+  /// The wait a 503 or 429 answer asked for with Retry-After, at most 30 s.
+  std::optional<std::chrono::milliseconds> retryAfter;
+};
+
 /// Where a cancel the host asked for stands.
 enum class KOVCancelState {
   None,     ///< not asked
@@ -55,19 +64,19 @@ enum class KOVCancelState {
 /// Pure functions from an answer to its meaning.
 class KOVAnswerDecoder {
  public:
-  /// A transport error in plain words: its description.
-  static std::string reasonOf(const KOVError& error);
-  /// Why a completion is a URL-layer failure (the transport's description, or an oversize
-  /// body); nullopt when it is an answer.
-  static std::optional<std::string> transportFailure(const std::optional<std::string>& data,
-                                                     const std::optional<KOVError>& error);
+  /// A transport error as a failed poll: its description, and its domain and code for the log.
+  static KOVPollFailure failureOf(const KOVError& error);
+  /// Why a completion is a URL-layer failure (the transport's error, or an oversize body);
+  /// nullopt when it is an answer.
+  static std::optional<KOVPollFailure> transportFailure(const std::optional<std::string>& data,
+                                                        const std::optional<KOVError>& error);
   /// Why an answer that holds no screen of the service (no key under "Scr/") counts as a
   /// URL-layer failure, whatever its HTTP status: "HTTP 404 without a screen", an error of
   /// another domain, or "An answer without a screen." when there is neither status nor
   /// error. nullopt for an answer with a screen.
-  static std::optional<std::string> screenlessFailure(const std::optional<KOVURLResponse>& response,
-                                                      const std::optional<KOVError>& error,
-                                                      const NSStringDictionary& answer);
+  static std::optional<KOVPollFailure> screenlessFailure(const std::optional<KOVURLResponse>& response,
+                                                         const std::optional<KOVError>& error,
+                                                         const NSStringDictionary& answer);
   /// The decision for a parsed answer: the pending cancel's press, the signature's
   /// auto-answer (when skipSignature and no cancel was asked), the end, or the screen.
   static KOVAnswerDecision decide(std::shared_ptr<NSStringDictionary> answer, bool skipSignature,

@@ -101,16 +101,16 @@ void KOVTransactionRun::onAnswer(const std::optional<std::string>& data,
   if (_ended) {
     return;  // nothing is sent for a transaction that has ended
   }
-  if (std::optional<std::string> reason = KOVAnswerDecoder::transportFailure(data, error)) {
-    onFailure(*reason);
+  if (std::optional<KOVPollFailure> failure = KOVAnswerDecoder::transportFailure(data, error)) {
+    onFailure(*failure);
     return;
   }
   const std::string& body = data ? *data : std::string();
   auto answer = std::make_shared<NSStringDictionary>();
   // The flag is not looked at: a broken answer still gives the keys read before the fault.
   KOVXmlUtils::ParseXML(body, *answer);
-  if (std::optional<std::string> reason = KOVAnswerDecoder::screenlessFailure(response, error, *answer)) {
-    onFailure(*reason);
+  if (std::optional<KOVPollFailure> failure = KOVAnswerDecoder::screenlessFailure(response, error, *answer)) {
+    onFailure(*failure);
     return;
   }
   if (_handlers.debugMode) {
@@ -168,11 +168,11 @@ void KOVTransactionRun::pressCancel(const KOVPressButton& button) {
   press(button.buttonId, button.label);
 }
 
-void KOVTransactionRun::onFailure(const std::string& reason) {
-  _lastFailure = reason;
+void KOVTransactionRun::onFailure(const KOVPollFailure& failure) {
+  _lastFailure = failure.reason;
   ++_failures;
   if (_handlers.debugMode) {
-    log(KOVTransactionLogEntryError, reason);
+    log(KOVTransactionLogEntryError, failure.logText);
     log(KOVTransactionLogEntryInfo, "KOV Timeout. Starting attempt " + std::to_string(_failures));
   }
   if (_failures <= kov::limits::kMaxConsecutiveTimeouts) {

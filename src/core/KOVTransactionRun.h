@@ -101,7 +101,7 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
                         std::vector<std::string>& logEntries);
 
  private:
-  void onFailure(const std::string& reason);
+  void onFailure(const KOVPollFailure& failure);
   /// The transaction request's completion: whether any of it can have left.
   void onTransactionRequestEnded(const std::optional<KOVError>& error);
   void pressCancel(const KOVPressButton& button);

@@ -18,6 +18,8 @@ inline constexpr float kButtonTimeoutSeconds = 10.0f;
 inline constexpr std::chrono::milliseconds kDefaultPollFloor{200};
 /// How long a transaction may run without a final answer, unless the host sets another.
 inline constexpr std::chrono::milliseconds kDefaultDeadline{600'000};
+/// Longest wait a Retry-After header is followed for.
+inline constexpr std::chrono::milliseconds kMaxRetryAfter{30'000};
 /// Receipt width when the answer names none.
 inline constexpr int32_t kDefaultReceiptWidth = 20;
 

@@ -193,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
         Script{"AnswersWithoutAScreenAreFailuresWhateverTheirStatus",
                {"e", "n", "a204 ", "a301 ", "a302 <html>moved</html>", "a200 <html>maintenance</html>", "a404 ",
                 "a500 <Error><Scr>x</Scr></Error>", "a " + std::string(kCardScreen)},
-               {"log >", "> Purchase 30", retried("connection reset", 1),
+               {"log >", "> Purchase 30", retried("connection reset (NSPOSIXErrorDomain 54)", 1),
                 retried("HTTP 200 without a screen", 2), retried("HTTP 204 without a screen", 3),
                 retried("HTTP 301 without a screen", 4), retried("HTTP 302 without a screen", 5),
                 retried("HTTP 200 without a screen", 6), retried("HTTP 404 without a screen", 7),

@@ -388,6 +388,7 @@ int runRoundTrip(const Options& options) {
       {
         WqKOV engine;
         engine.setEndpointUrls(url, url);
+        engine.setPollFloor(0);  // a poll's round trip, not the floor between polls
         all[t].wire(engine, recorder);
         const double cpuBefore = processCpuMs();
         // The first screen answers the purchase; then one screen per poll.

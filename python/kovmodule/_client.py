@@ -18,8 +18,13 @@ class Client:
     refused with UsageError. `ca_file` is a PEM file of CAs to trust besides the system's,
     a setting of the whole process. With `journal`, the path of an SQLite file (created
     when missing), every transaction is journalled: a till that crashes or is interrupted
-    lists the unfinished ones with pending() and recovers them. `retry_spacing` spaces the
-    polls after a failed one (seconds; 2 suits a gateway in front of the service).
+    lists the unfinished ones with pending() and recovers them.
+
+    Pacing, in seconds (None: the library's default): `retry_spacing` spaces the poll after a
+    failed one (by default a growing delay, nine failures spanning at least 10 s; 0 at once);
+    `poll_floor` is the least time between two polls (0.2 by default; 0 at once); `deadline`
+    is how long a transaction may run without a final answer (600 by default), after which
+    the terminal is asked to cancel and the result is TIMEOUT unless a final answer follows.
 
     Every result is delivered at least once: record it in your own books, keyed by its
     txn_ref, then acknowledge() it. Until then pending() lists it with its result, and after
@@ -31,8 +36,9 @@ class Client:
     """
 
     def __init__(self, endpoint: str, ca_file: str | os.PathLike[str] | None = None,
-                 journal: str | os.PathLike[str] | None = None, *, retry_spacing: float = 0.0) -> None:
-        self._till = _Till(endpoint, ca_file, journal, retry_spacing)
+                 journal: str | os.PathLike[str] | None = None, *, retry_spacing: float | None = None,
+                 poll_floor: float | None = None, deadline: float | None = None) -> None:
+        self._till = _Till(endpoint, ca_file, journal, retry_spacing, poll_floor, deadline)
 
     def __enter__(self) -> Client:
         return self

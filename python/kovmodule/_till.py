@@ -72,6 +72,12 @@ def _amount_text(amount: Amount | None) -> str | None:
     raise TypeError(f"the amount must be a Decimal, an int or text such as '12.50', not {type(amount).__name__}{why}")
 
 
+def _seconds(name: str, value: object) -> float:
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise TypeError(f"the {name} must be a number of seconds, not {type(value).__name__}")
+    return float(value)
+
+
 class _CStrings:
     """C copies of one call's texts, alive as long as this object.
 
@@ -229,17 +235,20 @@ class _Till:
     host acknowledges it. A transaction abandoned before its result (its caller interrupted
     twice, or the client closed) ends as kov_client_free ends one: the handle goes, with a
     journal the transaction stays pending, and the next call opens a fresh handle with the
-    same endpoint, journal and retry spacing.
+    same endpoint, journal and pacing.
     """
 
     def __init__(self, endpoint: str, ca_file: str | os.PathLike[str] | None,
-                 journal: str | os.PathLike[str] | None, retry_spacing: float) -> None:
+                 journal: str | os.PathLike[str] | None, retry_spacing: float | None = None,
+                 poll_floor: float | None = None, deadline: float | None = None) -> None:
         self._strings = _CStrings()  # the settings' C texts, kept to open the handle again
         self._endpoint = self._strings.text("endpoint", endpoint)
         self._journal = self._strings.path("journal", journal)
-        if isinstance(retry_spacing, bool) or not isinstance(retry_spacing, (int, float)):
-            raise TypeError(f"the retry spacing must be a number of seconds, not {type(retry_spacing).__name__}")
-        self._retry_spacing = float(retry_spacing)
+        # The pacing the client sets; None leaves the library's default.
+        self._pacing = [(setter, _seconds(name, value)) for setter, name, value in (
+            (lib.kov_client_set_retry_spacing, "retry spacing", retry_spacing),
+            (lib.kov_client_set_poll_floor, "poll floor", poll_floor),
+            (lib.kov_client_set_deadline, "deadline", deadline)) if value is not None]
         self._handle: Any = None
         self._run: _Run | None = None  # the run whose callbacks the handle holds
         self._depth = 0  # calls into C under way; callbacks run inside them
@@ -260,7 +269,8 @@ class _Till:
                 self._check(handle, lib.kov_client_trust_ca_file(handle, ca_file))
             if self._journal != ffi.NULL:
                 self._check(handle, lib.kov_client_set_journal(handle, self._journal))
-            self._check(handle, lib.kov_client_set_retry_spacing(handle, self._retry_spacing))
+            for setter, seconds in self._pacing:
+                self._check(handle, setter(handle, seconds))
             self._check(handle, lib.kov_client_set_acknowledged_delivery(handle, 1))
         except BaseException:
             ffi.release(handle)

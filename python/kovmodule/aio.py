@@ -48,8 +48,9 @@ class Client:
     """
 
     def __init__(self, endpoint: str, ca_file: str | os.PathLike[str] | None = None,
-                 journal: str | os.PathLike[str] | None = None, *, retry_spacing: float = 0.0) -> None:
-        self._till = _Till(endpoint, ca_file, journal, retry_spacing)
+                 journal: str | os.PathLike[str] | None = None, *, retry_spacing: float | None = None,
+                 poll_floor: float | None = None, deadline: float | None = None) -> None:
+        self._till = _Till(endpoint, ca_file, journal, retry_spacing, poll_floor, deadline)
         self._loop: asyncio.AbstractEventLoop | None = None
         self._fd = -1
         self._timer: asyncio.TimerHandle | None = None

@@ -113,10 +113,28 @@ int kov_client_set_acknowledged_delivery(kov_client* client, int on) {
 
 int kov_client_set_retry_spacing(kov_client* client, double seconds) {
   if (!client) return noClient();
-  if (!(seconds >= 0 && seconds <= 3600)) {
-    return client->fail(KOV_ERROR_INVALID_ARGUMENT, "the retry spacing must be from 0 to 3600 seconds");
+  if (!(seconds <= 3600)) {
+    return client->fail(KOV_ERROR_INVALID_ARGUMENT, "the retry spacing must be at most 3600 seconds");
   }
   client->engine.setRetrySpacing(seconds);
+  return KOV_OK;
+}
+
+int kov_client_set_poll_floor(kov_client* client, double seconds) {
+  if (!client) return noClient();
+  if (!(seconds >= 0 && seconds <= 60)) {
+    return client->fail(KOV_ERROR_INVALID_ARGUMENT, "the poll floor must be from 0 to 60 seconds");
+  }
+  client->engine.setPollFloor(seconds);
+  return KOV_OK;
+}
+
+int kov_client_set_deadline(kov_client* client, double seconds) {
+  if (!client) return noClient();
+  if (!(seconds >= 1 && seconds <= 86400)) {
+    return client->fail(KOV_ERROR_INVALID_ARGUMENT, "the deadline must be from 1 to 86400 seconds");
+  }
+  client->engine.setTransactionDeadline(seconds);
   return KOV_OK;
 }
 

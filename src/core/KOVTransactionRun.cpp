@@ -30,7 +30,8 @@ KOVTransactionRun::KOVTransactionRun(std::shared_ptr<KOVTransactionDetails> deta
       _handlers(std::move(handlers)),
       _wiring(std::move(wiring)),
       _timeoutSeconds(kov::limits::kDefaultTimeoutSeconds),
-      _requestSent(!_wiring.journal || _wiring.journalEntry.requestSent) {}
+      _requestSent(!_wiring.journal || _wiring.journalEntry.requestSent),
+      _jitterSeed(KOVPacing::jitterSeed(_details->txnRef.value_or(""), _details->stationId.value_or(""))) {}
 
 KOVTransactionRun::~KOVTransactionRun() {
   // Abandoned, not cancelled: the terminal may still approve; the host recovers the
@@ -40,6 +41,13 @@ KOVTransactionRun::~KOVTransactionRun() {
 }
 
 void KOVTransactionRun::begin(bool transactionRequest) {
+  if (_wiring.deadline.count() > 0 && _wiring.mainQueue) {
+    _wiring.mainQueue->postAfter(_wiring.deadline, [weak = weak_from_this()] {
+      if (const std::shared_ptr<KOVTransactionRun> run = weak.lock()) {
+        run->onDeadline();
+      }
+    });
+  }
   // The first request carries the loop like a poll: its answer is dispatched the same way.
   const KOVTransactionDetails& details = *_details;
   if (!transactionRequest) {
@@ -53,14 +61,36 @@ void KOVTransactionRun::begin(bool transactionRequest) {
   _transactionRequestSeq = _pollSeq;
 }
 
-void KOVTransactionRun::poll() {
+void KOVTransactionRun::poll(bool afterPress) {
   // One loop per transaction: the request in flight, if any, is superseded. Its answer is
   // dropped by the sequence check, and the request is cancelled to free the line.
   if (_pollInFlight && _wiring.session) {
     _wiring.session->cancel(*_pollInFlight);
   }
   _pollInFlight.reset();
-  sendStatusRequest();
+  const std::shared_ptr<KOVMainQueue>& queue = _wiring.mainQueue;
+  if (afterPress || !queue) {
+    sendStatusRequest();
+    return;
+  }
+  pollAt(KOVPacing::pollAt(_wiring.pacing, _lastSentAt, queue->now()));
+}
+
+void KOVTransactionRun::pollAt(KOVPacing::TimePoint at) {
+  const std::shared_ptr<KOVMainQueue>& queue = _wiring.mainQueue;
+  const auto wait = queue ? std::chrono::ceil<std::chrono::milliseconds>(at - queue->now())
+                          : std::chrono::milliseconds(0);
+  if (wait.count() <= 0) {
+    sendStatusRequest();
+    return;
+  }
+  // A loop request sent meanwhile (after a press) or the end makes this one unwanted.
+  queue->postAfter(wait, [weak = weak_from_this(), sequence = _pollSeq] {
+    const std::shared_ptr<KOVTransactionRun> run = weak.lock();
+    if (run && !run->_ended && sequence == run->_pollSeq) {
+      run->sendStatusRequest();
+    }
+  });
 }
 
 void KOVTransactionRun::sendStatusRequest() {
@@ -72,8 +102,8 @@ void KOVTransactionRun::sendStatusRequest() {
 
 void KOVTransactionRun::sendLoopRequest(const std::string& document, const std::string& logText) {
   const uint64_t sequence = ++_pollSeq;
-  if (_wiring.retrySpacing.count() > 0 && _wiring.mainQueue) {
-    _pollSentAt = _wiring.mainQueue->now();
+  if (_wiring.mainQueue) {
+    _lastSentAt = _wiring.mainQueue->now();
   }
   const KOVRequestId id = post(
       document, logText,
@@ -86,6 +116,7 @@ void KOVTransactionRun::sendLoopRequest(const std::string& document, const std::
           if (sequence == run->_transactionRequestSeq) {
             run->onTransactionRequestEnded(error);
           }
+          run->_answerSeq = sequence;
           run->onAnswer(data, response, error);
         }
       },
@@ -120,6 +151,10 @@ void KOVTransactionRun::onAnswer(const std::optional<std::string>& data,
 
   KOVAnswerDecision decision =
       KOVAnswerDecoder::decide(std::move(answer), _details->skipSignatureVerification, _cancel, _timeoutSeconds);
+  if (pastDeadline() && std::holds_alternative<KOVShowScreen>(decision)) {
+    endAtDeadline();  // the poll after the deadline brought no final answer
+    return;
+  }
   std::visit(Overloaded{[this](const KOVPressButton& p) { p.forCancel ? pressCancel(p) : press(p.buttonId, p.label); },
                         [this](KOVFinish& f) { complete(std::move(f.result)); },
                         [this](KOVShowScreen& s) {
@@ -132,6 +167,28 @@ void KOVTransactionRun::onAnswer(const std::optional<std::string>& data,
                           poll();
                         }},
              decision);
+}
+
+void KOVTransactionRun::onDeadline() {
+  if (_ended) {
+    return;
+  }
+  _deadlinePassed = true;
+  if (_handlers.debugMode) {
+    log(KOVTransactionLogEntryInfo, "KOV no final answer within " + std::to_string(_wiring.deadline.count() / 1000) +
+                                        " s: asking the terminal to cancel.");
+  }
+  cancel();
+  _deadlineSeq = _pollSeq;
+}
+
+void KOVTransactionRun::endAtDeadline() {
+  _lastFailure = "no final answer within " + std::to_string(_wiring.deadline.count() / 1000) +
+                 " s (the terminal was asked to cancel)";
+  if (_handlers.debugMode) {
+    log(KOVTransactionLogEntryInfo, "KOV Deadline. No final answer. Triggering result.");
+  }
+  finish(KOVTransactionResultDetails::initWithResult(KOVTransactionResultTimeout), false);
 }
 
 void KOVTransactionRun::onTransactionRequestEnded(const std::optional<KOVError>& error) {
@@ -175,8 +232,12 @@ void KOVTransactionRun::onFailure(const KOVPollFailure& failure) {
     log(KOVTransactionLogEntryError, failure.logText);
     log(KOVTransactionLogEntryInfo, "KOV Timeout. Starting attempt " + std::to_string(_failures));
   }
+  if (pastDeadline()) {
+    endAtDeadline();
+    return;
+  }
   if (_failures <= kov::limits::kMaxConsecutiveTimeouts) {
-    retry();
+    retry(failure.retryAfter);
     return;
   }
   if (_handlers.debugMode) {
@@ -187,27 +248,17 @@ void KOVTransactionRun::onFailure(const KOVPollFailure& failure) {
   finish(KOVTransactionResultDetails::initWithResult(KOVTransactionResultTimeout), false);
 }
 
-void KOVTransactionRun::retry() {
-  // With spacing asked for, the poll after a failure goes no sooner than the spacing after
-  // the failed request was sent; a failure that took that long already is retried at once.
-  // Retrying at once is the default: a refused connection then fails nine times within
-  // milliseconds, which spacing stretches over a gateway's restart.
+void KOVTransactionRun::retry(std::optional<std::chrono::milliseconds> retryAfter) {
+  // A refused connection fails nine times within milliseconds: by default the poll after a
+  // failure waits a growing delay from the failed request's sending, so that a blip or a
+  // gateway's restart does not become "outcome unknown". A failure that took that long
+  // already is retried at once.
   const std::shared_ptr<KOVMainQueue>& queue = _wiring.mainQueue;
-  if (_wiring.retrySpacing.count() > 0 && queue) {
-    const auto wait =
-        std::chrono::ceil<std::chrono::milliseconds>(_pollSentAt + _wiring.retrySpacing - queue->now());
-    if (wait.count() > 0) {
-      // A poll sent meanwhile (after a press) or the end makes this one unwanted.
-      queue->postAfter(wait, [weak = weak_from_this(), sequence = _pollSeq] {
-        const std::shared_ptr<KOVTransactionRun> run = weak.lock();
-        if (run && !run->_ended && sequence == run->_pollSeq) {
-          run->poll();
-        }
-      });
-      return;
-    }
+  if (!queue) {
+    poll(true);
+    return;
   }
-  poll();
+  pollAt(KOVPacing::retryAt(_wiring.pacing, _failures, _jitterSeed, _lastSentAt, retryAfter, queue->now()));
 }
 
 void KOVTransactionRun::press(const std::string& buttonId, const std::optional<std::string>& label) {
@@ -220,10 +271,10 @@ void KOVTransactionRun::press(const std::string& buttonId, const std::optional<s
       _handlers.debugMode ? KOVDocumentWriter::buttonRequest(details, buttonId, label, true) : std::string(),
       [weak = weak_from_this()](const std::optional<std::string>&, const std::optional<KOVURLResponse>&,
                                 const std::optional<KOVError>&) {
-        // Whatever the outcome, one status poll follows; it supersedes the poll in flight.
+        // Whatever the outcome, one status poll follows at once; it supersedes the poll in flight.
         const std::shared_ptr<KOVTransactionRun> run = weak.lock();
         if (run && !run->_ended) {
-          run->poll();
+          run->poll(true);
         }
       },
       static_cast<double>(kov::limits::kButtonTimeoutSeconds));

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/KOVAnswerDecoder.h"
+#include "core/KOVPacing.h"
 
 /// The result handler as the engine gives it to a run: the record, and how it came about.
 using KOVRunResultHandler = std::function<void(KOVTransactionResultDetails, const KOVTransactionOutcome&)>;
@@ -33,8 +34,10 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
     std::shared_ptr<KOVMainQueue> mainQueue;
     std::string url;
     std::unique_ptr<KOVURLSession> session;  ///< kept from a transaction that timed out
-    /// Least time from sending a loop request to sending the poll after its failure.
-    std::chrono::milliseconds retrySpacing{0};
+    /// When the polls may go.
+    KOVPacingSettings pacing;
+    /// How long the transaction may run without a final answer (0: without limit).
+    std::chrono::milliseconds deadline{0};
     /// Where the transaction is journalled (null: nowhere), and its entry as saved at the start.
     std::shared_ptr<KOVJournal> journal;
     KOVJournalEntry journalEntry;
@@ -102,11 +105,22 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
 
  private:
   void onFailure(const KOVPollFailure& failure);
+  /// The deadline passed: the terminal is asked to cancel, and the next answer that is not
+  /// final ends the transaction.
+  void onDeadline();
+  /// Whether the answer at hand came to a poll sent after the deadline: the last one waited for.
+  bool pastDeadline() const { return _deadlinePassed && _answerSeq > _deadlineSeq; }
+  void endAtDeadline();
   /// The transaction request's completion: whether any of it can have left.
   void onTransactionRequestEnded(const std::optional<KOVError>& error);
   void pressCancel(const KOVPressButton& button);
-  void retry();
-  void poll();
+  void retry(std::optional<std::chrono::milliseconds> retryAfter);
+  /// Polls, superseding the request in flight: at once after a press, else no sooner than the
+  /// floor allows.
+  void poll(bool afterPress = false);
+  /// Sends the next status poll at the given time (now, or later from the main queue), unless
+  /// another loop request went out meanwhile.
+  void pollAt(KOVPacing::TimePoint at);
   void sendStatusRequest();
   void sendLoopRequest(const std::string& document, const std::string& logText);
   /// Ends the transaction and hands the record over; a final answer (not the time-out
@@ -125,12 +139,16 @@ class KOVTransactionRun : public std::enable_shared_from_this<KOVTransactionRun>
   int32_t _timeoutSeconds;
   bool _ended = false;
   bool _requestSent = true;  // the transaction request may have reached the service
+  uint64_t _jitterSeed;      // spreads this transaction's retries apart from another till's
   std::string _lastFailure;  // the last URL-layer failure, in plain words
   KOVCancelState _cancel = KOVCancelState::None;
   std::optional<KOVPressButton> _shownCancel;  // the CANCEL of the screen shown last
   uint64_t _transactionRequestSeq = 0;         // the loop sequence of the transaction request
+  uint64_t _answerSeq = 0;                     // the loop sequence of the answer at hand
+  bool _deadlinePassed = false;
+  uint64_t _deadlineSeq = 0;                   // the last loop request sent before the deadline
   // The loop's request in flight; a poll that supersedes it makes its answer unwanted.
   uint64_t _pollSeq = 0;
   std::optional<KOVRequestId> _pollInFlight;
-  KOVMainQueue::Clock::time_point _pollSentAt;  // kept only when retries are spaced
+  KOVMainQueue::Clock::time_point _lastSentAt;  // the last loop request's sending, with a main queue
 };

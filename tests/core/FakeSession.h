@@ -77,16 +77,17 @@ struct FakeNetwork {
   }
   /// Completes a request through the main queue and runs the queue.
   void complete(const std::shared_ptr<PostedRequest>& request, std::optional<std::string> data,
-                std::optional<KOVError> error = std::nullopt, int status = 200) {
-    finish(request, std::move(data), std::move(error), status);
+                std::optional<KOVError> error = std::nullopt, int status = 200,
+                std::optional<std::chrono::seconds> retryAfter = std::nullopt) {
+    finish(request, std::move(data), std::move(error), status, retryAfter);
     queue->drain();
   }
   void finish(const std::shared_ptr<PostedRequest>& request, std::optional<std::string> data,
-              std::optional<KOVError> error, int status) {
+              std::optional<KOVError> error, int status, std::optional<std::chrono::seconds> retryAfter = std::nullopt) {
     if (request->completed) return;
     request->completed = true;
     std::optional<KOVURLResponse> response;
-    if (!error) response = KOVURLResponse{status, request->url, std::nullopt};
+    if (!error) response = KOVURLResponse{status, request->url, retryAfter};
     queue->post([completion = request->completion, data = std::move(data), response, error = std::move(error)] {
       completion(data, response, error);
     });
@@ -138,10 +139,13 @@ class FakeSession : public KOVURLSession {
   std::vector<std::shared_ptr<PostedRequest>> mine_;
 };
 
-/// Wires an engine to a fake network.
+/// Wires an engine to a fake network, polling and retrying at once (the tests of pacing set
+/// their own).
 inline std::shared_ptr<FakeNetwork> wireFakeNetwork(WqKOV& engine) {
   auto network = std::make_shared<FakeNetwork>();
   engine.setMainQueue(network->queue);
+  engine.setRetrySpacing(0);
+  engine.setPollFloor(0);
   engine.setSessionFactory(
       [network] { return std::unique_ptr<KOVURLSession>(std::make_unique<FakeSession>(network)); });
   return network;

@@ -16,8 +16,9 @@ struct Script {
   // first screen makes the host hand the engine a complete answer), "spaced" (retries spaced
   // by 2 s, posts stamped with the fake clock), "unqueued" (the engine has no main queue),
   // "journal" (the engine journals into the fixture's journal), "ack" (acknowledged
-  // delivery), "outcome" (result lines end with the outcome: " | REASON | sent|unsent") and
-  // "who" (posts name their user and station).
+  // delivery), "outcome" (result lines end with the outcome: " | REASON | sent|unsent"), "who"
+  // (posts name their user and station), "default-pacing" (the default pacing: retries growing, a
+  // floor of 0.2 s between polls) and "deadline" (a deadline of 60 s); both stamp the posts.
   std::string flags = "";
   bool has(const char* flag) const { return flags.find(flag) != std::string::npos; }
 };
@@ -33,8 +34,10 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
   // fail with the text (none: succeed), "jrfail TEXT" its reads too. "a[STATUS] BODY" answers
   // the oldest poll, "f[CODE][*N]" fails it ("fx": a connection refused, no byte sent), "e" is
   // an error of another domain, "n" an answer with neither data nor error, "big" one over the
-  // size cap. "pa BODY" and "pf" complete the oldest button request, "oa BODY" the oldest
-  // document the host sent. "wait MS" moves the clock on.
+  // size cap, "busy SECONDS" a 503 with that Retry-After and no screen, "failall" each poll
+  // as it comes, moving the clock on to it, until the result. "pa BODY" and "pf" complete the
+  // oldest button request, "oa BODY" the oldest document the host sent. "wait MS" moves the
+  // clock on.
   void play(const Script& s, const std::string& step) {
     const std::string op = step.substr(0, step.find(' '));
     const std::string rest = op.size() < step.size() ? step.substr(op.size() + 1) : "";
@@ -42,8 +45,10 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
       if (s.has("journal")) engine.setJournal(journal);
       engine.setAcknowledgedDelivery(s.has("ack"));
       if (s.has("spaced")) engine.setRetrySpacing(2);
+      if (s.has("default-pacing")) engine.setRetrySpacing(-1), engine.setPollFloor(0.2);
+      if (s.has("deadline")) engine.setTransactionDeadline(60);
       if (s.has("unqueued")) engine.setMainQueue(nullptr);
-      stampTimes = s.has("spaced");
+      stampTimes = s.has("spaced") || s.has("default-pacing") || s.has("deadline");
       showWho = s.has("who");
       StatusChangeHandler onScreen = s.has("mute") ? nullptr : statusHandler();
       if (s.has("end")) {
@@ -81,6 +86,17 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
       std::string why;
       const bool done = op == "ack" ? engine.acknowledge(rest, &why) : engine.forget(rest, &why);
       transcript.push_back(op + (done ? " true" : " false " + why));
+    } else if (op == "failall") {
+      for (const std::size_t before = results.size(); results.size() == before;) {
+        if (const auto poll = oldest(false)) {
+          net->fail(poll);
+        } else if (!net->queue->timers.empty()) {
+          net->queue->advance(std::chrono::ceil<std::chrono::milliseconds>(net->queue->timers.begin()->first -
+                                                                              net->queue->clock));
+        } else {
+          FAIL() << "nothing left to fail";
+        }
+      }
     } else if (op == "station") {
       details->stationId = rest;
     } else if (op == "jfail" || op == "jrfail") {  // the journal's saves fail with this text, or none
@@ -132,6 +148,8 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
         net->complete(poll, std::nullopt, KOVError{"NSPOSIXErrorDomain", 54, "connection reset"});
       } else if (op == "n") {
         net->complete(poll, std::nullopt, std::nullopt, 200);
+      } else if (op == "busy") {
+        net->complete(poll, std::string(), std::nullopt, 503, std::chrono::seconds(std::stoi(rest)));
       } else if (op == "big") {
         net->answer(poll, "<Scr><DL1>" + std::string(kKOVMaxResponseBytes, 'x') + "</DL1></Scr>");
       } else {
@@ -302,6 +320,34 @@ INSTANTIATE_TEST_SUITE_P(
                "spaced"},
         Script{"WithoutAMainQueueSpacedRetriesGoAtOnce", {"f"}, {"> Purchase 30 @0", "> Status 30 @0"},
                "spaced unqueued"},
+        // By default retries wait a delay that grows from 0.25 s to 4 s, each spread by the
+        // transaction's own jitter: nine refused connections span more than 10 s.
+        Script{"DefaultRetriesGrowSoThatNineFailuresSpanTenSeconds", {"failall"},
+               {"> Purchase 30 @0", "> Status 30 @202", "> Status 30 @724", "> Status 30 @1691", "> Status 30 @3295",
+                "> Status 30 @7790", "> Status 30 @11624", "> Status 30 @15145", "> Status 30 @19606", "result 10"},
+               "default-pacing"},
+        // A poll goes no sooner than 0.2 s after the one before, unless the service held it
+        // that long; the poll after a press goes at once. A busy service's Retry-After is
+        // waited for, at most 30 s.
+        Script{"PollsKeepTheirFloorAndABusyServicesWait",
+               {kCard, "wait 199", "wait 1", "wait 500", kCard, "p B1 CANCEL", "pa <Scr/>", "busy 5", "wait 5000",
+                "busy 90", "wait 29999", "wait 1"},
+               {"> Purchase 30 @0", kCardShown, "> Status 45 @200", kCardShown, "> Status 45 @700",
+                "> UI B1=CANCEL 10 @700", "x Status", "> Status 45 @700", "> Status 45 @5700", "> Status 45 @35700"},
+               "default-pacing"},
+        // Without a final answer within the deadline the terminal is asked to cancel; the poll
+        // after that without one ends it with the time-out result, saying why.
+        Script{"DeadlineAsksToCancelAndEndsAfterOneMorePoll",
+               {kCard, "wait 60000", "pa <Scr/>", "a " + std::string(kCardScreen)},
+               {"> Purchase 30 @0", kCardShown, "> Status 45 @0", "> UI B1=CANCEL 10 @60000", "x Status",
+                "> Status 45 @60000",
+                "result 10 | no final answer within 60 s (the terminal was asked to cancel) | sent"},
+               "deadline outcome"},
+        Script{"DeadlineEndsWithTheFinalAnswerIfItComes",
+               {kCard, "wait 60000", "pa <Scr/>", "a <Scr><Complete>1</Complete><Result><RC>TC</RC></Result></Scr>"},
+               {"> Purchase 30 @0", kCardShown, "> Status 45 @0", "> UI B1=CANCEL 10 @60000", "x Status",
+                "> Status 45 @60000", "result 1 | - | sent"},
+               "deadline outcome"},
         // Journalled: kept before the first request leaves, the final answer before the host
         // hears of it, delivered once the handler has returned. A reference is never started
         // twice; recovering it hands the kept result over without asking the service.

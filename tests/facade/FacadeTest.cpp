@@ -22,6 +22,7 @@ class Facade : public ::testing::Test {
   Facade() {
     parent.show();
     KOVTransaction::setEngine(&engine);
+    KOVTransaction::setPollFloor(0), KOVTransaction::setRetrySpacing(0);  // the fake clock stands still
     KOVTransaction::setDebugMode(true);
     KOVTransaction::setDebugLogHandler([this](KOVTransactionLogEntryType, const std::string& entry) {
       logged.push_back((screen() && screen()->isVisible() ? "[on screen] " : "") + entry);
@@ -30,6 +31,7 @@ class Facade : public ::testing::Test {
   ~Facade() override {
     KOVTransaction::setEngine(nullptr), KOVTransaction::setWindowStyle(nullptr);
     KOVTransaction::setDebugMode(false), KOVTransaction::setDebugLogHandler(nullptr);
+    KOVTransaction::setPollFloor(-1), KOVTransaction::setRetrySpacing(-1);
   }
   StatusView* screen() { return parent.findChild<StatusView*>(); }
   void start(QWidget* on) {

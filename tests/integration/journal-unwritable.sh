@@ -23,8 +23,8 @@ pay() {  # a purchase whose connections are refused: it stays pending, its reque
 for setup in clean crash; do
   for unwritable in read-only full; do
     mount -t tmpfs -o size=512k tmpfs "$dir"
-    (pay T-1 >/dev/null 2>&1) || true
-    (pay T-2 >/dev/null 2>&1) || true
+    (pay T-1 --retry-spacing 0 >/dev/null 2>&1) || true
+    (pay T-2 --retry-spacing 0 >/dev/null 2>&1) || true
     listed="T-1 T-2"
     if [ $setup = crash ]; then
       pay T-3 --retry-spacing 60 >/dev/null 2>&1 &
@@ -41,7 +41,7 @@ for setup in clean crash; do
     before=$(ls -A "$dir")
     got=$("$cli" pending --journal "$journal" | grep -o '"txnRef":"T-[0-9]"' | cut -d'"' -f4 | xargs)
     after=$(ls -A "$dir")
-    result=$( (pay T-4 2>/dev/null) || true)
+    result=$( (pay T-4 --retry-spacing 0 2>/dev/null) || true)
     # The start's connection may fold the -wal into the file as it closes, but adds nothing.
     started=$(ls -A "$dir")
     if [ "$got" != "$listed" ] || [ "$after" != "$before" ] || [ -n "$(comm -13 <(echo "$before") <(echo "$started"))" ] ||

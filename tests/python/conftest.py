@@ -55,11 +55,12 @@ class Blocking:
 
 @pytest.fixture(params=["sync", "aio"])
 def open_client(request, simulator):
-    """Opens clients of the case's kind (on the simulator unless told otherwise); all closed
-    at the end of the case."""
+    """Opens clients of the case's kind (on the simulator unless told otherwise), polling and
+    retrying at once unless told otherwise; all closed at the end of the case."""
     opened = []
 
     def open_client(endpoint=simulator, **kwargs):
+        kwargs = {"retry_spacing": 0, "poll_floor": 0, **kwargs}
         client = kovmodule.Client(endpoint, **kwargs) if request.param == "sync" else Blocking(endpoint, **kwargs)
         opened.append(client)
         return client

@@ -39,7 +39,8 @@ def closed(open_client, ref):
     (opening(endpoint=None), UsageError, "no endpoint was given"),
     (opening(journal="/nonexistent/journal.db"), JournalError, "/nonexistent/journal.db: No such file or directory"),
     (opening(ca_file="/nonexistent/ca.pem"), UsageError, "cannot read /nonexistent/ca.pem: No such file or directory"),
-    (opening(retry_spacing=3601), UsageError, "the retry spacing must be from 0 to 3600 seconds"),
+    (opening(retry_spacing=3601), UsageError, "the retry spacing must be at most 3600 seconds"),
+    (opening(poll_floor=-1), UsageError, "the poll floor must be from 0 to 60 seconds"),
     (buying(amount="12,50"), UsageError, "the amount '12,50' is not a plain decimal number such as 12.50"),
     (buying(amount=decimal.Decimal("NaN")), UsageError, "the amount 'NaN' is not a plain decimal number such as 12.50"),
     (buying(amount=12.5), TypeError, "the amount must be a Decimal, an int or text such as '12.50', not float: "

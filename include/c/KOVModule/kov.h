@@ -168,9 +168,18 @@ KOV_C_EXPORT int kov_client_trust_ca_file(kov_client *client, const char *pem_pa
 /** Journals later transactions in the SQLite file at path (created when missing; NULL or ""
  *  for none). KOV_ERROR_JOURNAL, with the reason, when the file cannot be used. */
 KOV_C_EXPORT int kov_client_set_journal(kov_client *client, const char *path);
-/** After a failed poll, sends the next no sooner than this many seconds after the failed one
- *  (0, the default: at once; 2 suits a gateway in front of the service). */
+/** How the poll after a failed one waits. By default (or with a negative value) a growing
+ *  delay, 0.25 s doubled after each failure in a row up to 4 s, each within +-20 %, so that
+ *  nine failures span at least 10 s; above 0 that many seconds after the failed poll was sent
+ *  (at most 3600); 0 at once. A 503 or 429 with Retry-After waits what it asks, at most 30 s. */
 KOV_C_EXPORT int kov_client_set_retry_spacing(kov_client *client, double seconds);
+/** The least time between two status polls, 0 to 60 s (0.2 by default; 0: at once). A poll
+ *  held that long by the service is not delayed; the poll after a press goes at once. */
+KOV_C_EXPORT int kov_client_set_poll_floor(kov_client *client, double seconds);
+/** How long a transaction may run without a final answer, 1 to 86400 s (600 by default);
+ *  then the terminal is asked to cancel, and the result is KOV_RESULT_TIMEOUT (with its
+ *  reason) unless a final answer follows within one more poll. */
+KOV_C_EXPORT int kov_client_set_deadline(kov_client *client, double seconds);
 /** With on non-zero, a result stays pending in the journal (KOV_STAGE_ANSWERED, listed by
  *  kov_pending with its result) until kov_acknowledge: a host that crashes before it has
  *  recorded the result gets it again on restart. Off by default: a result counts as delivered

@@ -30,10 +30,16 @@ class KOV_QT_EXPORT KOVTransaction {
   static void setDebugMode(bool enableDebugMode);
   /// Receives the debug log of later transactions while debug mode is on.
   static void setDebugLogHandler(KOVTransactionDebugLogHandler handler);
-  /// Spaces the retries of later transactions: after a failed poll the next one is sent no
-  /// sooner than this many seconds after the failed one was sent (0, the default: at once).
-  /// 2 s suits a till behind a gateway, which may answer nothing while its service restarts.
+  /// Spaces the retries of later transactions (WqKOV::setRetrySpacing): by default a growing
+  /// delay, nine failures spanning at least 10 s; above 0 a fixed spacing of that many seconds
+  /// after the failed poll was sent; 0 at once.
   static void setRetrySpacing(double seconds);
+  /// The least time between two status polls of later transactions (WqKOV::setPollFloor;
+  /// 0.2 s by default, 0 for none).
+  static void setPollFloor(double seconds);
+  /// How long later transactions may run without a final answer (WqKOV::setTransactionDeadline;
+  /// 600 s by default).
+  static void setTransactionDeadline(double seconds);
   /// Journals later transactions in the SQLite file at path, created when missing (an empty
   /// path: no journal, the default). False, and why, when the file cannot be used; nothing
   /// changes then, and payments started regardless are not journalled: check it. See

@@ -20,7 +20,9 @@ struct FacadeSettings {
   std::shared_ptr<KOVWindowStyle> windowStyle;
   bool debugMode = false;
   KOVTransactionDebugLogHandler debugLogHandler;
-  double retrySpacing = 0;
+  double retrySpacing = -1;  // the engine's defaults until the host sets one
+  double pollFloor = -1;
+  double deadline = 0;
   std::shared_ptr<KOVJournal> journal;
   bool acknowledgedDelivery = false;
   WqKOV* engine = nullptr;
@@ -112,6 +114,8 @@ void shareSettings() {
   WqKOV& e = selectedEngine();
   e.setDebugLog(settings().debugMode, settings().debugLogHandler);
   e.setRetrySpacing(settings().retrySpacing);
+  e.setPollFloor(settings().pollFloor);
+  e.setTransactionDeadline(settings().deadline);
   e.setJournal(settings().journal);
   e.setAcknowledgedDelivery(settings().acknowledgedDelivery);
 }
@@ -130,6 +134,16 @@ void KOVTransaction::setDebugLogHandler(KOVTransactionDebugLogHandler handler) {
 
 void KOVTransaction::setRetrySpacing(double seconds) {
   settings().retrySpacing = seconds;
+  shareSettings();
+}
+
+void KOVTransaction::setPollFloor(double seconds) {
+  settings().pollFloor = seconds;
+  shareSettings();
+}
+
+void KOVTransaction::setTransactionDeadline(double seconds) {
+  settings().deadline = seconds;
   shareSettings();
 }
 

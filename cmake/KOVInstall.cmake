@@ -135,6 +135,11 @@ else()
   set(KOV_PC_C_LIBS_PRIVATE "")
   set(KOV_PC_QT_REQUIRES_PRIVATE "")
 endif()
+# A shared library outside the system's folders is found at run time without LD_LIBRARY_PATH.
+set(KOV_PC_RPATH "")
+if(NOT KOV_STATIC AND NOT CMAKE_INSTALL_FULL_LIBDIR IN_LIST CMAKE_CXX_IMPLICIT_LINK_DIRECTORIES)
+  set(KOV_PC_RPATH " -Wl,-rpath,\${libdir}")
+endif()
 # Relative to the file itself, so an unpacked or moved prefix still works.
 file(RELATIVE_PATH KOV_PC_PREFIX "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
 string(REGEX REPLACE "/$" "" KOV_PC_PREFIX "${KOV_PC_PREFIX}")

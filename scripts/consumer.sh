@@ -5,9 +5,10 @@
 #   2. installs the engine and the curl transport alone (their install components, as the
 #      development package without Qt has them) into a second prefix and checks that the
 #      package finds them there and refuses Qt, saying why;
-#   3. builds tests/consumer (a host without Qt and a Qt host) against the first prefix with
-#      find_package and with pkg-config, the host without Qt against the second, and both
-#      again with the library embedded through add_subdirectory;
+#   3. builds tests/consumer (a host in C, one in C++ without Qt and a Qt host) against the
+#      first prefix with find_package and with pkg-config, the hosts without Qt against the
+#      second, all three against a third prefix holding the static libraries (the default
+#      build), and again with the library embedded through add_subdirectory;
 #   4. runs each consumer against a kov-simulator it starts on loopback: an approved and a
 #      declined purchase.
 #   BUILD_DIR=dir     where to build (default: build-consumer); the prefixes are temporary folders
@@ -19,6 +20,8 @@ jobs="$(nproc)"
 prefix="$(mktemp -d -t kovmodule-prefix.XXXXXX)"
 # The engine and the curl transport alone.
 prefix_curl="$(mktemp -d -t kovmodule-prefix-curl.XXXXXX)"
+# The static libraries, as a default build installs them.
+prefix_static="$(mktemp -d -t kovmodule-prefix-static.XXXXXX)"
 sim_pid=""
 sim_out=""
 
@@ -26,9 +29,9 @@ cleanup() {
   if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
   [ -n "$sim_out" ] && rm -f "$sim_out"
   if [ "${KEEP_PREFIX:-0}" = "1" ]; then
-    echo "prefixes kept: $prefix $prefix_curl"
+    echo "prefixes kept: $prefix $prefix_curl $prefix_static"
   else
-    rm -rf "$prefix" "$prefix_curl"
+    rm -rf "$prefix" "$prefix_curl" "$prefix_static"
   fi
 }
 trap cleanup EXIT
@@ -71,6 +74,15 @@ cmake -S "$root/tests/consumer" -B "$build/find-package-curl" -G Ninja -DCMAKE_P
   -DKOV_CONSUMERS="Curl;C" >/dev/null
 cmake --build "$build/find-package-curl" -j"$jobs"
 
+step "static libraries: build and install into $prefix_static, and the consumers with find_package"
+cmake -S "$root" -B "$build/library-static" "${common[@]}" -DBUILD_SHARED_LIBS=OFF \
+  -DKOV_BUILD_TESTS=OFF -DKOV_BUILD_EXAMPLES=OFF -DKOV_BUILD_DOCS=OFF -DKOV_BUILD_TOOLS=OFF -DKOV_BUILD_PYTHON=OFF \
+  -DCMAKE_INSTALL_PREFIX="$prefix_static" >/dev/null
+cmake --build "$build/library-static" -j"$jobs"
+cmake --install "$build/library-static" >/dev/null
+cmake -S "$root/tests/consumer" -B "$build/find-package-static" -G Ninja -DCMAKE_PREFIX_PATH="$prefix_static" >/dev/null
+cmake --build "$build/find-package-static" -j"$jobs"
+
 step "consumers: pkg-config"
 PKG_CONFIG_PATH="$(dirname "$(find "$prefix" -name KOVModuleQt.pc | head -n1)")"
 export PKG_CONFIG_PATH
@@ -80,9 +92,9 @@ for consumer in curl c qt; do
   mkdir -p "$build/pkg-config/$consumer"
   compile=(g++ -std=c++20 "$root/tests/consumer/$consumer/main.cpp")
   [ "$consumer" = c ] && compile=(gcc -std=c11 -D_POSIX_C_SOURCE=200809L "$root/tests/consumer/c/main.c")
+  # The .pc files carry the rpath of a prefix outside the system's folders.
   # shellcheck disable=SC2046
-  "${compile[@]}" -o "$build/pkg-config/$consumer/kov-consumer-$consumer" \
-    $(pkg-config --cflags --libs "$module") -Wl,-rpath,"$(pkg-config --variable=libdir "$module")"
+  "${compile[@]}" -o "$build/pkg-config/$consumer/kov-consumer-$consumer" $(pkg-config --cflags --libs "$module")
 done
 
 step "consumers: add_subdirectory"
@@ -114,7 +126,7 @@ check() {  # check NAME EXE EXPECTED-STATUS [MERCHANTREF]
   echo "$out" | grep -qE "^module (iOS )?0\.3\.0(-kov)?$" || { echo "$name: no module version line" >&2; exit 1; }
 }
 
-for kind in find-package pkg-config add-subdirectory find-package-curl; do
+for kind in find-package pkg-config add-subdirectory find-package-curl find-package-static; do
   for exe in "$build/$kind"/*/kov-consumer-*; do
     name="$kind:$(basename "$exe")"
     check "$name" "$exe" 0

@@ -50,6 +50,25 @@ KOVError unreadableAnswerError(const Server& server) {
   return urlError(NSURLErrorBadServerResponse, "the answer from " + server.authority + " could not be read", true);
 }
 
+KOVError answerHeadError(KOVCurlAnswerHead::Fault fault, const Server& server) {
+  const std::string& authority = server.authority;
+  switch (fault) {
+    case KOVCurlAnswerHead::Fault::TooLarge:
+      return urlError(NSURLErrorBadServerResponse, "the answer from " + authority + " has a header too large to read",
+                      true);
+    case KOVCurlAnswerHead::Fault::TwoLengths:
+      return urlError(NSURLErrorBadServerResponse,
+                      "the answer from " + authority + " is malformed: two different Content-Length headers", true);
+    case KOVCurlAnswerHead::Fault::Http2Only:
+      return urlError(NSURLErrorBadServerResponse, authority + " answers in HTTP/2 only", true);
+    case KOVCurlAnswerHead::Fault::NotHttp:
+      return urlError(NSURLErrorBadServerResponse, "the answer from " + authority + " is not HTTP", true);
+    case KOVCurlAnswerHead::Fault::None:
+      break;
+  }
+  return unreadableAnswerError(server);
+}
+
 KOVError urlErrorFor(const TransferFailure& failure) {
   const std::string& authority = failure.server.authority;
   const bool sent = failure.started;
@@ -95,7 +114,10 @@ KOVError urlErrorFor(const TransferFailure& failure) {
       return urlError(NSURLErrorSecureConnectionFailed,
                       "no secure connection to " + authority + ": " + detailOf(failure), sent);
     case CURLE_UNSUPPORTED_PROTOCOL:
-      return urlError(NSURLErrorUnsupportedURL, "the URL's scheme is not supported", sent);
+      // Once the request went out, the scheme was accepted: it is the answer's protocol (a
+      // status line of an HTTP version curl does not read) that is not.
+      return sent ? unreadableAnswerError(failure.server)
+                  : urlError(NSURLErrorUnsupportedURL, "the URL's scheme is not supported", false);
     case CURLE_URL_MALFORMAT:
       return urlError(NSURLErrorBadURL, "the URL is not valid for this service", sent);
     case CURLE_FILESIZE_EXCEEDED:

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "KOVCurlAnswerHead.h"
+
 namespace kovcurl {
 
 /// The server a request goes to, as its errors name it.
@@ -44,5 +46,8 @@ KOVError lostAfterSendingError(const Server& server);
 
 /// The error of a transfer that ended without an HTTP answer that could be read.
 KOVError unreadableAnswerError(const Server& server);
+
+/// The error of an answer whose head could not be read (fault is not None).
+KOVError answerHeadError(KOVCurlAnswerHead::Fault fault, const Server& server);
 
 }  // namespace kovcurl

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <utility>
 
 #include "KOVCurlErrors.h"
@@ -75,10 +76,23 @@ struct KOVCurlSession::Request {
     return CURL_PREREQFUNC_OK;
   }
 
+  // The head is read as it arrives: a fault in it ends the transfer at once.
+  KOVCurlAnswerHead head;
+  static size_t header(char* data, size_t size, size_t count, void* self) {
+    auto* request = static_cast<Request*>(self);
+    const std::size_t n = size * count;
+    return request->head.takeLine(std::string_view(data, n)) ? n : 0;
+  }
+
   // The cap is checked as the answer arrives, whether or not its length was announced.
   static size_t write(char* data, size_t size, size_t count, void* self) {
     auto* request = static_cast<Request*>(self);
     const std::size_t n = size * count;
+    if (!request->head.begun()) {
+      // No status line: curl hands the answer on as HTTP/0.9, which nothing here speaks. Its
+      // first bytes only tell what it is.
+      return request->head.takeUnframed(std::string_view(data, n)) ? n : 0;
+    }
     if (request->received.size() + n > kKOVMaxResponseBytes) {
       request->oversize = true;
       return 0;  // stops the transfer
@@ -92,8 +106,10 @@ KOVCurlSession::KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, SessionAuthor
     : _loop(std::move(loop)), _authorities(std::move(authorities.bundle)), _trustGeneration(authorities.generation) {
   initialiseCurl();
   curl_slist* headers = nullptr;
-  // The content type is ours; "Expect:" and "Accept:" stop curl's own defaults.
-  for (const char* header : {"Content-Type: text/xml", "Expect:", "Accept:"}) {
+  // The content type is ours; "Expect:" and "Accept:" stop curl's own defaults. No cache on
+  // the way may keep an answer: a gateway that did handed one sale's approval to another.
+  for (const char* header :
+       {"Content-Type: text/xml", "Cache-Control: no-store", "Pragma: no-cache", "Expect:", "Accept:"}) {
     headers = curl_slist_append(headers, header);
   }
   _headers.reset(headers);
@@ -207,8 +223,13 @@ KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& bod
   curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request->body.data());
   curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Request::beforeSending);
   curl_easy_setopt(easy, CURLOPT_PREREQDATA, request.get());
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Request::header);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, request.get());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Request::write);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, request.get());
+  // An answer without a status line reaches write(), which tells an HTTP/2-only server from
+  // other strangers; refused by curl, all of them would look alike.
+  curl_easy_setopt(easy, CURLOPT_HTTP09_ALLOWED, 1L);
   // An announced length over the cap ends the transfer before the body is read.
   curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kKOVMaxResponseBytes));
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, request->timeoutMs);
@@ -380,8 +401,13 @@ std::vector<KOVCurlSession::Finished> KOVCurlSession::collectFinished() {
     done.completion = std::move(entry->completion);
     if (entry->oversize) {
       done.error = oversizeError(entry->server);
+    } else if (entry->head.fault() != KOVCurlAnswerHead::Fault::None) {
+      done.error = answerHeadError(entry->head.fault(), entry->server);
     } else if (entry->resendRefused) {
       done.error = lostAfterSendingError(entry->server);
+    } else if (result == CURLE_OUT_OF_MEMORY && entry->head.inHead()) {
+      // curl gives up on a line of the head longer than it keeps (100 KiB) as out of memory.
+      done.error = answerHeadError(KOVCurlAnswerHead::Fault::TooLarge, entry->server);
     } else if (result != CURLE_OK) {
       // The system's error only where curl sets it for this transfer: a failed connect.
       done.error = urlErrorFor(TransferFailure{result, std::move(entry->server), entry->timeoutMs, entry->started,
@@ -392,7 +418,7 @@ std::vector<KOVCurlSession::Finished> KOVCurlSession::collectFinished() {
     } else {
       // An HTTP answer, whatever its status: the body is the answer.
       done.data = std::move(entry->received);
-      done.response = KOVURLResponse{static_cast<int32_t>(status), entry->url, std::nullopt};
+      done.response = KOVURLResponse{static_cast<int32_t>(status), entry->url, entry->head.retryAfter()};
     }
   }
   return finished;

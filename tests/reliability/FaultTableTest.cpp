@@ -1,14 +1,15 @@
 // Every fault the simulator plays, met by the engine over the real transport on Qt's event
 // loop or the library's own. A fault the client gets no usable answer from is a URL-layer
-// failure: logged with its exact reason, retried, and the ninth in a row ends the
-// transaction with the time-out result; a broken answer is an answer: what was read before
-// its fault is used and the next poll follows. Whatever the fault: exactly one result,
-// nothing sent after it, every request sent once, nothing left open, and the merchant key
-// in nothing the host is handed nor in the simulator's log.
+// failure: logged with its exact reason and code, retried, and the ninth in a row ends the
+// transaction with the time-out result, whose reason is the last failure's; a broken answer
+// is an answer: what was read before its fault is used and the next poll follows. Whatever
+// the fault: exactly one result, nothing sent after it, every request sent once, nothing
+// left open, and the merchant key in nothing the host is handed nor in the simulator's log.
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <regex>
 
 #include "Support.h"
 
@@ -17,13 +18,23 @@ namespace {
 
 using Kind = kovsim::SimCertificateKind;
 
+// A failure in the transport's plain words, as expanded() fills them in ("{server}" ...), which
+// is what the host is told; the log's error entry keeps its code of NSURLErrorDomain beside
+// them. An answer without a screen has no code.
+struct Reason {
+  constexpr Reason(const char* text = "", int32_t urlCode = 0) : words(text), code(urlCode) {}
+  std::string logged(const std::string& authority) const {
+    return expanded(words, authority) + (code ? " (NSURLErrorDomain " + std::to_string(code) + ")" : "");
+  }
+  const char* words;
+  int32_t code;
+};
+
 struct Row {
   const char* scenario;  // the transaction's merchant reference is "sim:" and this
   KOVTransactionResult result;
   int failures;                 // the highest "KOV Timeout. Starting attempt N": 0 none, 9 the time-out
-  // What the host is told of the failures, as expanded() words it ("{server}" ...): the error
-  // entry before the first retry line.
-  const char* reason = "";
+  Reason reason = {};           // the first failure (the error entry before the first retry line)
   int received = -1;            // requests that reached the service; -1: each one the client sent
   const char* shown = "";       // a screen "LINE1|LINE2" the host must have been shown
   // Plain http (""), or https: its test CA trusted as a file ("valid") or as PEM text
@@ -32,26 +43,36 @@ struct Row {
   Driver driver = Driver::Qt;
   bool wrongKey = false;
   double spacing = 0;  // retry spacing in seconds: the run lasts at least eight of them
+  double waits = 0;    // seconds from each failure to the request after it, at the least
 };
 
 constexpr auto kOk = KOVTransactionResultSucceeded;
 constexpr auto kTimeout = KOVTransactionResultTimeout;
 constexpr auto kOwn = Driver::Own;
 constexpr const char* kCardScreen = "PRESENT/INSERT CARD|PURCHASE       AUD 12.50";
-constexpr const char* kLost = "the connection to {server} was lost";
-constexpr const char* kClosed = "{server} closed the connection without an answer";
-constexpr const char* kLostAfterSending = "the connection to {server} was lost after the request was sent";
-constexpr const char* kTimedOut = "no answer from {server} within 1 s";
-constexpr const char* kRefused = "connection refused by {server}";
-constexpr const char* kOversize = "the answer from {server} is larger than 1 MiB";
-constexpr const char* kUnknownIssuer =
-    "certificate not trusted: SSL certificate problem: unable to get local issuer certificate";
-constexpr const char* kExpired = "certificate not trusted: SSL certificate problem: certificate has expired";
-constexpr const char* kWrongHost =
-    "certificate not trusted: SSL: no alternative certificate subject name matches target host name '127.0.0.1'";
-constexpr const char* kOldTls =
-    "no secure connection to {server}: {tls}: error:0A00042E:SSL routines::tlsv1 alert protocol version";
-constexpr const char* kNoScreen = "HTTP 200 without a screen";
+constexpr Reason kLost{"the connection to {server} was lost", NSURLErrorNetworkConnectionLost};
+constexpr Reason kClosed{"{server} closed the connection without an answer", NSURLErrorNetworkConnectionLost};
+constexpr Reason kLostAfterSending{"the connection to {server} was lost after the request was sent",
+                                   NSURLErrorNetworkConnectionLost};
+constexpr Reason kTimedOut{"no answer from {server} within 1 s", NSURLErrorTimedOut};
+constexpr Reason kRefused{"connection refused by {server}", NSURLErrorCannotConnectToHost};
+constexpr Reason kOversize{"the answer from {server} is larger than 1 MiB", NSURLErrorDataLengthExceedsMaximum};
+constexpr Reason kHttp2Only{"{server} answers in HTTP/2 only", NSURLErrorBadServerResponse};
+constexpr Reason kHugeHeader{"the answer from {server} has a header too large to read", NSURLErrorBadServerResponse};
+constexpr Reason kTwoLengths{"the answer from {server} is malformed: two different Content-Length headers",
+                             NSURLErrorBadServerResponse};
+constexpr Reason kUnknownIssuer{
+    "certificate not trusted: SSL certificate problem: unable to get local issuer certificate",
+    NSURLErrorServerCertificateUntrusted};
+constexpr Reason kExpired{"certificate not trusted: SSL certificate problem: certificate has expired",
+                          NSURLErrorServerCertificateUntrusted};
+constexpr Reason kWrongHost{
+    "certificate not trusted: SSL: no alternative certificate subject name matches target host name '127.0.0.1'",
+    NSURLErrorServerCertificateUntrusted};
+constexpr Reason kOldTls{
+    "no secure connection to {server}: {tls}: error:0A00042E:SSL routines::tlsv1 alert protocol version",
+    NSURLErrorSecureConnectionFailed};
+constexpr Reason kNoScreen = "HTTP 200 without a screen";
 
 const std::vector<Row> kRows = {
     // The terminal's own endings, for the key checks.
@@ -71,11 +92,17 @@ const std::vector<Row> kRows = {
     {"maintenance", kTimeout, 9, kNoScreen, 10}, {"http204", kTimeout, 9, "HTTP 204 without a screen", 10},
 
     {"oversize", kTimeout, 9, kOversize, 10},
+    // An HTTP/2-only front, a header over what a client keeps, two lengths that disagree (a
+    // client that took one would wait out each poll's time-out): each fails at once.
+    {"http2-only", kTimeout, 9, kHttp2Only, 10}, {"huge-header", kTimeout, 9, kHugeHeader, 10},
+    {"double-length", kTimeout, 9, kTwoLengths, 10},
     {"refuse", kTimeout, 9, kRefused, 2},  // the new connection for a second send is refused
     // From the transaction request on, on a fresh connection: it and eight polls.
     {"close-first", kTimeout, 9, kClosed, 9},
     // Failures that pass: each answer starts the count afresh.
     {"reset-8", kOk, 8, kLostAfterSending}, {"close-first-1", kOk, 1, kClosed}, {"empty-1", kOk, 1, kNoScreen},
+    // A busy service asks for a second's rest: the poll after each 503 waits for it.
+    {.scenario = "http503-1", .result = kOk, .failures = 1, .reason = "HTTP 503 without a screen", .waits = 1},
     // A kept-alive connection closed after the request reached the server: curl would send
     // the request again by itself on a new connection, the service would see the poll twice
     // and the fault would never show. The request is sent once and fails instead.
@@ -111,6 +138,8 @@ std::string rowName(const Row& row) {
   std::replace_if(name.begin(), name.end(), [](char c) { return c == '-' || c == '.'; }, '_');
   return name;
 }
+
+void PrintTo(const Row& row, std::ostream* out) { *out << rowName(row); }
 
 class FaultTable : public testing::TestWithParam<Row> {};
 
@@ -151,10 +180,11 @@ TEST_P(FaultTable, EndsOnceWithTheResultOfItsFault) {
     EXPECT_EQ(received, row.received < 0 ? sent : static_cast<std::size_t>(row.received));
     // One kept-alive line for the whole transaction.
     EXPECT_EQ(row.failures == 0 ? sim.server->service().stats().connections() : 1u, 1u);
-    // Each retry line follows an error entry, the first with the row's reason; nine in a row
-    // end with the time-out result.
+    // Each retry line follows an error entry, the first with the row's reason and code; nine
+    // in a row end with the time-out result. The request after a failure waits as the row says.
     std::string retries;
-    std::string firstReason;
+    std::optional<std::string> firstFailure;
+    std::string lastFailure;
     int highest = 0;
     const auto& log = run.record->log;
     for (std::size_t i = 1; i < log.size(); ++i) {
@@ -163,18 +193,28 @@ TEST_P(FaultTable, EndsOnceWithTheResultOfItsFault) {
       if (log[i].second.rfind("KOV Timeout. Starting attempt ", 0) != 0) continue;
       highest = std::max(highest, std::stoi(log[i].second.substr(30)));
       EXPECT_EQ(log[i - 1].first, KOVTransactionLogEntryError) << log[i].second;
-      firstReason = firstReason.empty() ? log[i - 1].second : firstReason;
+      firstFailure = firstFailure.value_or(log[i - 1].second);
+      lastFailure = log[i - 1].second;
+      const auto next = std::find_if(log.begin() + std::ptrdiff_t(i), log.end(), [](const auto& entry) {
+        return entry.first == KOVTransactionLogEntryRequestContent;
+      });
+      if (next == log.end()) continue;
+      const auto waited = run.record->logTimes[std::size_t(next - log.begin())] - run.record->logTimes[i - 1];
+      EXPECT_GE(waited, std::chrono::duration<double>(row.waits)) << "the request after " << log[i - 1].second;
     }
     EXPECT_EQ(highest, row.failures);
-    EXPECT_EQ(firstReason, expanded(row.reason, sim.authority()));
-    // What the host is told beside the record: the time-out's last failure, and that the
-    // transaction request can have reached the service exactly when the service saw it.
+    EXPECT_EQ(firstFailure.value_or(""), row.reason.logged(sim.authority()));
+    // What the host is told beside the record: the time-out's reason, the last failure's plain
+    // words without the code the log keeps, and that the transaction request can have reached
+    // the service exactly when the service saw it.
     const KOVTransactionOutcome outcome = run.engine().lastOutcome();
-    std::optional<std::string> lastFailure;
-    for (const auto& [kind, entry] : log) {
-      if (kind == KOVTransactionLogEntryError) lastFailure = entry;
+    EXPECT_EQ(outcome.reason.has_value(), row.result == kTimeout);
+    if (outcome.reason) {
+      EXPECT_EQ(lastFailure.substr(0, outcome.reason->size()), *outcome.reason);
+      EXPECT_TRUE(std::regex_match(lastFailure.substr(outcome.reason->size()),
+                                   std::regex(R"(( \(NSURLErrorDomain -\d+\))?)")))
+          << lastFailure;
     }
-    EXPECT_EQ(outcome.reason, row.result == kTimeout ? lastFailure : std::nullopt);
     EXPECT_EQ(outcome.requestSent, received > 0);
     std::string nine;
     for (int n = 1; n <= 9; ++n) nine += "KOV Timeout. Starting attempt " + std::to_string(n) + "\n";

@@ -13,6 +13,7 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -131,11 +132,13 @@ class EngineRun {
     }
     engine().setEndpointUrls(url, url);
     engine().setRetrySpacing(retrySpacing);
+    engine().setPollFloor(0);  // polls at once, as the rows' counts and run times assume
     // The handlers share the record, since they may outlive a failed test.
     engine().startTransaction(
         details, KOVTransactionTypePurchase, true, true,
         [record = record](KOVTransactionLogEntryType type, const std::string& entry) {
           record->log.emplace_back(type, entry);
+          record->logTimes.push_back(std::chrono::steady_clock::now());
         },
         [record = record](KOVState, const std::optional<std::string>&, const std::string& first,
                           const std::string& second, const std::optional<std::string>&,
@@ -184,6 +187,7 @@ class EngineRun {
     std::vector<KOVTransactionResultDetails> results;
     std::vector<std::string> screens;  // each as "LINE1|LINE2"
     std::vector<std::pair<KOVTransactionLogEntryType, std::string>> log;
+    std::vector<std::chrono::steady_clock::time_point> logTimes;  // when each log entry came
   };
   const std::shared_ptr<Record> record = std::make_shared<Record>();
 

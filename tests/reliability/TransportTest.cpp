@@ -6,8 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <ctime>
 #include <limits>
+#include <string_view>
 #include <thread>
 #include <tuple>
 
@@ -110,6 +113,7 @@ struct WireCase {
   int32_t status;        // the answer's status, with body; 0: the request fails with error
   std::string body;
   int32_t error = 0;
+  std::optional<std::chrono::seconds> retryAfter = std::nullopt;
 };
 
 class OnTheWire : public testing::TestWithParam<WireCase> {};
@@ -125,16 +129,18 @@ TEST_P(OnTheWire, ThePostIsExactlyTheDocumentAndTheAnswerIsDataOrAnError) {
                                std::string(wire.scenario) + "</MRef></Scr>";
   session->post(url, document, 5.0, handlerOf(recorder));
   ASSERT_TRUE(recorder->waitFor(1));
-  // Nothing of ours but the content type: no "Expect:", no "Accept:", no offer of
-  // compressed answers.
+  // Nothing of ours but the content type and that no cache may keep the answer: no
+  // "Expect:", no "Accept:", no offer of compressed answers.
   EXPECT_EQ(sim.server->lastRequest(), "POST /wqmi3/pos.aspx HTTP/1.1\r\nHost: 127.0.0.1:" +
                                            std::to_string(sim.server->port()) + "\r\nContent-Type: text/xml\r\n"
+                                           "Cache-Control: no-store\r\nPragma: no-cache\r\n"
                                            "Content-Length: " + std::to_string(document.size()) + "\r\n\r\n" + document);
   const Completion& done = recorder->calls[0];
   EXPECT_EQ(done.error ? done.error->code : 0, wire.error);
   EXPECT_EQ(done.response ? done.response->statusCode : 0, wire.status);
   EXPECT_EQ(done.response ? done.response->url : url, url);
   EXPECT_EQ(done.data, wire.status ? std::optional(wire.body) : std::nullopt);
+  EXPECT_EQ(done.response ? done.response->retryAfter : std::nullopt, wire.retryAfter);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -147,7 +153,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Announced over the cap, nothing of it sent and the line held: it fails at once.
         WireCase{"announced_over_cap", "oversize-length-first", 0, "", NSURLErrorDataLengthExceedsMaximum},
         // Without a length and never finished: only a check made while receiving ends it.
-        WireCase{"over_cap_unfinished", "oversize-open-first", 0, "", NSURLErrorDataLengthExceedsMaximum}),
+        WireCase{"over_cap_unfinished", "oversize-open-first", 0, "", NSURLErrorDataLengthExceedsMaximum},
+        WireCase{"retry_after", "http503-first", 503, "", 0, std::chrono::seconds(1)},
+        // The line is held after the answer: a client that took either length would wait.
+        WireCase{"two_lengths", "double-length-first", 0, "", NSURLErrorBadServerResponse}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Connections whose writing must wait: a body larger than the socket buffers posted to a
@@ -230,6 +239,87 @@ INSTANTIATE_TEST_SUITE_P(Drivers, WriteReadiness,
                                   (info.param.fullBacklog ? "_full_backlog" : "_large_body") +
                                   (info.param.timeoutSeconds < 1 ? "_timed_out" : "");
                          });
+
+using Fault = kovcurl::KOVCurlAnswerHead::Fault;
+
+// An answer's head as curl hands it over, line by line (each with its CRLF), or, without a
+// status line, as bytes of an HTTP/0.9 body: what the session reports of it, and the fault
+// that ends the transfer at once (None: the transfer goes on).
+struct HeadCase {
+  const char* name;
+  std::vector<std::string> lines;
+  Fault fault = Fault::None;
+  std::optional<std::chrono::seconds> retryAfter = std::nullopt;
+  std::vector<std::string> unframed = {};
+  bool toldAtEnd = false;  // the fault is known only once the answer has ended
+};
+
+class AnswerHead : public testing::TestWithParam<HeadCase> {};
+
+TEST_P(AnswerHead, TellsWhatEndsTheTransferAndTheWaitAskedFor) {
+  const HeadCase& row = GetParam();
+  kovcurl::KOVCurlAnswerHead head;
+  bool goesOn = true;
+  for (const std::string& line : row.lines) goesOn = goesOn && head.takeLine(line);
+  for (const std::string& bytes : row.unframed) goesOn = goesOn && head.takeUnframed(bytes);
+  EXPECT_EQ(head.fault(), row.fault);
+  // A fault known before the end ends the transfer; one told only by the end does not.
+  EXPECT_EQ(goesOn, row.fault == Fault::None || row.toldAtEnd);
+  EXPECT_EQ(head.retryAfter(), row.retryAfter);
+}
+
+constexpr const char* kOk = "HTTP/1.1 200 OK\r\n";
+constexpr const char* kEnd = "\r\n";
+constexpr std::string_view kSettings("\0\0\x06\x04\0\0\0\0\0\0\x03\0\0\0\x64", 15);
+
+INSTANTIATE_TEST_SUITE_P(
+    Heads, AnswerHead,
+    testing::Values(
+        HeadCase{"same_length_twice", {kOk, "Content-Length: 5\r\n", "content-length:5\r\n", kEnd}},
+        HeadCase{"two_lengths", {kOk, "Content-Length: 5\r\n", "Content-Length: 15\r\n"}, Fault::TwoLengths},
+        HeadCase{"two_lengths_in_one", {kOk, "Content-Length: 5, 15\r\n"}, Fault::TwoLengths},
+        // An interim answer's head, and trailers after the head, are not the answer's head.
+        HeadCase{"interim_answer_first",
+                 {"HTTP/1.1 100 Continue\r\n", "Content-Length: 7\r\n", "Retry-After: 9\r\n", kEnd, kOk,
+                  "Content-Length: 5\r\n", kEnd, "Content-Length: 6\r\n", kEnd}},
+        HeadCase{"retry_after", {"HTTP/1.1 503 Service Unavailable\r\n", "retry-after:  120 \r\n", kEnd},
+                 Fault::None, std::chrono::seconds(120)},
+        HeadCase{"retry_after_unreadable_after_one", {kOk, "Retry-After: 3\r\n", "Retry-After: soon\r\n", kEnd},
+                 Fault::None, std::chrono::seconds(3)},
+        HeadCase{"too_large", {kOk, "X-Padding: " + std::string(60 * 1024, 'x') + kEnd,
+                               "X-Padding: " + std::string(40 * 1024, 'x') + kEnd}, Fault::TooLarge},
+        HeadCase{"http2_settings", {}, Fault::Http2Only, std::nullopt, {std::string(kSettings)}},
+        HeadCase{"http2_settings_in_pieces", {}, Fault::Http2Only, std::nullopt,
+                 {std::string(kSettings.substr(0, 4)), std::string(kSettings.substr(4))}},
+        HeadCase{"settings_of_odd_length", {}, Fault::NotHttp, std::nullopt,
+                 {std::string("\0\0\x05\x04\0\0\0\0\0", 9)}},
+        HeadCase{"tls_alert", {}, Fault::NotHttp, std::nullopt, {std::string("\x15\x03\x01\x00\x02\x02\x46", 7)}},
+        HeadCase{"cut_short", {}, Fault::NotHttp, std::nullopt, {std::string("\0\0\x06", 3)}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A Retry-After value, read at a fixed time of arrival: whole seconds, or an HTTP date less
+// that time (in any of the three forms HTTP has known; 0 once gone); anything else is none.
+class RetryAfter : public testing::TestWithParam<std::tuple<const char*, const char*, std::optional<int64_t>>> {};
+
+TEST_P(RetryAfter, IsSecondsOrADateLessItsArrival) {
+  const auto& [name, value, seconds] = GetParam();
+  const std::time_t arrived = curl_getdate("Sun, 06 Nov 1994 08:49:37 GMT", nullptr);
+  const std::optional<std::chrono::seconds> read = kovcurl::KOVCurlAnswerHead::retryAfterOf(value, arrived);
+  EXPECT_EQ(read, seconds ? std::optional(std::chrono::seconds(*seconds)) : std::nullopt) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, RetryAfter,
+    testing::Values(std::tuple{"seconds", "120", 120}, std::tuple{"zero", "0", 0},
+                    std::tuple{"blanks_around", " \t7 ", 7},
+                    std::tuple{"past_any_wait", "99999999999999999999999", 2147483647},
+                    std::tuple{"date_ahead", "Sun, 06 Nov 1994 08:50:07 GMT", 30},
+                    std::tuple{"date_ahead_rfc850", "Sunday, 06-Nov-94 08:51:37 GMT", 120},
+                    std::tuple{"date_ahead_asctime", "Sun Nov  6 09:49:37 1994", 3600},
+                    std::tuple{"date_gone", "Sun, 06 Nov 1994 08:49:00 GMT", 0},
+                    std::tuple{"empty", "", std::nullopt}, std::tuple{"word", "soon", std::nullopt},
+                    std::tuple{"fraction", "1.5", std::nullopt}, std::tuple{"negative", "-5", std::nullopt}),
+    [](const auto& info) { return std::string(std::get<0>(info.param)); });
 
 TEST(CurlSession, GivesEveryRequestAFiniteTimeOut) {
   const std::pair<double, long> table[] = {{30.0, 30000},       {0.0001, 1},  {0.0, 60000},

@@ -1,7 +1,15 @@
-// The service's answers and refusals, and the server's port (what each fault puts on the wire
-// is met by the client in the transport and fault tables).
+// The service's answers and refusals, the server's port, and what the faults a client's
+// transport must tell apart put on the wire, read by a bare socket (how the client fares
+// against them is the fault table's business: this shows that a fault is the one its name
+// says).
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <set>
+#include <string_view>
 
 #include "SimServer.h"
 
@@ -97,6 +105,100 @@ TEST(SimService, HeldStatusRequestsAreAnsweredByAPressTheClockOrTheShutdown) {
                                                "T1 pressed B1 \"\"," + cancelled, "T1" + cancelled, "T1" + cancelled,
                                                "T2" + card, "T2" + card, "T2" + card}));
 }
+
+// Posts body on a connection of its own and reads for about waitMs: what came, and how the
+// connection ended ("closed", "reset", "open"; "refused" when it could not be made).
+std::pair<std::string, std::string> exchange(int port, const std::string& body, int waitMs) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  const std::string sent = "POST /wqmi3/pos.aspx HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nContent-Length: " +
+                           std::to_string(body.size()) + "\r\n\r\n" + body;
+  const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  std::string bytes, ending = connected && ::send(fd, sent.data(), sent.size(), MSG_NOSIGNAL) > 0 ? "open" : "refused";
+  char buffer[65536];
+  for (int tick = 0; ending == "open" && tick < waitMs / 10; ++tick) {
+    pollfd in{fd, POLLIN, 0};
+    const ssize_t n = ::poll(&in, 1, 10) > 0 ? ::recv(fd, buffer, sizeof buffer, 0) : -2;
+    if (n > 0) bytes.append(buffer, static_cast<std::size_t>(n));
+    if (n == 0 || n == -1) ending = n == 0 ? "closed" : errno == ECONNRESET ? "reset" : "error";
+  }
+  ::close(fd);
+  return {bytes, ending};
+}
+
+// The values of the Content-Length headers of an answer's head.
+std::set<std::string> lengthsOf(const std::string& bytes) {
+  std::set<std::string> lengths;
+  const std::size_t end = bytes.find("\r\n\r\n");
+  for (std::size_t at = bytes.find("\r\nContent-Length: "); at < end; at = bytes.find("\r\nContent-Length: ", at + 2)) {
+    const std::size_t value = at + 18;
+    lengths.insert(bytes.substr(value, bytes.find("\r\n", value) - value));
+  }
+  return lengths;
+}
+
+// An answer whose body is all there, as long as its (one) Content-Length says.
+bool whole(const std::string& bytes) {
+  const std::size_t end = bytes.find("\r\n\r\n");
+  const std::set<std::string> lengths = lengthsOf(bytes);
+  return end != std::string::npos && !lengths.empty() && std::stoul(*lengths.begin()) == bytes.size() - end - 4;
+}
+
+// The answer's first bytes (none: no answer at all), how the connection ended (and "whole"
+// when the body is all there), a text the answer holds, the Content-Length values it
+// announces, and its least size.
+struct WireRow {
+  const char* scenario;
+  std::string start;
+  const char* ending;
+  std::string holds;
+  std::set<std::string> lengths;
+  std::size_t atLeast = 0;
+};
+
+void PrintTo(const WireRow& row, std::ostream* out) { *out << row.scenario; }
+
+class SimFaultOnTheWire : public testing::TestWithParam<WireRow> {};
+
+// The fault meets the first status request, sent once the transaction request had its
+// screen; each goes on a connection of its own.
+TEST_P(SimFaultOnTheWire, IsWhatItsNameSays) {
+  const WireRow& row = GetParam();
+  SimConfig config = slowConfig();
+  config.holdMs = 60000;  // a status request held for an unchanged screen would get nothing here
+  SimServer server(config, nullptr);
+  std::string error;
+  ASSERT_TRUE(server.start(error)) << error;
+  const std::string chosen = std::string("<MRef>sim:") + row.scenario + "</MRef>";
+  ASSERT_TRUE(whole(exchange(server.port(), request("Purchase", "T", "ST1", chosen), 10000).first));
+  const auto [bytes, ending] = exchange(server.port(), request("Status", "T"), 1500);
+  EXPECT_EQ(bytes.substr(0, row.start.size()), row.start);
+  EXPECT_EQ(ending + (whole(bytes) ? " whole" : ""), row.ending);
+  EXPECT_NE(bytes.find(row.holds), std::string::npos) << row.holds;
+  EXPECT_EQ(lengthsOf(bytes), row.lengths);
+  EXPECT_GE(bytes.size(), row.atLeast);
+  EXPECT_EQ(server.service().stats().toJson(),
+            "{\"connections\":2,\"requests\":2,\"transactions\":{\"T\":{\"Purchase\":1,\"Status\":1,\"UI\":0}}}");
+}
+
+// An HTTP/2 server's SETTINGS frame (100 streams at once), then its GOAWAY with PROTOCOL_ERROR.
+constexpr std::string_view kSettings("\0\0\x06\x04\0\0\0\0\0\0\x03\0\0\0\x64", 15);
+constexpr std::string_view kGoAway("\0\0\x08\x07\0\0\0\0\0\0\0\0\0\0\0\0\x01", 17);
+
+INSTANTIATE_TEST_SUITE_P(Faults, SimFaultOnTheWire, testing::Values(
+    WireRow{"http2-only", std::string(kSettings), "closed", std::string(kSettings) + std::string(kGoAway), {}},
+    WireRow{"huge-header", "HTTP/1.1 200 ", "closed whole", "\r\nX-Padding: " + std::string(150 * 1024, 'x') + "\r\n",
+            {"148"}},
+    WireRow{"double-length", "HTTP/1.1 200 ", "closed whole", "<DL1>PRESENT/INSERT CARD</DL1>", {"148", "158"}},
+    WireRow{"http503", "HTTP/1.1 503 ", "closed whole", "\r\nRetry-After: 1\r\n", {"0"}},
+    // No fault: the status request of a connection that has not asked about the transaction
+    // (a recovering till's first) is answered at once, though the screen has not changed.
+    WireRow{"approve", "HTTP/1.1 200 ", "closed whole", "<DL1>PRESENT/INSERT CARD</DL1>", {"148"}}),
+    [](const testing::TestParamInfo<WireRow>& info) {
+      std::string name = info.param.scenario;
+      std::replace(name.begin(), name.end(), '-', '_');
+      return name;
+    });
 
 TEST(SimServer, APortInUseIsRefused) {
   SimServer first(slowConfig(), nullptr);

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string_view>
 #include <type_traits>
@@ -43,11 +44,23 @@ constexpr int kCutPauseMs = 200;
 constexpr int kTricklePieces = 10;
 // What the oversize faults without an end send: one byte over the client's cap.
 constexpr std::size_t kOverCapBytes = kClientCapBytes + 1;
+// The HugeHeader fault's header line, over the 100 KiB a client keeps of one.
+constexpr std::size_t kHugeHeaderBytes = 150 * 1024;
+// How much longer the DoubleLength fault's second Content-Length is than the body.
+constexpr std::size_t kSecondLengthExtra = 10;
+// What an HTTP/2-only server sends to a client that spoke HTTP/1.1: its preface (a SETTINGS
+// frame: at most 100 streams at once), then GOAWAY with PROTOCOL_ERROR, since the client's
+// first bytes were not HTTP/2's.
+constexpr unsigned char kHttp2Refusal[] = {
+    0x00, 0x00, 0x06, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x64,  // SETTINGS
+    0x00, 0x00, 0x08, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01,  // GOAWAY
+};
 
 // How an answer's body is delimited.
 enum class Framing { Length, Chunked, ToClose };
 
-std::string head(const SimReply& reply, Framing framing, std::size_t length, bool close) {
+// The answer's head; more: header lines a fault adds at its end.
+std::string head(const SimReply& reply, Framing framing, std::size_t length, bool close, const std::string& more = "") {
   const auto status = static_cast<unsigned>(reply.status);
   std::string text = "HTTP/1.1 " + std::to_string(status) + " " +
                      std::string(http::obsolete_reason(http::int_to_status(status))) + "\r\n";
@@ -57,6 +70,9 @@ std::string head(const SimReply& reply, Framing framing, std::size_t length, boo
   if (!reply.location.empty()) {
     text += "Location: " + reply.location + "\r\n";
   }
+  if (!reply.retryAfter.empty()) {
+    text += "Retry-After: " + reply.retryAfter + "\r\n";
+  }
   if (framing == Framing::Length) {
     text += "Content-Length: " + std::to_string(length) + "\r\n";
   } else if (framing == Framing::Chunked) {
@@ -65,7 +81,7 @@ std::string head(const SimReply& reply, Framing framing, std::size_t length, boo
   if (close || framing == Framing::ToClose) {
     text += "Connection: close\r\n";
   }
-  return text + "\r\n";
+  return text + more + "\r\n";
 }
 
 std::string chunk(std::string_view data) {
@@ -193,7 +209,7 @@ class Connection final : public SimConnection {
     _keepAlive = message.keep_alive() && ++_served < kKeepAliveMaxCount;
     const beast::string_view target = message.target();
     SimHttpRequest request{std::string(message.method_string()), std::string(target.substr(0, target.find('?'))),
-                           std::move(message.body()), std::move(_raw)};
+                           std::move(message.body()), std::move(_raw), &_asked};
     _phase = Phase::Waiting;
     _owner.route(std::move(request), [self = self()](SimReply reply) { self->play(std::move(reply)); });
   }
@@ -238,6 +254,19 @@ class Connection final : public SimConnection {
       case SimFault::Reset:
         end(true);
         return;
+      case SimFault::HugeHeader:
+        send(head(reply, Framing::Length, body->size(), closing,
+                  "X-Padding: " + std::string(kHugeHeaderBytes, 'x') + "\r\n") + *body,
+             [this] { answered(); });
+        return;
+      case SimFault::DoubleLength:
+        send(head(reply, Framing::Length, body->size(), closing,
+                  "Content-Length: " + std::to_string(body->size() + kSecondLengthExtra) + "\r\n") + *body,
+             [this] { answered(); });
+        return;
+      case SimFault::Http2Only:
+        send(std::string(std::begin(kHttp2Refusal), std::end(kHttp2Refusal)), [this] { close(); });
+        break;
       case SimFault::ResetBody:
         send(head(reply, Framing::Chunked, 0, closing) + chunk(std::string_view(*body).substr(0, body->size() / 2)),
              reset);
@@ -338,6 +367,7 @@ class Connection final : public SimConnection {
   beast::flat_buffer _buffer;
   std::optional<http::request_parser<http::string_body>> _parser;
   std::string _raw;
+  SimAsked _asked;
   Phase _phase = Phase::Opening;
   std::size_t _served = 0;
   bool _continued = false;

@@ -17,6 +17,9 @@ struct SimHttpRequest {
   std::string path;  ///< the target without its query
   std::string body;
   std::string raw;   ///< the bytes of the request as they arrived, head and body
+  /// What the connection asked about before, for the service; the connection's own, valid
+  /// while the request is routed.
+  SimAsked* asked = nullptr;
 };
 
 /// What a connection asks of the server it belongs to; every call on the server's thread.

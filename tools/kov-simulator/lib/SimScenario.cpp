@@ -16,7 +16,7 @@ constexpr std::array<std::pair<SimTerminal, std::string_view>, 6> kTerminals{{
     {SimTerminal::ResultComplete, "result-complete"},
 }};
 
-constexpr std::array<std::pair<SimFault, std::string_view>, 26> kFaults{{
+constexpr std::array<std::pair<SimFault, std::string_view>, 30> kFaults{{
     {SimFault::Close, "close"},         {SimFault::Reset, "reset"},       {SimFault::ResetBody, "reset-body"},
     {SimFault::Cut, "cut"},             {SimFault::Stall, "stall"},       {SimFault::Trickle, "trickle"},
     {SimFault::Refuse, "refuse"},       {SimFault::Http404, "http404"},   {SimFault::Http502, "http502"},
@@ -24,6 +24,8 @@ constexpr std::array<std::pair<SimFault, std::string_view>, 26> kFaults{{
     {SimFault::Http204, "http204"},     {SimFault::Maintenance, "maintenance"},
     {SimFault::Oversize, "oversize"},
     {SimFault::OversizeLength, "oversize-length"},                        {SimFault::OversizeOpen, "oversize-open"},
+    {SimFault::Http2Only, "http2-only"},                                  {SimFault::HugeHeader, "huge-header"},
+    {SimFault::DoubleLength, "double-length"},                            {SimFault::Http503, "http503"},
     {SimFault::Http500, "http500"},     {SimFault::Garbage, "garbage"},   {SimFault::Truncated, "truncated"},
     {SimFault::Empty, "empty"},         {SimFault::BadUtf8, "bad-utf8"},  {SimFault::Deep, "deep"},
     {SimFault::Doctype, "doctype"},     {SimFault::OddTmo, "odd-tmo"},    {SimFault::AtCap, "at-cap"},

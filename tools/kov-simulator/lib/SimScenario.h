@@ -37,6 +37,10 @@ enum class SimFault {
   Oversize,   ///< a chunked screen answer of 2 MiB, over the client's 1 MiB cap
   OversizeLength,  ///< a 200 announcing 1 MiB + 1 byte, none of it sent, the line held as a stall
   OversizeOpen,    ///< a 200 without a length, 1 MiB + 1 byte of it, the line held as a stall
+  Http2Only,       ///< an HTTP/2 server's SETTINGS frame and GOAWAY instead of HTTP/1.1, then closed
+  HugeHeader,      ///< the usual answer with a header line of 150 KiB
+  DoubleLength,    ///< the usual answer with its Content-Length and a second, 10 bytes longer
+  Http503,         ///< HTTP 503 with an empty body and "Retry-After: 1"
   // Broken answers: the client reads them as answers.
   Http500,    ///< HTTP 500 with the usual screen or result
   Garbage,    ///< a body that is not XML

@@ -213,13 +213,14 @@ void SimServer::State::route(SimHttpRequest request, SimAnswer answer) {
   }
   if (request.method == "POST" && request.path == kEndpointPath) {
     // The line is logged when the answer goes out, which for a held request is later.
+    SimAsked* asked = request.asked;
     server._service.handle(request.body, [this, body = request.body, answer = std::move(answer)](SimReply reply) {
       server.log("POST " + (reply.txnType.empty() ? std::string("-") : reply.txnType) + " TxnRef=" +
                  (reply.txnRef.empty() ? std::string("-") : reply.txnRef) + " -> " +
                  (reply.fault == SimFault::None ? std::to_string(reply.status) : std::string(faultName(reply.fault))) +
                  " " + reply.summary + " | " + body);
       answer(std::move(reply));
-    });
+    }, asked);
     armWake();
     return;
   }

@@ -29,6 +29,12 @@ SimAnswer withSummaryPrefix(std::string prefix, SimAnswer answer) {
 // Where the Http307 fault sends the client; a client must not follow it.
 constexpr const char* kMovedPath = "/wqmi3/moved.aspx";
 
+void remember(SimAsked* asked, const std::string& txnRef) {
+  if (asked) {
+    asked->txnRefs.insert(txnRef);
+  }
+}
+
 }  // namespace
 
 SimService::SimService(SimConfig config) : _config(std::move(config)) {}
@@ -132,7 +138,7 @@ void SimService::release(std::map<std::uint64_t, Held>::iterator held) {
   _holds.erase(held);
 }
 
-void SimService::handle(std::string_view body, SimAnswer answer) {
+void SimService::handle(std::string_view body, SimAnswer answer, SimAsked* asked) {
   const std::optional<SimRequest> parsed = parseRequest(body);
   if (!parsed) {
     _stats.countRequest("", "");
@@ -157,10 +163,12 @@ void SimService::handle(std::string_view body, SimAnswer answer) {
       // One answer for both, so a caller cannot learn which of the two was right.
       out.emplace_back(std::move(labelled), refusal("p8", "INVALID USER OR KEY"));
     } else if (request.txnType == "Status") {
-      handleStatus(request, std::move(labelled), out);
+      handleStatus(request, asked && asked->txnRefs.insert(request.txnRef).second, std::move(labelled), out);
     } else if (request.txnType == "UI") {
+      remember(asked, request.txnRef);
       handleButton(request, std::move(labelled), out);
     } else if (isTransactionType(request.txnType)) {
+      remember(asked, request.txnRef);
       handleTransaction(request, std::move(labelled), out);
     } else {
       out.emplace_back(std::move(labelled), refusal("p7", "INVALID TRANSACTION TYPE"));
@@ -206,7 +214,7 @@ void SimService::handleTransaction(const SimRequest& request, SimAnswer answer, 
   }
 }
 
-void SimService::handleStatus(const SimRequest& request, SimAnswer answer, Delivery& out) {
+void SimService::handleStatus(const SimRequest& request, bool firstOnConnection, SimAnswer answer, Delivery& out) {
   SimTransaction* txn = find(request);
   if (!txn) {
     out.emplace_back(std::move(answer), refusal("pn", "TRANSACTION NOT FOUND"));
@@ -219,7 +227,7 @@ void SimService::handleStatus(const SimRequest& request, SimAnswer answer, Deliv
     failure(*txn, fault, std::move(answer), out);
     return;
   }
-  if (!txn->finished() && !txn->takeButtonRequest()) {
+  if (!txn->finished() && !firstOnConnection && !txn->takeButtonRequest()) {
     // Long poll: answered when the screen differs from the one last sent, or with the same
     // screen at the hold limit.
     Held held{txn, std::move(answer), fault, txn->answeredVersion(),
@@ -305,6 +313,10 @@ void SimService::failure(SimTransaction& txn, SimFault fault, SimAnswer answer, 
     case SimFault::Http204:
       reply.status = 204;
       break;
+    case SimFault::Http503:
+      reply.status = 503;
+      reply.retryAfter = "1";
+      break;
     case SimFault::Maintenance:
       reply.contentType = "text/html; charset=utf-8";
       reply.body = maintenancePage();
@@ -312,6 +324,8 @@ void SimService::failure(SimTransaction& txn, SimFault fault, SimAnswer answer, 
     case SimFault::ResetBody:
     case SimFault::Cut:
     case SimFault::Trickle:
+    case SimFault::HugeHeader:
+    case SimFault::DoubleLength:
       reply.body = answerFor(txn, false, SimFault::None).body;
       reply.playMs = fault == SimFault::Trickle ? 2 * clientTimeOutMs : 0;
       reply.fault = fault;
@@ -321,7 +335,7 @@ void SimService::failure(SimTransaction& txn, SimFault fault, SimAnswer answer, 
       reply.playMs = pastTimeOutMs;
       reply.fault = fault;
       break;
-    default:  // Close, Reset, Refuse, Oversize: the server plays them alone
+    default:  // Close, Reset, Refuse, Oversize, Http2Only: the server plays them alone
       reply.fault = fault;
       break;
   }

@@ -6,6 +6,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,12 +22,13 @@ namespace kovsim {
 /// What the server does with one request.
 struct SimReply {
   /// A fault the server plays on the connection instead of a plain answer: Close, Reset,
-  /// Refuse (no answer), ResetBody, Cut, Trickle, Oversize, OversizeLength, OversizeOpen
-  /// (the body, broken by the fault).
+  /// Refuse, Http2Only (no answer of HTTP/1.1), ResetBody, Cut, Trickle, Oversize,
+  /// OversizeLength, OversizeOpen, HugeHeader, DoubleLength (the body, broken by the fault).
   SimFault fault = SimFault::None;
   int status = 200;
   std::string contentType = "text/xml; charset=utf-8";
   std::string location;  ///< with status 307: where the answer sends the client
+  std::string retryAfter;  ///< the Retry-After header's value, when there is one
   std::string body;
   /// With Trickle: how long the whole answer takes; with OversizeLength and OversizeOpen:
   /// how long the line is held after what is sent.
@@ -38,6 +40,11 @@ struct SimReply {
 
 /// Takes the reply to one request; called once for each request.
 using SimAnswer = std::function<void(SimReply)>;
+
+/// The transactions one connection has asked about, kept by the connection for the service.
+struct SimAsked {
+  std::set<std::string> txnRefs;
+};
 
 /// The payment service behind the endpoint: terminals per station, transactions per TxnRef,
 /// the service's checks and the scenarios. Nothing in it waits: a request is answered at
@@ -52,8 +59,12 @@ class SimService {
 
   /// Answers one posted document: at once, before this call returns, or later. A status
   /// request is held until its screen differs from the one the client has or the hold limit
-  /// passes; a stalled request until past the client's time-out.
-  void handle(std::string_view body, SimAnswer answer);
+  /// passes; a stalled request until past the client's time-out. asked is what the request's
+  /// connection asked about before, brought up to date here: a status request for a TxnRef
+  /// its connection has not asked about (a recovering till's first) is answered at once, so
+  /// that the till shows the screen now. Without it, every connection is taken as the one
+  /// that asked before.
+  void handle(std::string_view body, SimAnswer answer, SimAsked* asked = nullptr);
 
   /// When wake() has a held request to answer next; nullopt while none is held.
   std::optional<Clock::time_point> nextWake() const;
@@ -90,7 +101,7 @@ class SimService {
   };
 
   void handleTransaction(const SimRequest& request, SimAnswer answer, Delivery& out);
-  void handleStatus(const SimRequest& request, SimAnswer answer, Delivery& out);
+  void handleStatus(const SimRequest& request, bool firstOnConnection, SimAnswer answer, Delivery& out);
   void handleButton(const SimRequest& request, SimAnswer answer, Delivery& out);
 
   SimTransaction* find(const SimRequest& request);

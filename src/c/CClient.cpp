@@ -51,7 +51,8 @@ int errorOf(KOVRefusalKind kind) {
 }  // namespace
 
 kov_client::kov_client(const std::string& endpointUrl) {
-  KOVCurlTransport::install(engine, loop);
+  engine.setSessionFactory(KOVCurlTransport::sessionFactory(loop, trust));
+  engine.setMainQueue(loop);
   engine.setEndpointUrls(endpointUrl, endpointUrl);
 }
 

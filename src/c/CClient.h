@@ -1,6 +1,7 @@
 #pragma once
 // The till behind a kov_client handle: an engine of its own, the curl transport on the
 // library's own loop, and the callbacks of the transaction it runs.
+#include <KOVModule/KOVCurlTrust.h>
 #include <KOVModule/KOVPollLoop.h>
 #include <KOVModule/WqKOV.h>
 #include <KOVModule/kov.h>
@@ -27,6 +28,8 @@ struct kov_client {
   }
 
   std::shared_ptr<KOVPollLoop> loop = std::make_shared<KOVPollLoop>();
+  /// The certificates this client trusts besides the system's, for its sessions only.
+  std::shared_ptr<KOVCurlTrust> trust = std::make_shared<KOVCurlTrust>();
   WqKOV engine;
   kov_callbacks callbacks{};
   bool awaitingResult = false;  // from a begin until its result has been handed over

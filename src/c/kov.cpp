@@ -83,7 +83,7 @@ int kov_client_trust_ca_file(kov_client* client, const char* pem_path) {
   if (!client) return noClient();
   return guarded(client, [&]() -> int {
     std::string why;
-    if (!pem_path || !KOVCurlTransport::addTrustedCertificates(pem_path, &why)) {
+    if (!pem_path || !client->trust->addFile(pem_path, &why)) {
       return client->fail(KOV_ERROR_INVALID_ARGUMENT, pem_path ? why : "no file was given");
     }
     client->error.clear();

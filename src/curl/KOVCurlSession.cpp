@@ -102,8 +102,11 @@ struct KOVCurlSession::Request {
   }
 };
 
-KOVCurlSession::KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, SessionAuthorities authorities)
-    : _loop(std::move(loop)), _authorities(std::move(authorities.bundle)), _trustGeneration(authorities.generation) {
+KOVCurlSession::KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, std::shared_ptr<const KOVCurlTrust> trust)
+    : _loop(std::move(loop)),
+      _trust(std::move(trust)),
+      _authorities(_trust->bundle()),
+      _trustGeneration(_trust->generation()) {
   initialiseCurl();
   curl_slist* headers = nullptr;
   // The content type is ours; "Expect:" and "Accept:" stop curl's own defaults. No cache on
@@ -126,7 +129,7 @@ KOVCurlSession::KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, SessionAuthor
 
 KOVCurlSession::~KOVCurlSession() { invalidateAndCancel(); }
 
-bool KOVCurlSession::canBeReused() const { return _multi && _trustGeneration == trustGeneration(); }
+bool KOVCurlSession::canBeReused() const { return _multi && _trustGeneration == _trust->generation(); }
 
 long KOVCurlSession::transferTimeoutMs(double timeoutSeconds) {
   const double seconds = (std::isfinite(timeoutSeconds) && timeoutSeconds > 0) ? timeoutSeconds : kDefaultTimeoutSeconds;

@@ -1,5 +1,6 @@
 #pragma once
 // One engine session over one curl multi handle, driven by an event loop.
+#include <KOVModule/KOVCurlTrust.h>
 #include <KOVModule/KOVEventLoop.h>
 #include <KOVModule/KOVURLSession.h>
 
@@ -13,7 +14,6 @@
 #include <vector>
 
 #include "KOVCurlErrors.h"
-#include "KOVCurlTrustStore.h"
 
 namespace kovcurl {
 
@@ -27,8 +27,8 @@ namespace kovcurl {
 /// ended before curl went on to write it). Used from the loop's thread only.
 class KOVCurlSession final : public KOVURLSession {
  public:
-  /// authorities: what to verify servers with (the trust settings as they are now).
-  KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, SessionAuthorities authorities);
+  /// trust: the certificates to verify servers with besides the system's, as they are now.
+  KOVCurlSession(std::shared_ptr<KOVEventLoop> loop, std::shared_ptr<const KOVCurlTrust> trust);
   ~KOVCurlSession() override;
   KOVCurlSession(const KOVCurlSession&) = delete;
   KOVCurlSession& operator=(const KOVCurlSession&) = delete;
@@ -37,7 +37,7 @@ class KOVCurlSession final : public KOVURLSession {
                     ResponseHandler completion) override;
   void cancel(KOVRequestId request) override;
   void invalidateAndCancel() override;
-  /// False once the trusted certificates have changed since the session was made.
+  /// False once its trusted certificates have changed since the session was made.
   bool canBeReused() const override;
 
   /// The request's time-out in milliseconds: a time-out that is not a positive number
@@ -81,6 +81,7 @@ class KOVCurlSession final : public KOVURLSession {
   void keepHandle(EasyHandle easy);
 
   std::shared_ptr<KOVEventLoop> _loop;
+  std::shared_ptr<const KOVCurlTrust> _trust;
   std::shared_ptr<const std::string> _authorities;  // null: curl's system store
   uint64_t _trustGeneration;
   std::unique_ptr<curl_slist, ListDeleter> _headers;

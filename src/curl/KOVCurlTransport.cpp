@@ -3,12 +3,16 @@
 #include <KOVModule/WqKOV.h>
 
 #include "KOVCurlSession.h"
-#include "KOVCurlTrustStore.h"
 
 KOVURLSessionFactory KOVCurlTransport::sessionFactory(std::shared_ptr<KOVEventLoop> loop) {
-  return [loop = std::move(loop)]() -> std::unique_ptr<KOVURLSession> {
-    // Each session takes the trust settings as they are when it is made.
-    return std::make_unique<kovcurl::KOVCurlSession>(loop, kovcurl::sessionAuthorities());
+  return sessionFactory(std::move(loop), KOVCurlTrust::process());
+}
+
+KOVURLSessionFactory KOVCurlTransport::sessionFactory(std::shared_ptr<KOVEventLoop> loop,
+                                                      std::shared_ptr<const KOVCurlTrust> trust) {
+  return [loop = std::move(loop), trust = std::move(trust)]() -> std::unique_ptr<KOVURLSession> {
+    // Each session takes the certificates as they are when it is made.
+    return std::make_unique<kovcurl::KOVCurlSession>(loop, trust);
   };
 }
 
@@ -18,11 +22,11 @@ void KOVCurlTransport::install(WqKOV& engine, std::shared_ptr<KOVEventLoop> loop
 }
 
 bool KOVCurlTransport::addTrustedCertificates(const std::string& pemFilePath, std::string* why) {
-  return kovcurl::addTrustedCertificatesFile(pemFilePath, why);
+  return KOVCurlTrust::process()->addFile(pemFilePath, why);
 }
 
 bool KOVCurlTransport::addTrustedCertificatesPem(const std::string& pemText, std::string* why) {
-  return kovcurl::addTrustedCertificatesPem(pemText, why);
+  return KOVCurlTrust::process()->addPem(pemText, why);
 }
 
-void KOVCurlTransport::clearTrustedCertificates() { kovcurl::clearTrustedCertificates(); }
+void KOVCurlTransport::clearTrustedCertificates() { KOVCurlTrust::process()->clear(); }

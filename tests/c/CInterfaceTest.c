@@ -30,10 +30,11 @@ static int failures = 0;
 
 #define KEY "c-h0st-k3y"
 
-static char url[128];
+static char url[128], tls_url[128];
 
-/* kov-simulator on a port of the system's choosing; its first line names its address. */
-static pid_t start_simulator(void) {
+/* kov-simulator on a port of the system's choosing, over TLS with its test CA in cert_dir
+ * when one is named; its first line names its address. */
+static pid_t start_simulator(char *address, const char *cert_dir) {
   int out[2];
   pid_t simulator = -1;
   if (pipe(out) != 0) abort();
@@ -41,7 +42,8 @@ static pid_t start_simulator(void) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", 1, 0);
-  char *argv[] = {KOV_SIMULATOR_PATH, "--listen", "127.0.0.1:0", "--speed", "20", "--tmo", "1", "--key", KEY, NULL};
+  char *argv[] = {KOV_SIMULATOR_PATH, "--listen", "127.0.0.1:0", "--speed", "20", "--tmo", "1", "--key", KEY,
+                  cert_dir ? "--tls" : NULL, "--cert-dir", (char *)cert_dir, NULL};
   if (posix_spawn(&simulator, KOV_SIMULATOR_PATH, &actions, NULL, argv, environ) != 0) abort();
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
@@ -49,7 +51,7 @@ static pid_t start_simulator(void) {
   size_t used = 0;
   while (used + 1 < sizeof line && read(out[0], line + used, 1) == 1 && line[used] != '\n') ++used;
   close(out[0]);
-  if (sscanf(line, "kov-simulator listening on %127s", url) != 1) abort();
+  if (sscanf(line, "kov-simulator listening on %127s", address) != 1) abort();
   return simulator;
 }
 
@@ -57,7 +59,7 @@ static pid_t start_simulator(void) {
 struct till {
   kov_client *client;
   int press_code, results, result, signatures, request_sent;
-  char response_text[128], response_code[16];
+  char response_text[128], response_code[16], reason[160];
 };
 
 static void on_screen(void *user_data, const kov_screen *screen) {
@@ -73,6 +75,7 @@ static void on_result(void *user_data, const kov_result *result) {
   till->request_sent = result->request_sent;
   snprintf(till->response_text, sizeof till->response_text, "%s", result->response_text ? result->response_text : "");
   snprintf(till->response_code, sizeof till->response_code, "%s", result->response_code ? result->response_code : "");
+  snprintf(till->reason, sizeof till->reason, "%s", result->reason ? result->reason : "");
 }
 
 static void on_signature(void *user_data, const char *receipt) { ((struct till *)user_data)->signatures += !!receipt; }
@@ -184,14 +187,51 @@ static void test_refusal(void) {
   kov_client_free(till.client);
 }
 
+/* Each client trusts the certificates it is given, and no other client's: against the TLS
+ * simulator the one given its test CA is approved, the other never sends its request. */
+static void test_trust_per_client(const char *cert_dir) {
+  char ca[192];
+  snprintf(ca, sizeof ca, "%s/ca.pem", cert_dir);
+  struct till trusting, other;
+  kov_client *clients[2];
+  struct till *tills[2] = {&trusting, &other};
+  for (int i = 0; i < 2; ++i) {
+    memset(tills[i], 0, sizeof *tills[i]);
+    CHECK(kov_client_new(tls_url, &clients[i]) == KOV_OK, "%s", kov_client_errmsg(NULL));
+    tills[i]->client = clients[i];
+    kov_client_set_retry_spacing(clients[i], 0);
+  }
+  CHECK(kov_client_trust_ca_file(trusting.client, ca) == KOV_OK, "%s", kov_client_errmsg(trusting.client));
+  for (int i = 0; i < 2; ++i) {
+    const char *ref = i == 0 ? "C-TRUSTED" : "C-UNTRUSTED";
+    const kov_transaction txn = purchase(ref, ref, "sim:approve");
+    const kov_callbacks callbacks = {sizeof(kov_callbacks), on_screen, on_result, NULL, on_signature, tills[i]};
+    CHECK(kov_start(clients[i], &txn, &callbacks) == KOV_OK && kov_run(clients[i], 60000) == KOV_OK, "%s", ref);
+  }
+  CHECK(trusting.result == KOV_RESULT_SUCCEEDED, "%d %s", trusting.result, trusting.reason);
+  CHECK(other.result == KOV_RESULT_TIMEOUT && other.request_sent == 0 &&
+            strncmp(other.reason, "certificate not trusted: ", 25) == 0,
+        "%d %d %s", other.result, other.request_sent, other.reason);
+  for (int i = 0; i < 2; ++i) kov_client_free(clients[i]);
+}
+
 int main(void) {
-  const pid_t simulator = start_simulator();
+  const pid_t simulator = start_simulator(url, NULL);
+  char cert_dir[] = "/tmp/kov-c-certs-XXXXXX";
+  if (!mkdtemp(cert_dir)) abort();
+  const pid_t tls_simulator = start_simulator(tls_url, cert_dir);
   test_refusal();
   test_press_on_own_loop();
   test_two_threads();
   test_cancel_from_another_thread();
-  kill(simulator, SIGTERM);
-  waitpid(simulator, NULL, 0);
+  test_trust_per_client(cert_dir);
+  for (int i = 0; i < 2; ++i) {
+    kill(i == 0 ? simulator : tls_simulator, SIGTERM);
+    waitpid(i == 0 ? simulator : tls_simulator, NULL, 0);
+  }
+  char remove_certs[96];
+  snprintf(remove_certs, sizeof remove_certs, "rm -rf %s", cert_dir);
+  if (system(remove_certs) != 0) ++failures;
   if (failures) fprintf(stderr, "%d checks failed\n", failures);
   return failures ? 1 : 0;
 }

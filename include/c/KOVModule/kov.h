@@ -162,8 +162,9 @@ KOV_C_EXPORT int kov_client_new(const char *endpoint_url, kov_client **out);
  *  still approve: recover it by its reference; to stop it at the terminal, kov_cancel and run
  *  the client until its result comes); nothing of it keeps running here. NULL is ignored. */
 KOV_C_EXPORT void kov_client_free(kov_client *client);
-/** Also trusts the certificates of a PEM file, for the sessions of every client made or
- *  begun afterwards (a process-wide setting). */
+/** Also trusts the certificates of a PEM file (read now; the path is not kept), for this
+ *  client's sessions only: another client trusts what it is given. (In 0.3 this was a setting
+ *  of the whole process.) */
 KOV_C_EXPORT int kov_client_trust_ca_file(kov_client *client, const char *pem_path);
 /** Journals later transactions in the SQLite file at path (created when missing; NULL or ""
  *  for none). KOV_ERROR_JOURNAL, with the reason, when the file cannot be used. */

@@ -1,4 +1,5 @@
 #pragma once
+#include <KOVModule/KOVCurlTrust.h>
 #include <KOVModule/KOVEventLoop.h>
 #include <KOVModule/KOVExport.h>
 #include <KOVModule/KOVURLSession.h>
@@ -21,12 +22,17 @@ class WqKOV;
 /// URL refused -1000 or -1002.
 class KOV_CURL_EXPORT KOVCurlTransport {
  public:
-  /// A factory of sessions driven by loop; each session keeps the loop alive.
+  /// A factory of sessions driven by loop, trusting the process's certificates; each session
+  /// keeps the loop alive.
   static KOVURLSessionFactory sessionFactory(std::shared_ptr<KOVEventLoop> loop);
+  /// The same, trusting these certificates besides the system's instead of the process's.
+  static KOVURLSessionFactory sessionFactory(std::shared_ptr<KOVEventLoop> loop,
+                                             std::shared_ptr<const KOVCurlTrust> trust);
   /// Installs sessions on loop, and loop as the main queue, into the engine.
   static void install(WqKOV& engine, std::shared_ptr<KOVEventLoop> loop);
-  /// Also trusts the certificates of a PEM file (e.g. a local simulator's test CA), for
-  /// every session made afterwards; false (and why) when the file holds none or is unreadable.
+  /// Also trusts the certificates of a PEM file (e.g. a local simulator's test CA), for every
+  /// session of the process made afterwards (KOVCurlTrust::process()); false (and why) when
+  /// the file holds none or is unreadable.
   static bool addTrustedCertificates(const std::string& pemFilePath, std::string* why = nullptr);
   /// The same for PEM text held in memory.
   static bool addTrustedCertificatesPem(const std::string& pemText, std::string* why = nullptr);

@@ -3,5 +3,6 @@
 #include <KOVModule/KOVModule.h>
 
 #include <KOVModule/KOVCurlTransport.h>
+#include <KOVModule/KOVCurlTrust.h>
 #include <KOVModule/KOVEventLoop.h>
 #include <KOVModule/KOVPollLoop.h>

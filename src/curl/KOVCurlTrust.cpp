@@ -1,4 +1,4 @@
-#include "KOVCurlTrustStore.h"
+#include <KOVModule/KOVCurlTrust.h>
 
 #include "KOVCurlSession.h"
 
@@ -14,25 +14,12 @@
 #include <string_view>
 #include <vector>
 
-namespace kovcurl {
 namespace {
 
 constexpr std::string_view kBegin = "-----BEGIN CERTIFICATE-----";
 constexpr std::string_view kEnd = "-----END CERTIFICATE-----";
 // A trust file is small; anything far larger is not one.
 constexpr std::size_t kMaxPemBytes = 16 * 1024 * 1024;
-
-struct TrustStore {
-  std::mutex mutex;
-  std::vector<std::string> certificates;  // PEM blocks, each once
-  std::shared_ptr<const std::string> bundle;
-  uint64_t generation = 0;
-};
-
-TrustStore& store() {
-  static TrustStore instance;
-  return instance;
-}
 
 void setWhy(std::string* why, std::string text) {
   if (why) {
@@ -87,7 +74,7 @@ std::vector<std::string> certificateBlocks(std::string_view text) {
 // (Debian's does), it still finds the system's authorities there and nothing is needed;
 // otherwise its bundle file goes first.
 std::string systemBundleUnlessDirectory() {
-  KOVCurlSession::initialiseCurl();
+  kovcurl::KOVCurlSession::initialiseCurl();
   CURL* probe = curl_easy_init();
   if (!probe) {
     return {};
@@ -110,34 +97,43 @@ std::string systemBundleUnlessDirectory() {
 
 }  // namespace
 
-bool addTrustedCertificatesPem(const std::string& pemText, std::string* why) {
+KOVCurlTrust::KOVCurlTrust() = default;
+
+KOVCurlTrust::~KOVCurlTrust() = default;
+
+std::shared_ptr<KOVCurlTrust> KOVCurlTrust::process() {
+  // The process's own, shared by every session that names no other, for as long as it runs.
+  static const std::shared_ptr<KOVCurlTrust> instance = std::make_shared<KOVCurlTrust>();
+  return instance;
+}
+
+bool KOVCurlTrust::addPem(const std::string& pemText, std::string* why) {
   const std::vector<std::string> found = certificateBlocks(pemText);
   if (found.empty()) {
     setWhy(why, "no PEM certificate found");
     return false;
   }
-  TrustStore& trust = store();
-  const std::lock_guard lock(trust.mutex);
+  const std::lock_guard lock(_mutex);
   bool added = false;
   for (const std::string& certificate : found) {
-    if (std::find(trust.certificates.begin(), trust.certificates.end(), certificate) == trust.certificates.end()) {
-      trust.certificates.push_back(certificate);
+    if (std::find(_certificates.begin(), _certificates.end(), certificate) == _certificates.end()) {
+      _certificates.push_back(certificate);
       added = true;
     }
   }
   if (!added) {
     return true;  // trusted already: sessions made before stay as good as new ones
   }
-  ++trust.generation;
+  ++_generation;
   std::string bundle = systemBundleUnlessDirectory();
-  for (const std::string& certificate : trust.certificates) {
+  for (const std::string& certificate : _certificates) {
     bundle += certificate;
   }
-  trust.bundle = std::make_shared<const std::string>(std::move(bundle));
+  _bundle = std::make_shared<const std::string>(std::move(bundle));
   return true;
 }
 
-bool addTrustedCertificatesFile(const std::string& pemFilePath, std::string* why) {
+bool KOVCurlTrust::addFile(const std::string& pemFilePath, std::string* why) {
   std::ifstream file(pemFilePath, std::ios::binary);
   if (!file) {
     setWhy(why, "cannot read " + pemFilePath + ": " + std::strerror(errno));
@@ -154,34 +150,29 @@ bool addTrustedCertificatesFile(const std::string& pemFilePath, std::string* why
     setWhy(why, pemFilePath + " is too large for a certificate file");
     return false;
   }
-  if (!addTrustedCertificatesPem(pem, nullptr)) {
+  if (!addPem(pem, nullptr)) {
     setWhy(why, pemFilePath + " holds no PEM certificate");
     return false;
   }
   return true;
 }
 
-void clearTrustedCertificates() {
-  TrustStore& trust = store();
-  const std::lock_guard lock(trust.mutex);
-  if (trust.certificates.empty()) {
+void KOVCurlTrust::clear() {
+  const std::lock_guard lock(_mutex);
+  if (_certificates.empty()) {
     return;
   }
-  trust.certificates.clear();
-  trust.bundle.reset();
-  ++trust.generation;
+  _certificates.clear();
+  _bundle.reset();
+  ++_generation;
 }
 
-SessionAuthorities sessionAuthorities() {
-  TrustStore& trust = store();
-  const std::lock_guard lock(trust.mutex);
-  return {trust.bundle, trust.generation};
+std::shared_ptr<const std::string> KOVCurlTrust::bundle() const {
+  const std::lock_guard lock(_mutex);
+  return _bundle;
 }
 
-uint64_t trustGeneration() {
-  TrustStore& trust = store();
-  const std::lock_guard lock(trust.mutex);
-  return trust.generation;
+uint64_t KOVCurlTrust::generation() const {
+  const std::lock_guard lock(_mutex);
+  return _generation;
 }
-
-}  // namespace kovcurl

@@ -47,7 +47,8 @@ class Till : public testing::Test {
   }
   std::vector<std::string> till(const std::string& command, std::vector<std::string> more = {}) const {
     std::vector<std::string> args{command, "--user", "merchant", "--key-file", keyFile, "--station", "ST-C",
-                                  "--txn-ref", "CR-1", "--endpoint", url + "/wqmi3/pos.aspx", "--journal", journal};
+                                  "--txn-ref", "CR-1", "--endpoint", url + "/wqmi3/pos.aspx", "--journal", journal,
+                                  "--poll-floor", "0"};
     args.insert(args.end(), more.begin(), more.end());
     return args;
   }
@@ -137,6 +138,8 @@ TEST_F(Till, RecoveriesWithAWrongSettingLeaveThePaymentPending) {
   std::vector<std::string> wrongKey = till("recover");
   wrongKey[std::find(wrongKey.begin(), wrongKey.end(), "--key-file") - wrongKey.begin()] = "--key";
   wrongKey[std::find(wrongKey.begin(), wrongKey.end(), keyFile) - wrongKey.begin()] = "wrong";
+  std::vector<std::string> otherStation = till("recover");
+  otherStation[std::find(otherStation.begin(), otherStation.end(), "ST-C") - otherStation.begin()] = "ST-X";
   std::vector<std::string> journalsStation = till("recover");
   journalsStation.erase(std::find(journalsStation.begin(), journalsStation.end(), "--station"),
                         std::find(journalsStation.begin(), journalsStation.end(), "--txn-ref"));
@@ -144,7 +147,7 @@ TEST_F(Till, RecoveriesWithAWrongSettingLeaveThePaymentPending) {
        {Attempt{wrongKey, 1,
                 "kov-cli: The service refused to say how CR-1 ended (result 3, INVALID USER OR KEY): it stays to be "
                 "recovered.\n"},
-        Attempt{till("recover", {"--station", "ST-X"}), 2,
+        Attempt{otherStation, 2,
                 "kov-cli: The stationId ST-X is not the one CR-1 was taken with (ST-C): a recovery asks with the "
                 "payment's own. (see kov-cli --help)\n"},
         Attempt{journalsStation, 0, ""}}) {

@@ -25,10 +25,21 @@ class KovCliFixture : public testing::Test {
     ::close(fd);
   }
   ~KovCliFixture() override { ::unlink(keyFile.c_str()); }
+  // A purchase with the options given, and the fixture's for the others (its key file unless
+  // --key is given: one source of the key).
   std::vector<std::string> purchase(std::vector<std::string> more) const {
-    more.insert(more.begin(), {"purchase", "--key-file", keyFile, "--user", "merchant", "--station", "ST", "--txn-ref",
-                               "IT-1", "--amount", "12.50", "--currency", "AUD", "--endpoint", url + "/wqmi3/pos.aspx"});
-    return more;
+    std::vector<std::string> args{"purchase"};
+    for (const auto& [name, value] : {std::pair{"--key-file", keyFile}, {"--user", "merchant"}, {"--station", "ST"},
+                                      {"--txn-ref", "IT-1"}, {"--amount", "12.50"}, {"--currency", "AUD"},
+                                      {"--endpoint", url + "/wqmi3/pos.aspx"}}) {
+      const std::string given = name == std::string("--key-file") ? "--key" : name;
+      if (std::find(more.begin(), more.end(), name) == more.end() &&
+          std::find(more.begin(), more.end(), given) == more.end()) {
+        args.insert(args.end(), {name, value});
+      }
+    }
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
   }
   std::string stats() const { return fetch(url + "/_sim/stats").value_or("-"); }
 
@@ -72,13 +83,21 @@ INSTANTIATE_TEST_SUITE_P(Rows, KovCli, testing::Values(
         "\"button1\":\"CANCEL\",\"button2\":null,\"receipt\":null}\n", kOneConnection},
     Row{{"--merchant-ref", "sim:decline"}, 1, R"(\{"transactionResult":1,.*"reCo":"51",.*\}\n)", "",
         kOneConnection},
-    // Why, without --debug: nothing left, so nothing can have been charged.
-    Row{{"--endpoint", "http://127.0.0.1:1/wqmi3/pos.aspx"}, 1,
+    // Why, without --debug: nothing left, so nothing can have been charged. Nine failures,
+    // retried at once.
+    Row{{"--endpoint", "http://127.0.0.1:1/wqmi3/pos.aspx", "--retry-spacing", "0", "--poll-floor", "0"}, 1,
         R"(\{"transactionResult":10,("[a-zA-Z]+":null,){14}"receiptLineWidth":0,("[a-zA-Z2]+":null,){3})"
         R"("reason":"connection refused by 127.0.0.1:1","requestSent":false\}\n)",
         "kov-cli: no answer from the service: connection refused by 127.0.0.1:1; the transaction request never left: "
         "nothing was charged\n",
         kNothingSent},
+    // A signature the operator never answers: at the deadline the time-out result, to recover.
+    Row{{"--merchant-ref", "sim:signature", "--deadline", "1"}, 1,
+        R"re(\{"transactionResult":10,.*"reason":"no final answer within 1 s \(the terminal was asked to cancel\)",)re"
+        R"("requestSent":true\}\n)",
+        "kov-cli: no answer from the service: no final answer within 1 s (the terminal was asked to cancel); the "
+        "payment may have reached it: recover IT-1\n",
+        kOneConnection},
     usage({"--amount", "12.509"}, "The amount 12.509 has more than two decimals: it would be sent as 12.50."),
     usage({"--key", "s3cret\r"},
           "The key cannot be sent: it holds a carriage return, which the service would read as a line feed."),
@@ -88,24 +107,40 @@ INSTANTIATE_TEST_SUITE_P(Rows, KovCli, testing::Values(
     Row{{"--help"}, 0, "usage: kov-cli <purchase|auth|complete|refund|void|recover> [options]\n...",
         "", R"(\{"connections":1,.*)"}));
 
-// A result that cannot reach stdout never leaves with an approval's exit status; without
-// stdout nothing is sent at all.
-TEST_F(KovCli, ResultThatCannotBeWrittenExitsThree) {
-  const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-  Program lost(KOV_CLI_PATH, purchase({}), {}, full);
-  EXPECT_EQ(lost.waitFor() ? lost.status : std::nullopt, 3);
-  EXPECT_THAT(Program::text(lost.err),
-              testing::EndsWith("}\nkov-cli: the result could not be written to standard output: No space left on "
-                                "device\n"));
-  ::close(full);
-  std::vector<std::string> args = purchase({});
-  args[std::find(args.begin(), args.end(), "IT-1") - args.begin()] = "IT-2";
-  Program closed(KOV_CLI_PATH, args, {}, Program::kClosed);
-  EXPECT_EQ(closed.waitFor() ? closed.status : std::nullopt, 3);
-  EXPECT_EQ(Program::text(closed.err),
-            "kov-cli: standard output is closed: the result would be lost, so nothing is sent\n");
-  EXPECT_EQ(stats().find("IT-2"), std::string::npos) << stats();
+// A result that cannot reach stdout never leaves with an approval's exit status: how stdout
+// is, and the end of stderr. Without stdout nothing is sent at all.
+using StdoutRow = std::tuple<const char*, const char*, const char*>;  // how, the end of stderr, counts
+
+class KovCliStdout : public KovCliFixture, public testing::WithParamInterface<StdoutRow> {};
+
+TEST_P(KovCliStdout, ResultThatCannotBeWrittenExitsThree) {
+  const auto& [how, err, counts] = GetParam();
+  int to = Program::kClosed;
+  if (std::string(how) == "full") {
+    to = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+  } else if (std::string(how) == "gone") {  // a pipe whose reader has left, as in "kov-cli ... | true"
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    ::close(pipe[0]);
+    to = pipe[1];
+  }
+  Program cli(KOV_CLI_PATH, purchase({}), {}, to);
+  EXPECT_EQ(cli.waitFor() ? cli.status : std::nullopt, 3);
+  if (to >= 0) ::close(to);
+  EXPECT_THAT(Program::text(cli.err), testing::EndsWith(err));
+  EXPECT_TRUE(std::regex_match(stats(), std::regex(counts))) << stats();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Ways, KovCliStdout,
+    testing::Values(
+        StdoutRow{"full", "}\nkov-cli: the result could not be written to standard output: No space left on device\n",
+                  kOneConnection},
+        StdoutRow{"gone", "}\nkov-cli: the result could not be written to standard output: Broken pipe\n",
+                  kOneConnection},
+        StdoutRow{"closed", "kov-cli: standard output is closed: the result would be lost, so nothing is sent\n",
+                  kNothingSent}),
+    [](const auto& info) { return std::string(std::get<0>(info.param)); });
 
 // A host gone at the signature step; its transaction recovered, and NO pressed from stdin.
 TEST_F(KovCli, RecoveredTransactionTakesTheOperatorsPress) {

@@ -11,6 +11,8 @@
 
 namespace kovcli {
 
+/// Everything the command line asks for, read and checked as far as it can be without the
+/// engine.
 struct CliOptions {
   bool help = false;
   bool recover = false;                 // the "recover" command
@@ -23,7 +25,11 @@ struct CliOptions {
   bool debug = false;
   std::optional<std::string> endpoint;  // both endpoints
   std::optional<std::string> caFile;
-  double retrySpacing = 0;              // seconds; 0: retries at once
+  // Pacing, in seconds; unset leaves the engine's default (retries spaced by a growing delay,
+  // polls at least 0.2 s apart, 600 s without a final answer).
+  std::optional<double> retrySpacing;
+  std::optional<double> pollFloor;
+  std::optional<double> deadline;
   std::optional<std::string> journal;   // the journal file
 };
 
@@ -33,9 +39,9 @@ struct CliUsageError {
 };
 
 /// Parses the arguments after the program name; what is wrong with the record itself is the
-/// engine's check, made before anything is sent (runTransaction). The key comes from --key,
-/// else from the first line of --key-file, else from kovKeyVariable (the environment's
-/// KOV_KEY; empty counts as unset).
+/// engine's check, made before anything is sent (runTransaction). The key comes from exactly
+/// one of --key, --key-file (its first line) and kovKeyVariable (the environment's KOV_KEY;
+/// empty counts as unset).
 std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::string>& args,
                                                         const std::optional<std::string>& kovKeyVariable = std::nullopt);
 
@@ -43,6 +49,6 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
 std::string usageErrorLine(const std::string& message);
 
 /// The --help text.
-const char* cliUsage();
+std::string cliUsage();
 
 }  // namespace kovcli

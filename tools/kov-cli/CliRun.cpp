@@ -53,10 +53,17 @@ int listPending(const CliOptions& options) {
     errLine(usageErrorLine("--journal " + (journal ? *options.journal + ": " : std::string()) + why));
     return 2;
   }
+  errno = 0;
   for (const KOVJournalEntry& entry : entries) {
     std::fprintf(stdout, "%s\n", pendingJson(entry).c_str());
   }
-  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 3;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    // A list cut short would pass for the whole one.
+    errLine("kov-cli: the list could not be written to standard output: " +
+            std::string(errno ? std::strerror(errno) : "write failed"));
+    return 3;
+  }
+  return 0;
 }
 
 void blockInterrupts() {
@@ -171,7 +178,10 @@ int runTransaction(const CliOptions& options, const CliRunHooks& hooks) {
   if (options.endpoint) {
     engine.setEndpointUrls(*options.endpoint, *options.endpoint);  // accepted by the parser
   }
-  engine.setRetrySpacing(options.retrySpacing);
+  // Unset, the engine's own pacing holds.
+  if (options.retrySpacing) engine.setRetrySpacing(*options.retrySpacing);
+  if (options.pollFloor) engine.setPollFloor(*options.pollFloor);
+  if (options.deadline) engine.setTransactionDeadline(*options.deadline);
   // Whatever would not arrive as the operator meant it, or would reuse a reference, is refused
   // before anything is sent.
   const std::optional<KOVRefusal> refusal =

@@ -29,8 +29,8 @@ void blockInterrupts();
 /// Removes a reference from the journal; 0, or 2 when it is not there or cannot be written.
 int forgetEntry(const CliOptions& options);
 
-/// Prints the journal's unfinished transactions, one JSON line each; 0, or 2 when the
-/// journal cannot be used.
+/// Prints the journal's unfinished transactions, one JSON line each; 0, 2 when the journal
+/// cannot be used, 3 when the list could not be written to stdout.
 int listPending(const CliOptions& options);
 
 }  // namespace kovcli

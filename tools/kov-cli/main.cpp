@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstdio>
 #include <optional>
@@ -19,6 +20,9 @@ bool isOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader gone from stdout (kov-cli ... | head) fails the write instead of ending the
+  // program without a word: the result's loss is then reported, with exit status 3.
+  std::signal(SIGPIPE, SIG_IGN);
   // A closed standard descriptor would be taken by the first socket, and the lines meant
   // for it would go to the service: each is held by /dev/null instead. Without stdout the
   // result would be lost outright, so nothing is sent then.
@@ -37,7 +41,7 @@ int main(int argc, char** argv) {
   }
   const auto& options = std::get<kovcli::CliOptions>(parsed);
   if (options.help) {
-    std::fputs(kovcli::cliUsage(), stdout);
+    std::fputs(kovcli::cliUsage().c_str(), stdout);
     return 0;
   }
   if (!stdoutOpen) {

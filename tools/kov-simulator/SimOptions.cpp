@@ -2,10 +2,14 @@
 
 #include <KOVModule/KOVEndpointPolicy.h>
 
+#include <CLI/CLI.hpp>
+
 #include <charconv>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <sstream>
+#include <utility>
 
 #include "SimServer.h"
 
@@ -73,127 +77,154 @@ bool parseListen(const std::string& text, std::string& host, int& port) {
   return parseInt(text.substr(colon + 1), 0, 65535, port);
 }
 
+// An option with one value, stored by take, which refuses it with the whole message. Given
+// again, the last one counts, so that a script can override what it set before.
+void addValue(CLI::App& app, const std::string& name, const std::string& typeName, const std::string& help,
+              std::function<void(const std::string&)> take) {
+  app.add_option(
+         name,
+         [take = std::move(take)](const CLI::results_t& values) {
+           take(values.back());
+           return true;
+         },
+         help)
+      ->type_name(typeName)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+std::function<void(const std::string&)> wholeNumber(int low, int high, int& into, const std::string& wants) {
+  return [low, high, &into, wants](const std::string& value) {
+    if (!parseInt(value, low, high, into)) throw CLI::ValidationError(wants + ", not \"" + value + "\"");
+  };
+}
+
+// The arguments as CLI11 takes them, last first. CLI11 reads "--name=" as "--name" and would
+// take the next argument as the value; the empty text is meant, and is passed on as such.
+std::vector<std::string> withEmptyValues(const CLI::App& app, const std::vector<std::string>& args) {
+  std::vector<std::string> out;
+  for (auto arg = args.rbegin(); arg != args.rend(); ++arg) {
+    const std::size_t equals = arg->find('=');
+    const CLI::Option* option =
+        arg->starts_with("--") && equals + 1 == arg->size() ? app.get_option_no_throw(arg->substr(0, equals)) : nullptr;
+    if (option && option->get_items_expected_min() > 0) {
+      out.emplace_back();
+      out.push_back(arg->substr(0, equals));
+    } else {
+      out.push_back(*arg);
+    }
+  }
+  return out;
+}
+
+void defineOptions(CLI::App& app, SimConfig& config) {
+  // Extras are reported in the simulator's own words.
+  app.allow_extras();
+  addValue(app, "--listen", "HOST:PORT", "where to listen (default 127.0.0.1:8080; port 0 picks a free port)",
+           [&config](const std::string& value) {
+             if (!parseListen(value, config.host, config.port)) {
+               throw CLI::ValidationError("--listen wants HOST:PORT, not \"" + value + "\"");
+             }
+           });
+  app.add_flag("--allow-remote", config.allowRemote, "allow a listen address other than loopback");
+  app.add_flag("--tls", config.tls, "serve https; writes a fresh test CA and server certificate");
+  addValue(app, "--cert-dir", "DIR",
+           "where --tls writes ca.pem (the CA to trust), server.pem and\n"
+           "server-key.pem (for 127.0.0.1 and localhost)",
+           [&config](const std::string& value) { config.certDir = value; });
+  addValue(app, "--tls-cert", "KIND",
+           "the certificate --tls serves: valid (default), or one that a client\n"
+           "trusting ca.pem must refuse before it sends anything: unknown-ca\n"
+           "(issued by another CA), wrong-host (for pay.example.com only),\n"
+           "expired (since yesterday)",
+           [&config](const std::string& value) {
+             if (!parseCertificateKind(value, config.certificate)) {
+               throw CLI::ValidationError("--tls-cert wants valid, unknown-ca, wrong-host or expired, not \"" + value +
+                                          "\"");
+             }
+           });
+  app.add_flag("--tls-old", config.oldTls, "with --tls, offer only TLS 1.0 and 1.1, which a client must refuse");
+  addValue(app, "--scenario", "NAME", "scenario of every transaction (default approve)",
+           [&config](const std::string& value) {
+             const auto scenario = scenarioFromName(value);
+             if (!scenario) {
+               throw CLI::ValidationError("unknown scenario \"" + value + "\" (one of: " + scenarioNames() + ")");
+             }
+             config.scenario = *scenario;
+           });
+  addValue(app, "--speed", "FACTOR", "clock factor of the terminal's screens (default 1; 10 is ten times faster)",
+           [&config](const std::string& value) {
+             if (!parseSpeed(value, config.speed)) {
+               throw CLI::ValidationError("--speed wants a number above 0, not \"" + value + "\"");
+             }
+           });
+  addValue(app, "--tmo", "SECONDS", "poll time-out sent in every screen answer as Tmo (default 30)",
+           wholeNumber(1, 3600, config.tmoSeconds, "--tmo wants whole seconds from 1 to 3600"));
+  addValue(app, "--hold-ms", "MS", "longest hold of a status request (default 90 % of the Tmo)",
+           wholeNumber(0, 3600000, config.holdMs, "--hold-ms wants milliseconds from 0 to 3600000"));
+  addValue(app, "--user", "NAME", "the merchant user name accepted (default merchant)",
+           [&config](const std::string& value) { config.user = value; });
+  addValue(app, "--key", "KEY", "the merchant key accepted (default s3cret)",
+           [&config](const std::string& value) { config.key = value; });
+  addValue(app, "--stations", "A,B", "the known stations (default: every non-empty station id)",
+           [&config](const std::string& value) { config.stations = parseList(value); });
+  addValue(app, "--offline", "A,B", "stations whose terminal is not connected",
+           [&config](const std::string& value) { config.offline = parseList(value); });
+  app.set_help_flag("-h,--help", "this text");
+}
+
 }  // namespace
 
 SimOptions parseOptions(const std::vector<std::string>& args) {
   SimOptions options;
   SimConfig& config = options.config;
-  for (std::size_t i = 0; i < args.size() && options.error.empty(); ++i) {
-    const std::string& arg = args[i];
-    const auto needValue = [&](std::string& value) {
-      if (i + 1 >= args.size()) {
-        options.error = arg + " needs a value";
-        return false;
-      }
-      value = args[++i];
-      return true;
-    };
-    std::string value;
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--tls") {
-      config.tls = true;
-    } else if (arg == "--allow-remote") {
-      config.allowRemote = true;
-    } else if (arg == "--listen") {
-      if (needValue(value) && !parseListen(value, config.host, config.port)) {
-        options.error = "--listen wants HOST:PORT, not \"" + value + "\"";
-      }
-    } else if (arg == "--tls-old") {
-      config.oldTls = true;
-    } else if (arg == "--tls-cert") {
-      if (needValue(value) && !parseCertificateKind(value, config.certificate)) {
-        options.error = "--tls-cert wants valid, unknown-ca, wrong-host or expired, not \"" + value + "\"";
-      }
-    } else if (arg == "--cert-dir") {
-      if (needValue(value)) {
-        config.certDir = value;
-      }
-    } else if (arg == "--scenario") {
-      if (needValue(value)) {
-        const auto scenario = scenarioFromName(value);
-        if (scenario) {
-          config.scenario = *scenario;
-        } else {
-          options.error = "unknown scenario \"" + value + "\" (one of: " + scenarioNames() + ")";
-        }
-      }
-    } else if (arg == "--speed") {
-      if (needValue(value) && !parseSpeed(value, config.speed)) {
-        options.error = "--speed wants a number above 0, not \"" + value + "\"";
-      }
-    } else if (arg == "--tmo") {
-      if (needValue(value) && !parseInt(value, 1, 3600, config.tmoSeconds)) {
-        options.error = "--tmo wants whole seconds from 1 to 3600, not \"" + value + "\"";
-      }
-    } else if (arg == "--hold-ms") {
-      if (needValue(value) && !parseInt(value, 0, 3600000, config.holdMs)) {
-        options.error = "--hold-ms wants milliseconds from 0 to 3600000, not \"" + value + "\"";
-      }
-    } else if (arg == "--user") {
-      if (needValue(value)) {
-        config.user = value;
-      }
-    } else if (arg == "--key") {
-      if (needValue(value)) {
-        config.key = value;
-      }
-    } else if (arg == "--stations") {
-      if (needValue(value)) {
-        config.stations = parseList(value);
-      }
-    } else if (arg == "--offline") {
-      if (needValue(value)) {
-        config.offline = parseList(value);
-      }
-    } else {
-      options.error = "unknown option \"" + arg + "\" (see --help)";
-    }
+  CLI::App app("", "kov-simulator");
+  defineOptions(app, config);
+  try {
+    app.parse(withEmptyValues(app, args));
+  } catch (const CLI::CallForHelp&) {
+    options.help = true;
+    return options;
+  } catch (const CLI::ArgumentMismatch& error) {
+    // The values are taken as they come, so only the last argument can lack its own.
+    options.error = !args.empty() && app.get_option_no_throw(args.back()) ? args.back() + " needs a value"
+                                                                         : std::string(error.what());
+    return options;
+  } catch (const CLI::ParseError& error) {
+    options.error = error.what();
+    return options;
   }
-  if (options.error.empty() && !options.help) {
-    if (config.tls && config.certDir.empty()) {
-      options.error = "--tls needs --cert-dir DIR";
-    } else if (!config.tls && (config.certificate != SimCertificateKind::Valid || config.oldTls)) {
-      options.error = "--tls-cert and --tls-old need --tls";
-    } else if (!config.allowRemote && !KOVEndpointPolicy::isLoopbackHost(config.host)) {
-      options.error = "refusing to listen on " + config.host + ", which is not a loopback address (use --allow-remote)";
-    }
+  if (const std::vector<std::string> extras = app.remaining(); !extras.empty()) {
+    options.error = "unknown option \"" + extras.front() + "\" (see --help)";
+  } else if (config.tls && config.certDir.empty()) {
+    options.error = "--tls needs --cert-dir DIR";
+  } else if (!config.tls && (config.certificate != SimCertificateKind::Valid || config.oldTls)) {
+    options.error = "--tls-cert and --tls-old need --tls";
+  } else if (!config.allowRemote && !KOVEndpointPolicy::isLoopbackHost(config.host)) {
+    options.error = "refusing to listen on " + config.host + ", which is not a loopback address (use --allow-remote)";
   }
   return options;
 }
 
 std::string usageText() {
+  CLI::App app("", "kov-simulator");
+  SimConfig config;
+  defineOptions(app, config);
+  CLI::Formatter format;
+  format.column_width(22);
   return "Usage: kov-simulator [options]\n"
          "A payment service with simulated terminals for a developer's own machine, and the\n"
          "faults of a failing service for testing a client against them.\n"
          "It answers POSTs on /wqmi3/pos.aspx, and GET /_sim/stats with JSON counts: the TCP\n"
          "connections accepted since start and the requests per TxnRef and TxnType.\n"
          "On start it prints one line: kov-simulator listening on URL. It logs a line per\n"
-         "request to stderr, the merchant key masked.\n"
-         "\n"
-         "Options:\n"
-         "  --listen HOST:PORT  where to listen (default 127.0.0.1:8080; port 0 picks a free port)\n"
-         "  --allow-remote      allow a listen address other than loopback\n"
-         "  --tls               serve https; writes a fresh test CA and server certificate\n"
-         "  --cert-dir DIR      where --tls writes ca.pem (the CA to trust), server.pem and\n"
-         "                      server-key.pem (for 127.0.0.1 and localhost)\n"
-         "  --tls-cert KIND     the certificate --tls serves: valid (default), or one that a client\n"
-         "                      trusting ca.pem must refuse before it sends anything: unknown-ca\n"
-         "                      (issued by another CA), wrong-host (for pay.example.com only),\n"
-         "                      expired (since yesterday)\n"
-         "  --tls-old           with --tls, offer only TLS 1.0 and 1.1, which a client must refuse\n"
-         "  --scenario NAME     scenario of every transaction (default approve)\n"
-         "  --speed FACTOR      clock factor of the terminal's screens (default 1; 10 is ten times faster)\n"
-         "  --tmo SECONDS       poll time-out sent in every screen answer as Tmo (default 30)\n"
-         "  --hold-ms MS        longest hold of a status request (default 90 % of the Tmo)\n"
-         "  --user NAME         the merchant user name accepted (default merchant)\n"
-         "  --key KEY           the merchant key accepted (default s3cret)\n"
-         "  --stations A,B      the known stations (default: every non-empty station id)\n"
-         "  --offline A,B       stations whose terminal is not connected\n"
-         "  --help              this text\n"
+         "request to stderr, the merchant key masked.\n" +
+         format.make_group("Options", false, std::as_const(app).get_options()) +
          "\n"
          "A status request is held until the screen differs from the one last sent, or until\n"
-         "the hold limit; the first one after a button request is answered at once.\n"
+         "the hold limit; the first one after a button request, and a connection's first for its\n"
+         "transaction (a till that recovers it), are answered at once. A status request for a\n"
+         "reference the simulator does not know (or from another station) is answered as a final,\n"
+         "unapproved answer: RC pn, \"TRANSACTION NOT FOUND\".\n"
          "Transaction and button requests are answered at once.\n"
          "\n"
          "A transaction whose MRef is \"sim:NAME\" runs scenario NAME instead.\n"
@@ -239,6 +270,12 @@ std::string usageText() {
          "                   held as a stall holds it, then closed\n"
          "  oversize-open    a 200 without a length that sends 1 MiB + 1 byte of a screen; the line\n"
          "                   is then held as a stall holds it, then closed\n"
+         "  http2-only       an HTTP/2 server's SETTINGS frame, then GOAWAY, instead of an HTTP/1.1\n"
+         "                   answer; the connection is then closed (an HTTP/2-only front)\n"
+         "  huge-header      the usual answer with a header line of 150 KiB, over a client's 100 KiB\n"
+         "  double-length    the usual answer with two Content-Length headers, the second 10 bytes\n"
+         "                   longer than the body\n"
+         "  http503          HTTP 503 with an empty body and Retry-After: 1\n"
          "  drop             the older name of close-first\n"
          "Broken answers, in place of screens; the final result is always sent intact, since\n"
          "nothing else could end the transaction. A client reads the first three as answers\n"

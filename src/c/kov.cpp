@@ -9,12 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "CClient.h"
+#include "CPendingList.h"
 
 namespace {
 
@@ -39,13 +41,24 @@ int noClient() {
   return KOV_ERROR_INVALID_ARGUMENT;
 }
 
-// The bytes one journal entry's texts take, ends included.
-std::size_t textBytes(const KOVJournalEntry& e) {
-  std::size_t bytes = e.txnRef.size() + 1;
-  for (const auto* text : {&e.txnType, &e.stationId, &e.amount, &e.currencyCode, &e.userName, &e.merchantRef}) {
-    bytes += *text ? (*text)->size() + 1 : 0;
+// The bytes the texts of one pending transaction take, ends included.
+std::size_t textBytes(const kov_pending_transaction& t) {
+  std::size_t bytes = 0;
+  for (const char* text : {t.txn_ref, t.type, t.station, t.amount, t.currency, t.user, t.merchant_ref}) {
+    bytes += text ? std::strlen(text) + 1 : 0;
   }
   return bytes;
+}
+
+// The journal's pending transactions; nullptr, with the client's error set, when it cannot be read.
+std::unique_ptr<kov_pending_list> pendingList(kov_client* client) {
+  std::string why;
+  std::optional<std::vector<KOVJournalEntry>> pending = client->engine.pendingTransactions(&why);
+  if (!pending) {
+    client->fail(KOV_ERROR_JOURNAL, why);
+    return nullptr;
+  }
+  return std::make_unique<kov_pending_list>(std::move(*pending));
 }
 
 }  // namespace
@@ -53,6 +66,38 @@ std::size_t textBytes(const KOVJournalEntry& e) {
 extern "C" {
 
 const char* kov_version(void) { return KOVModuleVersionString; }
+
+const char* kov_strerror(int code) {
+  switch (code) {
+    case KOV_OK: return "no error";
+    case KOV_RUNNING: return "the transaction still runs";
+    case KOV_ERROR_INVALID_ARGUMENT: return "an argument is missing or refused";
+    case KOV_ERROR_BUSY: return "a transaction already runs on this client";
+    case KOV_ERROR_JOURNAL: return "the journal cannot be opened, read or written";
+    case KOV_ERROR_NO_MEMORY: return "out of memory";
+    case KOV_ERROR_INTERNAL: return "an internal failure";
+    case KOV_ERROR_IDLE: return "no transaction runs on this client";
+    case KOV_ERROR_DUPLICATE_REFERENCE: return "the journal holds this reference for another payment or one that ended";
+    default: return "unknown return code";
+  }
+}
+
+const char* kov_result_name(int result) {
+  static constexpr const char* names[] = {
+      "KOV_RESULT_SUCCEEDED", "KOV_RESULT_FAILED", "KOV_RESULT_INVALID_TRANSACTION_TYPE",
+      "KOV_RESULT_USER_KEY_NOT_MATCHED", "KOV_RESULT_STATION_PREFIX_ERROR", "KOV_RESULT_EXISTING_REQUEST_IN_PROGRESS",
+      "KOV_RESULT_TRANSMIT_ERROR", "KOV_RESULT_SESSION_INIT_ERROR", "KOV_RESULT_USER_ID_NOT_MATCHED",
+      "KOV_RESULT_TERMINAL_NOT_CONNECTED", "KOV_RESULT_TIMEOUT"};
+  return result >= 0 && result < static_cast<int>(std::size(names)) ? names[result] : "unknown result";
+}
+
+const char* kov_state_name(int state) {
+  static constexpr const char* names[] = {
+      "KOV_STATE_INIT", "KOV_STATE_AWAITING_CARD_SWIPE", "KOV_STATE_AWAITING_ACCOUNT_SELECTION",
+      "KOV_STATE_AWAITING_PIN_ENTRY", "KOV_STATE_PROCESSING", "KOV_STATE_SIGNATURE_REQUIRED",
+      "KOV_STATE_ACCEPTED", "KOV_STATE_DECLINED", "KOV_STATE_CANCELLED", "KOV_STATE_ERROR"};
+  return state >= 0 && state < static_cast<int>(std::size(names)) ? names[state] : "unknown state";
+}
 
 int kov_client_new(const char* endpoint_url, kov_client** out) {
   if (!out) {
@@ -228,44 +273,57 @@ int kov_process(kov_client* client) {
 
 int kov_running(const kov_client* client) { return client && client->awaitingResult ? 1 : 0; }
 
+int kov_pending_get(kov_client* client, kov_pending_list** out) {
+  if (!client) return noClient();
+  if (!out) return client->fail(KOV_ERROR_INVALID_ARGUMENT, "no place for the list was given");
+  *out = nullptr;
+  return guarded(client, [&]() -> int {
+    std::unique_ptr<kov_pending_list> list = pendingList(client);
+    if (!list) return KOV_ERROR_JOURNAL;
+    *out = list.release();
+    return KOV_OK;
+  });
+}
+
+size_t kov_pending_count(const kov_pending_list* list) { return list ? list->transactions.size() : 0; }
+
+const kov_pending_transaction* kov_pending_entry_at(const kov_pending_list* list, size_t i) {
+  return list && i < list->transactions.size() ? &list->transactions[i] : nullptr;
+}
+
+void kov_pending_list_free(kov_pending_list* list) { std::unique_ptr<kov_pending_list> freed(list); }
+
 int kov_pending(kov_client* client, kov_pending_entry** entries, size_t* count) {
   if (!client) return noClient();
   if (!entries || !count) return client->fail(KOV_ERROR_INVALID_ARGUMENT, "no place for the entries was given");
   *entries = nullptr;
   *count = 0;
   return guarded(client, [&]() -> int {
-    std::string why;
-    const std::optional<std::vector<KOVJournalEntry>> pending = client->engine.pendingTransactions(&why);
-    if (!pending) {
-      return client->fail(KOV_ERROR_JOURNAL, why);
-    }
-    if (pending->empty()) {
-      return KOV_OK;
-    }
+    const std::unique_ptr<kov_pending_list> list = pendingList(client);
+    if (!list) return KOV_ERROR_JOURNAL;
+    const std::vector<kov_pending_transaction>& pending = list->transactions;
+    if (pending.empty()) return KOV_OK;
     // One block for the entries and their texts, freed with one call.
-    std::size_t bytes = pending->size() * sizeof(kov_pending_entry);
-    for (const KOVJournalEntry& entry : *pending) bytes += textBytes(entry);
+    std::size_t bytes = pending.size() * sizeof(kov_pending_entry);
+    for (const kov_pending_transaction& t : pending) bytes += textBytes(t);
     auto* block = static_cast<kov_pending_entry*>(std::malloc(bytes));
-    if (!block) {
-      return client->fail(KOV_ERROR_NO_MEMORY, "out of memory");
-    }
-    char* texts = reinterpret_cast<char*>(block + pending->size());
-    const auto keep = [&texts](const std::optional<std::string>& text) -> const char* {
+    if (!block) return client->fail(KOV_ERROR_NO_MEMORY, "out of memory");
+    char* texts = reinterpret_cast<char*>(block + pending.size());
+    const auto keep = [&texts](const char* text) -> const char* {
       if (!text) return nullptr;
-      const char* kept = static_cast<const char*>(std::memcpy(texts, text->c_str(), text->size() + 1));
-      texts += text->size() + 1;
+      const std::size_t n = std::strlen(text) + 1;
+      const char* kept = static_cast<const char*>(std::memcpy(texts, text, n));
+      texts += n;
       return kept;
     };
-    for (std::size_t i = 0; i < pending->size(); ++i) {
-      const KOVJournalEntry& e = (*pending)[i];
-      block[i] = kov_pending_entry{
-          sizeof(kov_pending_entry), keep(e.txnRef), keep(e.txnType), static_cast<int>(e.stage), keep(e.stationId),
-          keep(e.amount), keep(e.currencyCode), keep(e.userName), keep(e.merchantRef),
-          std::chrono::duration_cast<std::chrono::milliseconds>(e.startedAt.time_since_epoch()).count(),
-          e.requestSent ? 1 : 0, e.result ? static_cast<int>(e.result->transactionResult) : -1};
+    for (std::size_t i = 0; i < pending.size(); ++i) {
+      const kov_pending_transaction& t = pending[i];
+      block[i] = kov_pending_entry{sizeof(kov_pending_entry), keep(t.txn_ref), keep(t.type), t.stage,
+                                   keep(t.station), keep(t.amount), keep(t.currency), keep(t.user),
+                                   keep(t.merchant_ref), t.started_at_ms};
     }
     *entries = block;
-    *count = pending->size();
+    *count = pending.size();
     return KOV_OK;
   });
 }

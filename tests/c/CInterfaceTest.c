@@ -187,6 +187,76 @@ static void test_refusal(void) {
   kov_client_free(till.client);
 }
 
+/* The names of codes, results and states, and the header's version against the library's. */
+static void test_names(void) {
+  static const struct {
+    const char *(*name)(int);
+    int value;
+    const char *expected;
+  } rows[] = {
+      {kov_strerror, KOV_OK, "no error"},
+      {kov_strerror, KOV_ERROR_DUPLICATE_REFERENCE,
+       "the journal holds this reference for another payment or one that ended"},
+      {kov_strerror, -8, "unknown return code"},
+      {kov_result_name, KOV_RESULT_SUCCEEDED, "KOV_RESULT_SUCCEEDED"},
+      {kov_result_name, KOV_RESULT_TIMEOUT, "KOV_RESULT_TIMEOUT"},
+      {kov_result_name, 11, "unknown result"},
+      {kov_result_name, -1, "unknown result"},
+      {kov_state_name, KOV_STATE_INIT, "KOV_STATE_INIT"},
+      {kov_state_name, KOV_STATE_ERROR, "KOV_STATE_ERROR"},
+      {kov_state_name, 10, "unknown state"},
+  };
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i)
+    CHECK(strcmp(rows[i].name(rows[i].value), rows[i].expected) == 0, "row %zu: %s", i, rows[i].name(rows[i].value));
+  char header[32];
+  snprintf(header, sizeof header, "%d.%d.%d", KOV_VERSION_MAJOR, KOV_VERSION_MINOR, KOV_VERSION_PATCH);
+  CHECK(strcmp(header, kov_version()) == 0 && KOV_VERSION_NUM == (KOV_VERSION_MAJOR << 16 | KOV_VERSION_MINOR << 8 | KOV_VERSION_PATCH),
+        "header %s, library %s", header, kov_version());
+}
+
+/* A transaction abandoned by a freed client stays pending: the list lasts beyond the client
+ * that read it, and the deprecated array gives the same transaction in its frozen layout. */
+static void test_pending_list(const char *dir) {
+  char journal[192];
+  snprintf(journal, sizeof journal, "%s/journal.db", dir);
+  struct till till;
+  const kov_transaction txn = purchase("C-PENDING", "C-PENDING", "sim:approve");
+  memset(&till, 0, sizeof till);
+  CHECK(kov_client_new(url, &till.client) == KOV_OK && kov_client_set_journal(till.client, journal) == KOV_OK,
+        "%s", kov_client_errmsg(till.client));
+  const kov_callbacks callbacks = {sizeof(kov_callbacks), NULL, on_result, NULL, NULL, &till};
+  CHECK(kov_start(till.client, &txn, &callbacks) == KOV_OK, "%s", kov_client_errmsg(till.client));
+  kov_client_free(till.client);
+
+  kov_client *reader = NULL;
+  kov_pending_list *list = NULL;
+  CHECK(kov_client_new(url, &reader) == KOV_OK && kov_client_set_journal(reader, journal) == KOV_OK &&
+            kov_pending_get(reader, &list) == KOV_OK,
+        "%s", kov_client_errmsg(reader));
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+  kov_pending_entry *entries = NULL;
+  size_t count = 0;
+  CHECK(kov_pending(reader, &entries, &count) == KOV_OK && count == 1 && entries[0].size == sizeof(kov_pending_entry) &&
+            strcmp(entries[0].txn_ref, "C-PENDING") == 0 && strcmp(entries[0].amount, "12.50") == 0,
+        "%zu entries", count);
+  kov_pending_free(entries);
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+  kov_client_free(reader);
+  const kov_pending_transaction *first = kov_pending_entry_at(list, 0);
+  CHECK(kov_pending_count(list) == 1 && first && first->size == sizeof(kov_pending_transaction) &&
+            strcmp(first->txn_ref, "C-PENDING") == 0 && strcmp(first->type, "Purchase") == 0 &&
+            first->stage == KOV_STAGE_SENT && strcmp(first->station, "C-PENDING") == 0 && first->result == -1 &&
+            kov_pending_entry_at(list, 1) == NULL,
+        "%zu transactions", kov_pending_count(list));
+  kov_pending_list_free(list);
+  CHECK(kov_pending_count(NULL) == 0 && kov_pending_entry_at(NULL, 0) == NULL, "a NULL list is not empty");
+}
+
 /* Each client trusts the certificates it is given, and no other client's: against the TLS
  * simulator the one given its test CA is approved, the other never sends its request. */
 static void test_trust_per_client(const char *cert_dir) {
@@ -220,6 +290,8 @@ int main(void) {
   char cert_dir[] = "/tmp/kov-c-certs-XXXXXX";
   if (!mkdtemp(cert_dir)) abort();
   const pid_t tls_simulator = start_simulator(tls_url, cert_dir);
+  test_names();
+  test_pending_list(cert_dir);
   test_refusal();
   test_press_on_own_loop();
   test_two_threads();

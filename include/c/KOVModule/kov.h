@@ -13,7 +13,12 @@
  * working. Structs the library hands over carry the size of the library's own.
  *
  * Functions that can fail return KOV_OK or a negative error code, and kov_client_errmsg()
- * says why. The merchant key never appears in any message, log entry or result. */
+ * says why. The merchant key never appears in any message, log entry or result.
+ *
+ * Ownership: strings and structs given to the library are copied before the call returns
+ * (the caller may free them at once), unless a comment says otherwise. Strings and structs
+ * the library gives are its own: the caller never frees them, and they stay valid as long as
+ * the comment of the function or struct says. */
 #ifndef KOVMODULE_KOV_H
 #define KOVMODULE_KOV_H
 
@@ -26,6 +31,19 @@
 #define KOV_C_EXPORT __attribute__((visibility("default")))
 #endif
 
+/* A call kept for older hosts; the compiler says what replaces it. Define KOV_DEPRECATED as
+ * empty before including this header to keep it quiet. */
+#ifndef KOV_DEPRECATED
+#define KOV_DEPRECATED __attribute__((deprecated))
+#endif
+
+/* The version of this header; kov_version() gives the library's, which may be newer. */
+#define KOV_VERSION_MAJOR 0
+#define KOV_VERSION_MINOR 3
+#define KOV_VERSION_PATCH 0
+/* 0xMMmmpp: compare with ">=", as libcurl's LIBCURL_VERSION_NUM. */
+#define KOV_VERSION_NUM ((KOV_VERSION_MAJOR << 16) | (KOV_VERSION_MINOR << 8) | KOV_VERSION_PATCH)
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -33,7 +51,7 @@ extern "C" {
 /** One till: its own engine, curl session and event loop. */
 typedef struct kov_client kov_client;
 
-/** Return codes: KOV_OK, a positive status, or a negative error. */
+/** Return codes: KOV_OK, a positive status, or a negative error (kov_strerror names each). */
 enum {
   KOV_OK = 0,
   KOV_RUNNING = 1,                 /**< kov_run: the time is up and the transaction still runs */
@@ -140,9 +158,11 @@ typedef struct kov_callbacks {
   void *user_data;
 } kov_callbacks;
 
-/** A transaction of the journal not delivered yet. */
-typedef struct kov_pending_entry {
-  uint32_t size;
+/** A transaction of the journal not delivered yet (kov_pending_entry_at); valid until its
+ *  list is freed. The library's struct may be larger than the one a host was compiled with:
+ *  the host reads the members it knows. */
+typedef struct kov_pending_transaction {
+  uint32_t size;        /**< sizeof the library's struct */
   const char *txn_ref;
   const char *type;     /**< the wire name ("Purchase"); NULL for a recovery of an unknown reference */
   int stage;            /**< KOV_STAGE_SENT or KOV_STAGE_ANSWERED */
@@ -150,24 +170,47 @@ typedef struct kov_pending_entry {
   int64_t started_at_ms; /**< milliseconds since 1970-01-01 UTC */
   int request_sent;     /**< 0: its transaction request provably never left */
   int result;           /**< KOV_STAGE_ANSWERED: the result that arrived (KOV_RESULT_...); else -1 */
+} kov_pending_transaction;
+
+/** The journal's transactions not delivered yet (kov_pending_get). */
+typedef struct kov_pending_list kov_pending_list;
+
+/** The element of the deprecated kov_pending array. Its layout is frozen: a host indexes the
+ *  array with its own sizeof, so the struct can never grow (kov_pending_transaction does). */
+typedef struct kov_pending_entry {
+  uint32_t size;
+  const char *txn_ref;
+  const char *type;
+  int stage;
+  const char *station, *amount, *currency, *user, *merchant_ref;
+  int64_t started_at_ms;
 } kov_pending_entry;
 
-/** The library's version, "0.3.0". */
+/** The library's version, "0.3.0"; a static string. */
 KOV_C_EXPORT const char *kov_version(void);
+/** What a return code means, in plain words ("a transaction already runs on this client");
+ *  for any int, a static string. */
+KOV_C_EXPORT const char *kov_strerror(int code);
+/** The name of a result code ("KOV_RESULT_TIMEOUT"), or "unknown result"; a static string. */
+KOV_C_EXPORT const char *kov_result_name(int result);
+/** The name of a screen state ("KOV_STATE_PROCESSING"), or "unknown state"; a static string. */
+KOV_C_EXPORT const char *kov_state_name(int state);
 
 /** A client for the service at endpoint_url (https, or http to this machine only); *out stays
- *  NULL when it is refused, and kov_client_errmsg(NULL) says why on this thread. */
+ *  NULL when it is refused, and kov_client_errmsg(NULL) says why on this thread. The caller
+ *  owns *out and ends it with kov_client_free. */
 KOV_C_EXPORT int kov_client_new(const char *endpoint_url, kov_client **out);
-/** Ends the client: a running transaction is abandoned without a result (the terminal may
+/** Ends the client and frees it: a running transaction is abandoned without a result (the terminal may
  *  still approve: recover it by its reference; to stop it at the terminal, kov_cancel and run
  *  the client until its result comes); nothing of it keeps running here. NULL is ignored. */
 KOV_C_EXPORT void kov_client_free(kov_client *client);
 /** Also trusts the certificates of a PEM file (read now; the path is not kept), for this
- *  client's sessions only: another client trusts what it is given. (In 0.3 this was a setting
- *  of the whole process.) */
+ *  client's sessions only: another client trusts what it is given. (It was a setting of the
+ *  whole process before: a host that gave one client the file gives it to each.) */
 KOV_C_EXPORT int kov_client_trust_ca_file(kov_client *client, const char *pem_path);
 /** Journals later transactions in the SQLite file at path (created when missing; NULL or ""
- *  for none). KOV_ERROR_JOURNAL, with the reason, when the file cannot be used. */
+ *  for none). KOV_ERROR_JOURNAL, with the reason, when the file cannot be used. The client
+ *  keeps the file open until another journal is set or the client is freed. */
 KOV_C_EXPORT int kov_client_set_journal(kov_client *client, const char *path);
 /** How the poll after a failed one waits. By default (or with a negative value) a growing
  *  delay, 0.25 s doubled after each failure in a row up to 4 s, each within +-20 %, so that
@@ -182,12 +225,13 @@ KOV_C_EXPORT int kov_client_set_poll_floor(kov_client *client, double seconds);
  *  reason) unless a final answer follows within one more poll. */
 KOV_C_EXPORT int kov_client_set_deadline(kov_client *client, double seconds);
 /** With on non-zero, a result stays pending in the journal (KOV_STAGE_ANSWERED, listed by
- *  kov_pending with its result) until kov_acknowledge: a host that crashes before it has
+ *  kov_pending_get with its result) until kov_acknowledge: a host that crashes before it has
  *  recorded the result gets it again on restart. Off by default: a result counts as delivered
  *  once on_result has returned. */
 KOV_C_EXPORT int kov_client_set_acknowledged_delivery(kov_client *client, int on);
 /** Why the last failing call on this client failed ("" when none did); for NULL, why the last
- *  kov_client_new on this thread failed. Valid until the next call on the client. */
+ *  kov_client_new on this thread failed. The client's string: valid until the next call on the
+ *  client (for NULL, the next kov_client_new on this thread). */
 KOV_C_EXPORT const char *kov_client_errmsg(const kov_client *client);
 
 /** Starts a transaction; KOV_OK once it is under way, its result to come through on_result.
@@ -199,13 +243,15 @@ KOV_C_EXPORT const char *kov_client_errmsg(const kov_client *client);
  *  that ended or for another payment (KOV_ERROR_DUPLICATE_REFERENCE), or a journal that cannot
  *  be read or written (KOV_ERROR_JOURNAL). A start of a journalled reference with the same
  *  type, amount, currency, station and user follows that payment to its outcome instead of
- *  paying twice. The strings are copied. */
+ *  paying twice. txn's strings are copied; callbacks is copied, and its user_data is handed to
+ *  each callback of this transaction as it is (the caller keeps what it points to alive until
+ *  on_result has returned, or the client is freed). */
 KOV_C_EXPORT int kov_start(kov_client *client, const kov_transaction *txn, const kov_callbacks *callbacks);
 /** Follows an earlier transaction, named by its reference, to its result (from the journal
  *  at once when it had arrived). With a journal, station and user may be NULL: the journal's
  *  are used; others than the journal's are refused (KOV_ERROR_INVALID_ARGUMENT). A result
  *  other than approved or not approved (a refusal of the status request, the time-out) leaves
- *  the payment pending, with kov_result.reason saying why. */
+ *  the payment pending, with kov_result.reason saying why. Copies as kov_start does. */
 KOV_C_EXPORT int kov_recover(kov_client *client, const kov_transaction *txn, const kov_callbacks *callbacks);
 /** Asks the terminal to cancel the running transaction: presses its CANCEL button now or
  *  when it shows one. The transaction runs on to the service's final result, which on_result
@@ -215,19 +261,22 @@ KOV_C_EXPORT int kov_recover(kov_client *client, const kov_transaction *txn, con
 KOV_C_EXPORT int kov_cancel(kov_client *client);
 /** The host has recorded the result of txn_ref: the journal marks it delivered (see
  *  kov_client_set_acknowledged_delivery). A reference still to be recovered, or unknown to the
- *  journal, changes nothing. KOV_ERROR_JOURNAL when the journal cannot be written. */
+ *  journal, changes nothing. KOV_ERROR_JOURNAL when the journal cannot be written. txn_ref is
+ *  read during the call only (as by kov_forget and kov_press). */
 KOV_C_EXPORT int kov_acknowledge(kov_client *client, const char *txn_ref);
 /** Removes txn_ref from the journal, whatever its stage, for an operator who settled it by
  *  other means. KOV_ERROR_INVALID_ARGUMENT without a journal, for a reference it does not hold
  *  or one running now; KOV_ERROR_JOURNAL when it cannot be written. */
 KOV_C_EXPORT int kov_forget(kov_client *client, const char *txn_ref);
-/** Presses a terminal button, "B1" or "B2", with the label shown (NULL: none). */
+/** Presses a terminal button, "B1" or "B2", with the label shown (NULL: none);
+ *  KOV_ERROR_IDLE when no transaction runs. */
 KOV_C_EXPORT int kov_press(kov_client *client, const char *button_id, const char *label);
 
 /** Runs the client until the result has been delivered, or timeout_ms has passed (-1: no
  *  limit): KOV_OK (also at once when nothing runs) or KOV_RUNNING. */
 KOV_C_EXPORT int kov_run(kov_client *client, int timeout_ms);
-/** For a host loop of its own: one descriptor, readable when kov_process has work. */
+/** For a host loop of its own: one descriptor, readable when kov_process has work. The
+ *  client's own: the host polls it and never closes it; valid until the client is freed. */
 KOV_C_EXPORT int kov_fd(const kov_client *client);
 /** When kov_process must be called at the latest, in milliseconds (0: now); -1: only when the
  *  descriptor is readable. */
@@ -237,10 +286,24 @@ KOV_C_EXPORT int kov_process(kov_client *client);
 /** Whether a transaction runs on the client (its result not delivered yet). */
 KOV_C_EXPORT int kov_running(const kov_client *client);
 
-/** The journal's transactions not delivered yet, the oldest first, to recover at start-up:
- *  *entries (NULL when there is none) and *count; free them with kov_pending_free. Without a
- *  journal, none. */
-KOV_C_EXPORT int kov_pending(kov_client *client, kov_pending_entry **entries, size_t *count);
+/** The journal's transactions not delivered yet, the oldest first, to recover at start-up.
+ *  *out is the caller's, freed with kov_pending_list_free; it holds copies, so it stays valid
+ *  whatever the client does later, and after the client is freed. Without a journal, an empty
+ *  list. On failure *out is NULL. */
+KOV_C_EXPORT int kov_pending_get(kov_client *client, kov_pending_list **out);
+/** How many transactions the list holds (0 for NULL). */
+KOV_C_EXPORT size_t kov_pending_count(const kov_pending_list *list);
+/** The list's transaction at index i, the oldest at 0; NULL when i is not below the count.
+ *  The list's own: valid until the list is freed. */
+KOV_C_EXPORT const kov_pending_transaction *kov_pending_entry_at(const kov_pending_list *list, size_t i);
+/** Frees the list and every transaction of it; NULL is ignored. */
+KOV_C_EXPORT void kov_pending_list_free(kov_pending_list *list);
+
+/** Deprecated: kov_pending_get replaces it. The same transactions as an array of the frozen
+ *  kov_pending_entry: *entries (NULL when there is none) and *count; the caller frees the
+ *  array, texts included, with kov_pending_free. */
+KOV_C_EXPORT KOV_DEPRECATED int kov_pending(kov_client *client, kov_pending_entry **entries, size_t *count);
+/** Frees what kov_pending gave; NULL is ignored. */
 KOV_C_EXPORT void kov_pending_free(kov_pending_entry *entries);
 
 #ifdef __cplusplus

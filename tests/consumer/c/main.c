@@ -39,14 +39,14 @@ int main(int argc, char **argv) {
   txn.currency = "AUD";
   txn.merchant_ref = argc > 4 ? argv[4] : NULL;
   const kov_callbacks callbacks = {sizeof callbacks, on_screen, on_result, NULL, NULL, &status};
-  size_t pending = 1;
-  kov_pending_entry *entries = NULL;
+  kov_pending_list *pending = NULL;
   if (kov_client_set_journal(client, journal) != KOV_OK || kov_start(client, &txn, &callbacks) != KOV_OK ||
-      kov_run(client, 60000) != KOV_OK || kov_pending(client, &entries, &pending) != KOV_OK || pending != 0) {
-    fprintf(stderr, "%s (%zu pending)\n", kov_client_errmsg(client), pending);
+      kov_run(client, 60000) != KOV_OK || kov_pending_get(client, &pending) != KOV_OK ||
+      kov_pending_count(pending) != 0) {
+    fprintf(stderr, "%s (%zu pending)\n", kov_client_errmsg(client), kov_pending_count(pending));
     status = 2;
   }
-  kov_pending_free(entries);
+  kov_pending_list_free(pending);
   kov_client_free(client);
   const char *suffixes[] = {"", "-wal", "-shm"};
   for (size_t i = 0; i < 3; ++i) {

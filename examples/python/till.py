@@ -12,7 +12,10 @@ stdout, the till's record of it, and then acknowledged: until then the journal k
 the next run hands it over again. Ctrl-C asks the terminal to cancel the payment under way
 and waits for its result; a second Ctrl-C abandons it, and it stays pending in the journal
 for the next run. The exit status is 0 when every payment was approved, 1 otherwise, 2 for a
-refused argument, 130 after an abandoning Ctrl-C.
+refused argument (a journal or CA file that cannot be used among them), 130 after an
+abandoning Ctrl-C. The package's warnings (a failed poll, an abandoned payment) and errors
+(a time-out) are written on stderr; KOV_DEBUG=1 adds its debug log, requests with the key
+masked and answers.
 """
 
 import argparse
@@ -116,10 +119,15 @@ def main() -> int:
         parser.error("set the merchant key in the environment variable KOV_KEY")
     if args.txn_ref and not args.amount:
         parser.error("a payment needs an amount")
-    logging.basicConfig(format="%(message)s")  # the package's warnings, on stderr
+    # The package logs to the "kovmodule" logger, as any library does: the till decides what shows.
+    logging.basicConfig(format="%(levelname)s %(message)s")
+    if os.environ.get("KOV_DEBUG") == "1":
+        logging.getLogger("kovmodule").setLevel(logging.DEBUG)
     try:
         return 0 if asyncio.run(till(args, key)) else 1
-    except kovmodule.UsageError as refused:  # DuplicateReferenceError too: a reference is used once
+    # DuplicateReferenceError is a UsageError: a reference is used once. JournalError is an
+    # OSError, as is a CA file that cannot be opened.
+    except (kovmodule.UsageError, OSError) as refused:
         print(f"refused: {refused}", file=sys.stderr)
         return 2
     except (KeyboardInterrupt, asyncio.CancelledError):

@@ -14,7 +14,9 @@
             print_receipt(result.receipt)
 
 kovmodule.Client blocks until each result; kovmodule.aio.Client has the same methods as
-coroutines, for asyncio hosts.
+coroutines, for asyncio hosts. The package's errors derive from kovmodule.Error. It logs to
+the "kovmodule" logger: requests (the key masked) and answers at DEBUG, retries at INFO,
+failed polls at WARNING, a time-out at ERROR.
 """
 
 from . import aio
@@ -23,13 +25,17 @@ from ._kov import ffi as _ffi
 from ._kov import lib as _lib
 from ._records import (
     DuplicateReferenceError,
+    Error,
     JournalError,
     LogEntryType,
+    LogHandler,
     PendingTransaction,
     RecoveryOptions,
     Result,
     ResultDetails,
     Screen,
+    ScreenHandler,
+    SignatureHandler,
     Stage,
     State,
     TransactionOptions,
@@ -45,13 +51,17 @@ __all__ = [
     "Amount",
     "Client",
     "DuplicateReferenceError",
+    "Error",
     "JournalError",
     "LogEntryType",
+    "LogHandler",
     "PendingTransaction",
     "RecoveryOptions",
     "Result",
     "ResultDetails",
     "Screen",
+    "ScreenHandler",
+    "SignatureHandler",
     "Stage",
     "State",
     "TransactionOptions",

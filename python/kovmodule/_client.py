@@ -15,10 +15,12 @@ class Client:
     """One till on the payment service at `endpoint`, blocking until each result.
 
     `endpoint` is an https URL, or http to this machine only (the simulator); any other is
-    refused with UsageError. `ca_file` is a PEM file of CAs to trust besides the system's,
-    a setting of the whole process. With `journal`, the path of an SQLite file (created
-    when missing), every transaction is journalled: a till that crashes or is interrupted
-    lists the unfinished ones with pending() and recovers them.
+    refused with UsageError. `ca_file` is a PEM file of CAs that this client trusts besides
+    the system's (no other client does); a file that cannot be opened raises as open() does
+    (FileNotFoundError ...). With `journal`, the path of an SQLite file (created when
+    missing), every transaction is journalled: a till that crashes or is interrupted lists
+    the unfinished ones with pending() and recovers them; a journal that cannot be used
+    raises JournalError.
 
     Pacing, in seconds (None: the library's default): `retry_spacing` spaces the poll after a
     failed one (by default a growing delay, nine failures spanning at least 10 s; 0 at once);

@@ -7,6 +7,7 @@ import enum
 import types
 from collections.abc import Callable, Mapping
 from dataclasses import dataclass, field
+from decimal import Decimal
 from typing import TypedDict
 
 from ._kov import lib
@@ -95,7 +96,11 @@ class Stage(_CEnum):
     DELIVERED = lib.KOV_STAGE_DELIVERED
 
 
-class UsageError(ValueError):
+class Error(Exception):
+    """The base of the package's own errors. The text says why; it never holds the key."""
+
+
+class UsageError(Error, ValueError):
     """Input the library refuses: nothing was sent. The text says why."""
 
 
@@ -108,8 +113,18 @@ class DuplicateReferenceError(UsageError):
     """
 
 
-class JournalError(OSError):
-    """The journal cannot be opened, read or written. The text names the file and the reason."""
+class JournalError(Error, OSError):
+    """The journal cannot be opened, read or written. The text names the file and the reason.
+
+    When the system refused the file itself (a missing folder, no permission), `errno` is
+    the system's code (errno.ENOENT ...), `strerror` its text and `filename` the journal's
+    path; otherwise (a file that is no journal, a full disk) `errno` is None.
+    """
+
+    def __str__(self) -> str:
+        # The library's own text ("PATH: No such file or directory"), not OSError's
+        # "[Errno 2] ..." form built from the attributes.
+        return str(self.args[0]) if len(self.args) == 1 else super().__str__()
 
 
 @dataclass(frozen=True)
@@ -181,8 +196,8 @@ class PendingTransaction:
     """None for a recovery of a reference the journal did not know."""
     stage: Stage
     station: str | None
-    amount: str | None
-    """The amount as it was sent."""
+    amount: Decimal | None
+    """The amount as it was sent ("12.50" is Decimal("12.50"))."""
     currency: str | None
     user: str | None
     merchant_ref: str | None
@@ -194,19 +209,24 @@ class PendingTransaction:
     """False when its transaction request provably never left: nothing can have been charged."""
 
 
-ScreenHandler = Callable[[Screen], object]
-LogHandler = Callable[[LogEntryType, str], object]
-SignatureHandler = Callable[[str | None], object]
+ScreenHandler = Callable[[Screen], None]
+"""on_screen: called with every screen of the terminal."""
+LogHandler = Callable[[LogEntryType, str], None]
+"""on_log: called with each debug log entry, its kind and its text."""
+SignatureHandler = Callable[[str | None], None]
+"""on_signature: called with the receipt as the terminal asks for a signature."""
 
 
 class RecoveryOptions(TypedDict, total=False):
     """The keywords of recover(), and of every transaction: its callbacks and the signature.
 
     on_screen receives every screen of the terminal and may call the client's press();
-    on_log, when given, turns debug mode on (requests with the key masked, answers,
-    retries); on_signature receives the receipt as the terminal asks for a signature.
-    A callback that raises does not stop the transaction: its exception is logged to the
-    "kovmodule" logger and the transaction goes on to its result.
+    on_log receives the debug log's entries (requests with the key masked, answers, failed
+    polls, retries), as the "kovmodule" logger does; on_signature receives the receipt as
+    the terminal asks for a signature. Each is a plain function: an async def one is refused
+    with TypeError, as nothing would await it. A callback that raises does not stop the
+    transaction: its exception is logged to the "kovmodule" logger and the transaction goes
+    on to its result.
     """
 
     skip_signature: bool

@@ -4,8 +4,9 @@ callbacks it makes. Both clients, the blocking one and the asyncio one, drive a 
 from __future__ import annotations
 
 import contextlib
-import dataclasses
 import datetime
+import errno
+import inspect
 import logging
 import os
 import threading
@@ -17,12 +18,16 @@ from typing import TYPE_CHECKING, Any, Union
 from ._kov import ffi, lib
 from ._records import (
     DuplicateReferenceError,
+    Error,
     JournalError,
     LogEntryType,
+    LogHandler,
     PendingTransaction,
     Result,
     ResultDetails,
     Screen,
+    ScreenHandler,
+    SignatureHandler,
     Stage,
     State,
     TransactionType,
@@ -30,27 +35,53 @@ from ._records import (
 )
 
 if TYPE_CHECKING:
-    from ._kov import kov_pending_entry, kov_result, kov_screen
+    from ._kov import kov_pending_transaction, kov_result, kov_screen
 
 Amount = Union[Decimal, int, str]
 """An amount: a Decimal, an int or plain decimal text such as "12.50" (never a float)."""
 
 _log = logging.getLogger("kovmodule")
 
-_RECOVERY_KEYWORDS = frozenset({"skip_signature", "on_screen", "on_log", "on_signature"})
+_CALLBACKS = ("on_screen", "on_log", "on_signature")
+_RECOVERY_KEYWORDS = frozenset({"skip_signature", *_CALLBACKS})
 _OPTIONAL_TEXTS = ("merchant_ref", "qel_txn_ref", "device_id", "pos_name", "pos_version", "vendor_id",
                    "url_success", "url_fail")
 _TRANSACTION_KEYWORDS = _RECOVERY_KEYWORDS | frozenset(_OPTIONAL_TEXTS)
-# The result record's texts, named as the members of kov_result.
-_RESULT_TEXTS = tuple(f.name for f in dataclasses.fields(ResultDetails)
-                      if f.name not in ("result", "txn_ref", "receipt_line_width", "response", "request_sent"))
+# The result record's texts, named as the members of kov_result, with the key of the final
+# answer each comes from: the library fills a key the answer did not hold with "", which only
+# the answer itself tells from a text the service sent empty.
+_ANSWER_KEYS = {
+    "auth_code": "Scr/Result/AC",
+    "masked_card_number": "Scr/Result/CN",
+    "card_name": "Scr/Result/CT",
+    "response_text": "Scr/Result/RT",
+    "response_code": "Scr/Result/RC",
+    "receipt": "Scr/Result/Rcpt",
+    "transaction_date": "Scr/Result/DT",
+    "retrieval_ref_number": "Scr/Result/RRN",
+    "expected_settlement_date": "Scr/Result/DS",
+    "expected_settlement_date_time_zone": "Scr/Result/DS_TZ",
+    "transaction_date_time_zone": "Scr/Result/DT_TZ",
+    "pix": "Scr/Result/PIX",
+    "rid": "Scr/Result/RID",
+    "qel_txn_ref": "Scr/Result/TR",
+    "card_number2": "Scr/Result/CN2",
+    "qel_billing_id": "Scr/Result/DBID",
+}
 _ERRORS: dict[int, type[Exception]] = {
     lib.KOV_ERROR_INVALID_ARGUMENT: UsageError,
     lib.KOV_ERROR_BUSY: UsageError,
     lib.KOV_ERROR_IDLE: UsageError,
     lib.KOV_ERROR_DUPLICATE_REFERENCE: DuplicateReferenceError,
-    lib.KOV_ERROR_JOURNAL: JournalError,
     lib.KOV_ERROR_NO_MEMORY: MemoryError,
+}
+# The levels of the debug log's entries on the "kovmodule" logger: a failed poll (or another
+# error the transaction survives) is a warning; requests and answers are for debugging.
+_LEVELS = {
+    LogEntryType.REQUEST_CONTENT: logging.DEBUG,
+    LogEntryType.RESPONSE_CONTENT: logging.DEBUG,
+    LogEntryType.ERROR: logging.WARNING,
+    LogEntryType.INFO: logging.INFO,
 }
 # How long the blocking client stays in C at a time: signal handlers (Ctrl-C) run between.
 _WAIT_SLICE_MS = 100
@@ -70,6 +101,32 @@ def _amount_text(amount: Amount | None) -> str | None:
         return str(amount)
     why = ": a float is not exact" if isinstance(amount, float) else ""
     raise TypeError(f"the amount must be a Decimal, an int or text such as '12.50', not {type(amount).__name__}{why}")
+
+
+def _journal_error(message: str, path: str | None) -> JournalError:
+    """The journal's error; with errno and filename when the system refused the file itself.
+
+    The library says so as "PATH: " and the C library's strerror() text, the same function
+    os.strerror() calls in this process: the text leads back to its code.
+    """
+    error = JournalError(message)
+    if path is not None:
+        _, named, why = message.rpartition(f"{path}: ")
+        codes = {os.strerror(code): code for code in errno.errorcode}
+        if named and why in codes:
+            error.errno, error.strerror, error.filename = codes[why], why, path
+    return error
+
+
+def _check_callback(name: str, callback: object) -> None:
+    if callback is None:
+        return
+    if not callable(callback):
+        raise TypeError(f"the {name} callback must be a function, not {type(callback).__name__}")
+    if inspect.iscoroutinefunction(callback):
+        function = getattr(callback, "__qualname__", type(callback).__name__)
+        raise TypeError(f"the {name} callback must be a plain function, but {function} is a coroutine function "
+                        "(async def): it would be called and never awaited")
 
 
 def _seconds(name: str, value: object) -> float:
@@ -122,45 +179,51 @@ def _screen(c: kov_screen) -> Screen:
 
 def _result_details(c: kov_result) -> ResultDetails:
     response = {_text(c.response_keys[i]) or "": _text(c.response_values[i]) or "" for i in range(c.response_count)}
+    texts = {name: _text(getattr(c, name)) for name in _ANSWER_KEYS}
     return ResultDetails(result=Result(c.result), txn_ref=_text(c.txn_ref) or "",
                          receipt_line_width=c.receipt_line_width, response=types.MappingProxyType(response),
-                         request_sent=bool(c.request_sent),
-                         **{name: _text(getattr(c, name)) for name in _RESULT_TEXTS})
+                         reason=_text(c.reason), request_sent=bool(c.request_sent),
+                         **{name: None if text == "" and _ANSWER_KEYS[name] not in response else text
+                            for name, text in texts.items()})
 
 
-def _pending(c: kov_pending_entry) -> PendingTransaction:
-    type_name = _text(c.type)
+def _pending(c: kov_pending_transaction) -> PendingTransaction:
+    type_name, amount = _text(c.type), _text(c.amount)
     return PendingTransaction(
         txn_ref=_text(c.txn_ref) or "",
         type=TransactionType.__members__.get(type_name.upper()) if type_name else None,
-        stage=Stage(c.stage), station=_text(c.station), amount=_text(c.amount), currency=_text(c.currency),
+        stage=Stage(c.stage), station=_text(c.station), amount=Decimal(amount) if amount is not None else None,
+        currency=_text(c.currency),
         user=_text(c.user), merchant_ref=_text(c.merchant_ref),
         started_at=_EPOCH + datetime.timedelta(milliseconds=c.started_at_ms),
         result=Result(c.result) if c.result >= 0 else None, request_sent=bool(c.request_sent))
 
 
 def check_options(recovering: bool, options: Mapping[str, Any]) -> None:
-    """Refuses a keyword that the call does not take."""
+    """Refuses a keyword that the call does not take, and a callback that is no plain function."""
     allowed = _RECOVERY_KEYWORDS if recovering else _TRANSACTION_KEYWORDS
     for name in options:
         if name not in allowed:
             raise TypeError(f"unexpected keyword argument {name!r}")
+    for name in _CALLBACKS:
+        _check_callback(name, options.get(name))
 
 
 class _Run:
     """One transaction: the host's callbacks, and its result once it has come.
 
     A host callback that raises an Exception is logged and the transaction goes on; a
-    KeyboardInterrupt or SystemExit is kept for the waiting client to raise.
+    KeyboardInterrupt or SystemExit is kept for the waiting client to raise. The debug log's
+    entries go to the "kovmodule" logger and to on_log.
     """
 
     def __init__(self, txn_ref: str, options: Mapping[str, Any],
                  on_result: Callable[[ResultDetails], None] | None,
                  lock: contextlib.AbstractContextManager[Any]) -> None:
         self.txn_ref = txn_ref
-        self.on_screen: Callable[..., object] | None = None
-        self.on_log: Callable[..., object] | None = None
-        self.on_signature: Callable[..., object] | None = None
+        self.on_screen: ScreenHandler | None = None
+        self.on_log: LogHandler | None = None
+        self.on_signature: SignatureHandler | None = None
         self.on_result: Callable[[ResultDetails], None] | None = None
         self.follow(options, on_result)
         self.result: ResultDetails | None = None
@@ -171,30 +234,42 @@ class _Run:
         self.callbacks.size = ffi.sizeof("kov_callbacks")
         self.callbacks.on_result = lib._kov_on_result
         # The screen and signature callbacks are always set, for a recovery that takes this
-        # transaction over later; on_log turns debug mode on, so only when asked for.
+        # transaction over later. The log callback turns debug mode on: set when on_log is
+        # given or the logger takes warnings (as it does unless configured otherwise).
         self.callbacks.on_screen = lib._kov_on_screen
-        self.callbacks.on_log = lib._kov_on_log if self.on_log else ffi.NULL
+        self.callbacks.on_log = lib._kov_on_log if self.on_log or _log.isEnabledFor(logging.WARNING) else ffi.NULL
         self.callbacks.on_signature = lib._kov_on_signature
         self.callbacks.user_data = self.handle
 
     def follow(self, options: Mapping[str, Any], on_result: Callable[[ResultDetails], None] | None) -> None:
         """Hands what comes from now on to these callbacks; on_log gets entries only when
-        the transaction began with one (it turned debug mode on)."""
+        the transaction began in debug mode (with on_log, or the logger taking warnings)."""
         self.on_screen = options.get("on_screen")
         self.on_log = options.get("on_log")
         self.on_signature = options.get("on_signature")
         self.on_result = on_result
 
-    def call_host(self, name: str, callback: Callable[..., object], *args: object) -> None:
+    def call_host(self, name: str, callback: Callable[..., None], *args: object) -> None:
         try:
             callback(*args)
         except Exception:
             _log.exception("The %s callback of the transaction %s raised; the transaction goes on", name,
-                           self.txn_ref)
+                           self.txn_ref, extra={"txn_ref": self.txn_ref})
         except BaseException as interrupt:  # noqa: B036 -- kept for the waiting client, raised there
             self.interrupt = self.interrupt or interrupt
 
+    def log(self, entry_type: LogEntryType, entry: str) -> None:
+        """One entry of the debug log, to the logger and to on_log. The library masks the key
+        in every entry."""
+        _log.log(_LEVELS.get(entry_type, logging.INFO), "%s: %s", self.txn_ref, entry,
+                 extra={"txn_ref": self.txn_ref, "entry_type": entry_type})
+        if self.on_log:
+            self.call_host("on_log", self.on_log, entry_type, entry)
+
     def deliver(self, result: ResultDetails) -> None:
+        if result.result == Result.TIMEOUT:
+            _log.error("The transaction %s timed out, its outcome unknown (%s): recover it by its reference.",
+                       self.txn_ref, result.reason or "no reason given", extra={"txn_ref": self.txn_ref})
         with self._lock:
             self.result = result
         if self.on_result:
@@ -217,8 +292,7 @@ def _kov_on_result(user_data: Any, result: Any) -> None:
 @ffi.def_extern()
 def _kov_on_log(user_data: Any, entry_type: int, entry: Any) -> None:
     run: _Run = ffi.from_handle(user_data)
-    if run.on_log:
-        run.call_host("on_log", run.on_log, LogEntryType(entry_type), _text(entry) or "")
+    run.log(LogEntryType(entry_type), _text(entry) or "")
 
 
 @ffi.def_extern()
@@ -244,6 +318,7 @@ class _Till:
         self._strings = _CStrings()  # the settings' C texts, kept to open the handle again
         self._endpoint = self._strings.text("endpoint", endpoint)
         self._journal = self._strings.path("journal", journal)
+        self._journal_path = os.fsdecode(journal) if journal is not None else None
         # The pacing the client sets; None leaves the library's default.
         self._pacing = [(setter, _seconds(name, value)) for setter, name, value in (
             (lib.kov_client_set_retry_spacing, "retry spacing", retry_spacing),
@@ -255,18 +330,23 @@ class _Till:
         self._closed = False
         # cancel() may come from another thread: it must not meet a released handle.
         self._lock = threading.RLock()
-        self._handle = self._open(self._strings.path("ca_file", ca_file))
+        self._ca = self._strings.path("ca_file", ca_file)
+        if ca_file is not None:
+            # A file the system refuses raises as any file does (FileNotFoundError ...), before
+            # the library is asked; nothing that waits on a reader blocks here.
+            os.close(os.open(ca_file, os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC))
+        self._handle = self._open()
 
-    def _open(self, ca_file: Any = ffi.NULL) -> Any:
+    def _open(self) -> Any:
         out = ffi.new("kov_client **")
         code = lib.kov_client_new(self._endpoint, out)
         if code != lib.KOV_OK:
-            raise _ERRORS.get(code, RuntimeError)(_text(lib.kov_client_errmsg(ffi.NULL)))
+            raise self._error(code, lib.kov_client_errmsg(ffi.NULL))
         handle = ffi.gc(out[0], lib.kov_client_free)
         try:
-            # The trusted CAs are a process-wide setting: given once, not again on reopening.
-            if ca_file != ffi.NULL:
-                self._check(handle, lib.kov_client_trust_ca_file(handle, ca_file))
+            # Each handle trusts only what it is given: a reopened one is given the file again.
+            if self._ca != ffi.NULL:
+                self._check(handle, lib.kov_client_trust_ca_file(handle, self._ca))
             if self._journal != ffi.NULL:
                 self._check(handle, lib.kov_client_set_journal(handle, self._journal))
             for setter, seconds in self._pacing:
@@ -277,11 +357,17 @@ class _Till:
             raise
         return handle
 
-    @staticmethod
-    def _check(handle: Any, code: int) -> int:
+    def _check(self, handle: Any, code: int) -> int:
         if code < 0:
-            raise _ERRORS.get(code, RuntimeError)(_text(lib.kov_client_errmsg(handle)))
+            raise self._error(code, lib.kov_client_errmsg(handle))
         return code
+
+    def _error(self, code: int, message: Any) -> Exception:
+        """The exception of a C call's error code, with the library's text."""
+        text = _text(message) or ""
+        if code == lib.KOV_ERROR_JOURNAL:
+            return _journal_error(text, self._journal_path)
+        return _ERRORS.get(code, Error)(text)
 
     @property
     def handle(self) -> Any:
@@ -353,7 +439,7 @@ class _Till:
                     cancelling = True
                     if self.cancel():
                         _log.warning("The terminal is asked to cancel the transaction %s, whose result is awaited: "
-                                     "interrupt again to abandon it.", run.txn_ref)
+                                     "interrupt again to abandon it.", run.txn_ref, extra={"txn_ref": run.txn_ref})
         except BaseException:
             if run.result is None:
                 self.abandon(run)
@@ -368,7 +454,7 @@ class _Till:
             raise interrupt
         self._check(handle, code)
         if code == lib.KOV_OK and run.result is None:
-            raise RuntimeError(f"the client ended the transaction {run.txn_ref} without a result")
+            raise Error(f"the client ended the transaction {run.txn_ref} without a result")
 
     def cancel(self) -> bool:
         """Asks the terminal to cancel the running transaction, from any thread; False when
@@ -410,20 +496,19 @@ class _Till:
 
     def pending(self) -> list[PendingTransaction]:
         handle = self.handle
-        entries = ffi.new("kov_pending_entry **")
-        count = ffi.new("size_t *")
-        self._check(handle, lib.kov_pending(handle, entries, count))
+        out = ffi.new("kov_pending_list **")
+        self._check(handle, lib.kov_pending_get(handle, out))
         try:
-            return [_pending(entries[0][i]) for i in range(count[0])]
+            return [_pending(lib.kov_pending_entry_at(out[0], i)) for i in range(lib.kov_pending_count(out[0]))]
         finally:
-            lib.kov_pending_free(entries[0])
+            lib.kov_pending_list_free(out[0])
 
     def abandon(self, run: _Run) -> None:
         """Ends the run's transaction without its result, and says how to get it back."""
         self._release()
         where = "it stays pending in the journal" if self.journalled else "it is not journalled"
         _log.warning("The transaction %s was abandoned before its result (%s): recover it by its reference.",
-                     run.txn_ref, where)
+                     run.txn_ref, where, extra={"txn_ref": run.txn_ref})
 
     def close(self) -> None:
         """Ends the client; a transaction still running is abandoned."""

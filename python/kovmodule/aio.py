@@ -3,7 +3,9 @@
 The client never blocks the event loop and starts no thread: it waits on the C client's one
 descriptor with loop.add_reader and on its next deadline with loop.call_later, and does the
 due work in between. Callbacks (on_screen, on_log, on_signature) are plain functions called
-on the loop; on_screen may call press() and cancel().
+on the loop (an async def one is refused: a callback that has a coroutine to run hands it to
+the loop, with asyncio.get_running_loop().create_task()); on_screen may call press() and
+cancel().
 """
 
 from __future__ import annotations
@@ -173,7 +175,8 @@ class Client:
             # goes out from the loop, and the outcome stays to be recovered.
             if self._till.cancel():
                 _log.warning("The task awaiting the transaction %s was cancelled: the terminal is asked to cancel "
-                             "it; recover it by its reference for its outcome.", run.txn_ref)
+                             "it; recover it by its reference for its outcome.", run.txn_ref,
+                             extra={"txn_ref": run.txn_ref})
                 self._cancelled = run
             else:  # the client no longer holds it: nothing is left to drive
                 self._stop_driving()

@@ -3,6 +3,7 @@ client: a result is never lost, never paid twice, and handed over until acknowle
 
 import asyncio
 import datetime
+import decimal
 import logging
 import os
 import subprocess
@@ -64,8 +65,8 @@ def test_a_transaction_cut_off_is_recovered(open_client, ref, tmp_path, caplog, 
     if journalled:
         assert len(pending) == 1 and datetime.datetime.now(datetime.timezone.utc) - pending[0].started_at < \
             datetime.timedelta(minutes=5)
-        assert pending == [PendingTransaction(ref, TransactionType.PURCHASE, Stage.SENT, ref, "12.50", "AUD",
-                                              "merchant", "sim:signature", pending[0].started_at, None, True)]
+        assert pending == [PendingTransaction(ref, TransactionType.PURCHASE, Stage.SENT, ref, decimal.Decimal("12.50"),
+                                              "AUD", "merchant", "sim:signature", pending[0].started_at, None, True)]
     else:
         assert pending == []
     got = second.recover("merchant", KEY, ref, ref, skip_signature=True)
@@ -160,8 +161,8 @@ def test_a_result_is_handed_over_until_acknowledged(open_client, simulator, ref,
                    env={**os.environ, "KOV_KEY": KEY}, check=True, timeout=60)
     client = open_client(journal=journal)
     pending = client.pending()
-    assert pending == [PendingTransaction(ref, TransactionType.PURCHASE, stage, ref, "12.50", "AUD", "merchant",
-                                          "sim:approve", pending[0].started_at, listed, True)]
+    assert pending == [PendingTransaction(ref, TransactionType.PURCHASE, stage, ref, decimal.Decimal("12.50"), "AUD",
+                                          "merchant", "sim:approve", pending[0].started_at, listed, True)]
     statuses = received(simulator, ref)["Status"]
     # A recovery without user or station asks with the journal's.
     got = client.recover(None, KEY, None, ref) if again == "recover" else purchase(client, ref)
@@ -186,3 +187,28 @@ def test_a_result_that_came_as_the_task_was_cancelled_is_returned(simulator, ref
 
     got, cancelling = asyncio.run(till())
     assert (got.result, got.txn_ref, cancelling) == (Result.SUCCEEDED, ref, 0)
+
+
+def test_a_client_given_a_ca_file_trusts_it_again_after_an_abandon(tmp_path, ref):
+    """Trust is the handle's own: the fresh handle opened after an abandon is given the file
+    again, and a client never given it refuses the certificate before sending anything."""
+    process = subprocess.Popen(
+        [os.environ["KOV_SIMULATOR"], "--listen", "127.0.0.1:0", "--speed", "20", "--key", KEY, "--tls",
+         "--cert-dir", str(tmp_path)], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    try:
+        endpoint = process.stdout.readline().split()[-1]
+        trusting = kovmodule.Client(endpoint, ca_file=tmp_path / "ca.pem", retry_spacing=0, poll_floor=0)
+
+        def on_screen(screen):
+            if screen.state == State.SIGNATURE_REQUIRED:
+                raise Interrupted
+        with pytest.raises(Interrupted):  # asked to cancel, then abandoned: no CANCEL at this step
+            purchase(trusting, ref, "sim:signature", on_screen=on_screen)
+        assert purchase(trusting, ref + "-2", "sim:approve").result == Result.SUCCEEDED
+        trusting.close()
+        with kovmodule.Client(endpoint, retry_spacing=0, poll_floor=0) as other:
+            got = purchase(other, ref + "-3", "sim:approve")
+        assert (got.result, got.request_sent, got.reason.split(":")[0]) == (Result.TIMEOUT, False, "certificate not trusted")
+    finally:
+        process.terminate()
+        process.wait(timeout=30)

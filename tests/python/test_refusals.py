@@ -3,6 +3,7 @@ in no error. Either client, the constructor included."""
 
 import asyncio
 import decimal
+import errno
 
 import pytest
 from conftest import KEY, purchase, received
@@ -33,12 +34,23 @@ def closed(open_client, ref):
     purchase(client, ref)
 
 
+async def shown(screen):
+    """A coroutine function where a plain function is needed."""
+
+
+# The attributes of an error about a file, as an OSError has them.
+MISSING_JOURNAL = {"errno": errno.ENOENT, "filename": "/nonexistent/journal.db", "strerror": "No such file or directory"}
+MISSING_CA = {"errno": errno.ENOENT, "filename": "/nonexistent/ca.pem", "strerror": "No such file or directory"}
+
+
 @pytest.mark.parametrize("call, error, text", [
     (opening(endpoint="http://192.0.2.1/wqmi3/pos.aspx"), UsageError,
      "the endpoint is refused: plain http is accepted only for a loopback host; use https"),
     (opening(endpoint=None), UsageError, "no endpoint was given"),
-    (opening(journal="/nonexistent/journal.db"), JournalError, "/nonexistent/journal.db: No such file or directory"),
-    (opening(ca_file="/nonexistent/ca.pem"), UsageError, "cannot read /nonexistent/ca.pem: No such file or directory"),
+    ((opening(journal="/nonexistent/journal.db"), MISSING_JOURNAL), JournalError,
+     "/nonexistent/journal.db: No such file or directory"),
+    ((opening(ca_file="/nonexistent/ca.pem"), MISSING_CA), FileNotFoundError,
+     "[Errno 2] No such file or directory: '/nonexistent/ca.pem'"),
     (opening(retry_spacing=3601), UsageError, "the retry spacing must be at most 3600 seconds"),
     (opening(poll_floor=-1), UsageError, "the poll floor must be from 0 to 60 seconds"),
     (buying(amount="12,50"), UsageError, "the amount '12,50' is not a plain decimal number such as 12.50"),
@@ -49,6 +61,9 @@ def closed(open_client, ref):
     (buying(key=KEY + "\udc80"), UsageError, "the key is not valid Unicode text: it holds a lone surrogate"),
     (buying(key=b"bytes"), TypeError, "the key must be text (str), not bytes"),
     (buying(colour="red"), TypeError, "unexpected keyword argument 'colour'"),
+    (buying(on_screen=shown), TypeError, "the on_screen callback must be a plain function, but shown is a coroutine "
+                                         "function (async def): it would be called and never awaited"),
+    (buying(on_log="print"), TypeError, "the on_log callback must be a function, not str"),
     # What would not reach the service as given (every text is a row of the engine's own table).
     (buying(amount="12.509"), UsageError, "The amount 12.509 has more than two decimals: it would be sent as 12.50."),
     (buying(amount=-1), UsageError,
@@ -68,9 +83,11 @@ def closed(open_client, ref):
     (closed, UsageError, "the client is closed"),
 ])
 def test_refused(open_client, simulator, ref, call, error, text):
+    call, attributes = call if isinstance(call, tuple) else (call, {})
     with pytest.raises(error) as refused:
         call(open_client, ref)
-    assert str(refused.value) == text
+    assert (type(refused.value), str(refused.value)) == (error, text)
+    assert {name: getattr(refused.value, name) for name in attributes} == attributes
     assert KEY not in str(refused.value) and not refused.value.__context__
     assert received(simulator, ref) == {}
 

@@ -20,7 +20,7 @@ def declared(name):
 
 
 @pytest.mark.parametrize("name", ["_Lib", "kov_transaction", "kov_screen", "kov_result", "kov_callbacks",
-                                  "kov_pending_entry"])
+                                  "kov_pending_entry", "kov_pending_transaction"])
 def test_the_stub_knows_every_member_of_the_extension(name):
     real = dir(lib) if name == "_Lib" else [member for member, _ in ffi.typeof(name).fields]
     assert declared(name) == sorted(real)

@@ -185,6 +185,7 @@ for line in "$@"; do
     [ -n "$simulator" ] || start_simulator
     step "python3-kovmodule: the example till, approved and declined"
     python3 -c 'import kovmodule; print(kovmodule.__file__)' | grep -qx /usr/lib/python3/dist-packages/kovmodule/__init__.py
+    python3 -c 'import importlib.metadata as m; print(m.version("kovmodule"))' | grep -qx "$(dpkg-query -W -f='${Version}' python3-kovmodule | cut -d- -f1)"
     till=(env KOV_KEY=s3cret timeout 60 python3 till.py "$url" --station ST-PY --journal till.db)
     expect till.py 0 "${till[@]}" FRESH-PY-1 12.50
     grep -q '^FRESH-PY-1: SUCCEEDED APPROVED' out.txt

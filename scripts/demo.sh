@@ -2,15 +2,17 @@
 # The main job: builds the library and its tools, starts the bundled payment-service
 # simulator on loopback, and takes a payment through it.
 #   bash scripts/demo.sh         the point-of-sale window (with no display: a scripted
-#                                purchase that writes screenshots into build/demo)
+#                                purchase that writes screenshots into build-demo/demo)
 #   bash scripts/demo.sh --cli   a purchase with kov-cli: status lines, then the result JSON
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="${BUILD_DIR:-$root/build}"
+# A build of its own, without the tests, so that the demo needs only its own packages.
+build="${BUILD_DIR:-$root/build-demo}"
 mode="${1:-window}"
 
-bash "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+bash "$root/scripts/install-deps.sh" demo
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOV_BUILD_TESTS=OFF \
+  -DKOV_BUILD_PYTHON=OFF -DKOV_BUILD_DOCS=OFF >/dev/null
 cmake --build "$build" -j"$(nproc)" --target kov-simulator kov-cli pos-demo
 
 simlog="$(mktemp)"

@@ -10,8 +10,8 @@ if [ "$sanitize" = "ON" ]; then build="${BUILD_DIR:-$root/build-asan}"; else bui
 bench=ON
 [ "$sanitize" = "ON" ] && bench=OFF
 
-bash "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+bash "$root/scripts/install-deps.sh" test
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOV_BUILD_TESTS=ON -DKOV_BUILD_PYTHON=ON \
   -DKOV_WERROR=ON -DKOV_SANITIZE="$sanitize" -DKOV_BUILD_BENCH="$bench"
 cmake --build "$build" -j"$(nproc)"
 [ "$bench" = "ON" ] && cmake --build "$build" -j"$(nproc)" --target bench

@@ -40,10 +40,6 @@ async def pay(till: kovmodule.aio.Client) -> None:
     await till.purchase("merchant", key, "till-1", "T-1", 12.5, "AUD")
     await till.recover(None, key, None, "T-1", merchant_ref="order 42")
 """, ["arg-type", "call-arg"]),
-    "a pending amount taken for text": ("""
-with kovmodule.Client("https://pay.example/wqmi3/pos.aspx", journal="till.db") as till:
-    amounts = [entry.amount.replace(".", ",") for entry in till.pending()]
-""", ["union-attr", "union-attr"]),  # None, and a Decimal has no replace()
 }
 
 

@@ -107,15 +107,11 @@ struct FakeNetwork {
 
 class FakeSession : public KOVURLSession {
  public:
-  explicit FakeSession(std::shared_ptr<FakeNetwork> network, int /*number*/ = 0) : network_(std::move(network)) {}
+  explicit FakeSession(std::shared_ptr<FakeNetwork> network) : network_(std::move(network)) {}
   KOVRequestId post(const std::string& url, const std::string& body, double timeoutSeconds,
                     ResponseHandler completion) override {
-    auto request = std::make_shared<PostedRequest>();
-    request->id = network_->nextId++;
-    request->url = url;
-    request->body = body;
-    request->timeout = timeoutSeconds;
-    request->completion = std::move(completion);
+    auto request = std::make_shared<PostedRequest>(
+        PostedRequest{network_->nextId++, url, body, timeoutSeconds, std::move(completion)});
     network_->posts.push_back(request);
     std::erase_if(mine_, [](const auto& r) { return r->completed; });
     mine_.push_back(request);

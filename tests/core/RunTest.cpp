@@ -9,7 +9,7 @@ namespace {
 struct Script {
   const char* name;
   std::vector<std::string> steps;
-  // Expected transcript; "LINES *N" stands for N copies of LINES, with {n} counting them.
+  // Expected transcript; "LINES *N" stands for N copies of LINES.
   std::vector<std::string> expected;
   // Any of "skip" (the signature step answered by the engine), "debug", "uat", "refund",
   // "mute" (no status handler), "chain" (the first result starts a refund), "end" (the
@@ -27,21 +27,20 @@ void PrintTo(const Script& s, std::ostream* out) { *out << s.name; }
 
 class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
  protected:
-  // "start", "recover [TXNREF [station=S] [user=U]]", "amount TEXT", "ref [TXNREF]" and
-  // "station TEXT" act as the host, and so do "p ID VALUE", a press, "send" (sendRequest), "sk
-  // BODY" (skipSignatureVerification), "cancel", "ack TXNREF" and "forget TXNREF" (each writes
-  // its outcome: "cancel true", "forget false why"). "jfail [TEXT]" makes the journal's saves
-  // fail with the text (none: succeed), "jrfail TEXT" its reads too. "a[STATUS] BODY" answers
-  // the oldest poll, "f[CODE][*N]" fails it ("fx": a connection refused, no byte sent), "e" is
-  // an error of another domain, "n" an answer with neither data nor error, "big" one over the
-  // size cap, "busy SECONDS" a 503 with that Retry-After and no screen, "failall" each poll
-  // as it comes, moving the clock on to it, until the result. "pa BODY" and "pf" complete the
-  // oldest button request, "oa BODY" the oldest document the host sent. "wait MS" moves the
-  // clock on.
+  // "start", "recover [TXNREF [station=S] [user=U]]", "amount TEXT" and "ref [TXNREF]" act as
+  // the host, and so do "p ID VALUE", a press, "send" (sendRequest), "sk BODY"
+  // (skipSignatureVerification), "cancel", "ack TXNREF" and "forget TXNREF" (each writes its
+  // outcome: "cancel true", "forget false why"). "jfail [TEXT]" makes the journal's saves fail
+  // with the text (none: succeed), "jrfail TEXT" its reads too. "a[STATUS] BODY" answers the
+  // oldest poll, "f[CODE][*N]" fails it ("fx": a connection refused, no byte sent), "e" is an
+  // error of another domain, "n" an answer with neither data nor error, "busy SECONDS" a 503
+  // with that Retry-After and no screen, "failall" each poll as it comes, moving the clock on
+  // to it, until the result. "pa BODY" and "pf" complete the oldest button request, "oa BODY"
+  // the oldest document the host sent. "wait MS" moves the clock on.
   void play(const Script& s, const std::string& step) {
     const std::string op = step.substr(0, step.find(' '));
     const std::string rest = op.size() < step.size() ? step.substr(op.size() + 1) : "";
-    if (op == "start") {
+    if (op == "start" || op == "recover") {  // the host's settings, as the script's flags say
       if (s.has("journal")) engine.setJournal(journal);
       engine.setAcknowledgedDelivery(s.has("ack"));
       if (s.has("spaced")) engine.setRetrySpacing(2);
@@ -50,6 +49,8 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
       if (s.has("unqueued")) engine.setMainQueue(nullptr);
       stampTimes = s.has("spaced") || s.has("default-pacing") || s.has("deadline");
       showWho = s.has("who");
+    }
+    if (op == "start") {
       StatusChangeHandler onScreen = s.has("mute") ? nullptr : statusHandler();
       if (s.has("end")) {
         onScreen = [this, shown = onScreen](auto state, auto& receipt, auto& l1, auto& l2, auto& b1, auto& b2) {
@@ -75,9 +76,6 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
         else if (word.rfind("user=", 0) == 0) recovery.userName = word.substr(5);
         else recovery.txnRef = word;
       }
-      if (s.has("journal")) engine.setJournal(journal);
-      engine.setAcknowledgedDelivery(s.has("ack"));
-      showWho = s.has("who");
       engine.recoverTransaction(recovery, s.has("uat"), s.has("debug"), logHandler(), statusHandler(),
                                 resultHandler(s.has("outcome")), nullptr);
     } else if (op == "cancel") {
@@ -97,8 +95,6 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
           FAIL() << "nothing left to fail";
         }
       }
-    } else if (op == "station") {
-      details->stationId = rest;
     } else if (op == "jfail" || op == "jrfail") {  // the journal's saves fail with this text, or none
       journal->failure = rest.empty() ? std::nullopt : std::optional(rest);
       journal->readsFail = op == "jrfail";
@@ -111,12 +107,10 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
         transcript.push_back("own " + (error ? std::to_string(error->code) : *data));
       }, 5);
     } else if (op == "oa") {  // answers the oldest of the host's own documents
-      for (const auto& p : net->outstanding()) {
-        if (tagText(p->body, "TxnType") == "Own") {
-          net->answer(p, rest);
-          break;
-        }
-      }
+      const auto all = net->outstanding();
+      const auto own = std::find_if(all.begin(), all.end(), [](auto& p) { return tagText(p->body, "TxnType") == "Own"; });
+      ASSERT_NE(own, all.end()) << step;
+      net->answer(*own, rest);
     } else if (op == "sk") {  // the host asks the engine to answer a signature step
       NSStringDictionary answer;
       KOVXmlUtils::ParseXML(rest, answer);
@@ -150,8 +144,6 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
         net->complete(poll, std::nullopt, std::nullopt, 200);
       } else if (op == "busy") {
         net->complete(poll, std::string(), std::nullopt, 503, std::chrono::seconds(std::stoi(rest)));
-      } else if (op == "big") {
-        net->answer(poll, "<Scr><DL1>" + std::string(kKOVMaxResponseBytes, 'x') + "</DL1></Scr>");
       } else {
         FAIL() << "unknown step " << step;
       }
@@ -170,11 +162,8 @@ TEST_P(Run, DoesExactlyWhatTheAnswersCallFor) {
   std::string want, got;
   for (const auto& line : s.expected) {
     const auto star = line.rfind(" *");
-    const int copies = star == std::string::npos ? 1 : std::stoi(line.substr(star + 2));
-    for (int n = 1; n <= copies; ++n) {
-      std::string copy = line.substr(0, star);
-      if (const auto at = copy.find("{n}"); at != std::string::npos) copy.replace(at, 3, std::to_string(n));
-      want += copy + "\n";
+    for (int n = star == std::string::npos ? 1 : std::stoi(line.substr(star + 2)); n > 0; --n) {
+      want += line.substr(0, star) + "\n";
     }
   }
   for (const auto& line : transcript) got += line + "\n";

@@ -95,17 +95,23 @@ static kov_transaction purchase(const char *ref, const char *station, const char
   return txn;
 }
 
-/* Starts a purchase on a client of its own; the code kov_start returned. */
-static int start_txn(struct till *till, const kov_transaction *txn) {
+/* A till with a new client of the service at the address. */
+static kov_client *open_till(struct till *till, const char *at) {
   memset(till, 0, sizeof *till);
-  CHECK(kov_client_new(url, &till->client) == KOV_OK, "%s", kov_client_errmsg(NULL));
+  CHECK(kov_client_new(at, &till->client) == KOV_OK, "%s", kov_client_errmsg(NULL));
+  return till->client;
+}
+
+/* Starts txn on the till's client with its handlers; the code kov_start returned. */
+static int start_on(struct till *till, const kov_transaction *txn) {
   const kov_callbacks callbacks = {sizeof(kov_callbacks), on_screen, on_result, NULL, on_signature, till};
   return kov_start(till->client, txn, &callbacks);
 }
 
 static void start(struct till *till, const char *ref, const char *station, const char *merchant_ref) {
   const kov_transaction txn = purchase(ref, station, merchant_ref);
-  CHECK(start_txn(till, &txn) == KOV_OK, "%s", kov_client_errmsg(till->client));
+  open_till(till, url);
+  CHECK(start_on(till, &txn) == KOV_OK, "%s", kov_client_errmsg(till->client));
 }
 
 /* poll(2) on the one descriptor with the client's time-out; kov_run with no time left
@@ -166,9 +172,7 @@ static void test_cancel_from_another_thread(void) {
   /* A cancel asked while nothing runs never reaches the next payment. */
   kov_cancel(till.client);
   const kov_transaction next = purchase("C-NEXT", "C-CANCELLED", "sim:approve");
-  const kov_callbacks callbacks = {sizeof(kov_callbacks), on_screen, on_result, NULL, on_signature, &till};
-  CHECK(kov_start(till.client, &next, &callbacks) == KOV_OK && kov_run(till.client, 30000) == KOV_OK &&
-            till.result == KOV_RESULT_SUCCEEDED,
+  CHECK(start_on(&till, &next) == KOV_OK && kov_run(till.client, 30000) == KOV_OK && till.result == KOV_RESULT_SUCCEEDED,
         "%d %s", till.result, till.response_code);
   kov_client_free(till.client);
 }
@@ -179,7 +183,8 @@ static void test_refusal(void) {
   struct till till;
   kov_transaction txn = purchase("C-REFUSED", "ST", "sim:approve");
   txn.amount = "12.509";
-  CHECK(start_txn(&till, &txn) == KOV_ERROR_INVALID_ARGUMENT &&
+  open_till(&till, url);
+  CHECK(start_on(&till, &txn) == KOV_ERROR_INVALID_ARGUMENT &&
             strcmp(kov_client_errmsg(till.client),
                    "The amount 12.509 has more than two decimals: it would be sent as 12.50.") == 0 &&
             !kov_running(till.client),
@@ -221,11 +226,8 @@ static void test_pending_list(const char *dir) {
   snprintf(journal, sizeof journal, "%s/journal.db", dir);
   struct till till;
   const kov_transaction txn = purchase("C-PENDING", "C-PENDING", "sim:approve");
-  memset(&till, 0, sizeof till);
-  CHECK(kov_client_new(url, &till.client) == KOV_OK && kov_client_set_journal(till.client, journal) == KOV_OK,
-        "%s", kov_client_errmsg(till.client));
-  const kov_callbacks callbacks = {sizeof(kov_callbacks), NULL, on_result, NULL, NULL, &till};
-  CHECK(kov_start(till.client, &txn, &callbacks) == KOV_OK, "%s", kov_client_errmsg(till.client));
+  CHECK(kov_client_set_journal(open_till(&till, url), journal) == KOV_OK && start_on(&till, &txn) == KOV_OK, "%s",
+        kov_client_errmsg(till.client));
   kov_client_free(till.client);
 
   kov_client *reader = NULL;
@@ -262,27 +264,19 @@ static void test_pending_list(const char *dir) {
 static void test_trust_per_client(const char *cert_dir) {
   char ca[192];
   snprintf(ca, sizeof ca, "%s/ca.pem", cert_dir);
-  struct till trusting, other;
-  kov_client *clients[2];
-  struct till *tills[2] = {&trusting, &other};
-  for (int i = 0; i < 2; ++i) {
-    memset(tills[i], 0, sizeof *tills[i]);
-    CHECK(kov_client_new(tls_url, &clients[i]) == KOV_OK, "%s", kov_client_errmsg(NULL));
-    tills[i]->client = clients[i];
-    kov_client_set_retry_spacing(clients[i], 0);
-  }
-  CHECK(kov_client_trust_ca_file(trusting.client, ca) == KOV_OK, "%s", kov_client_errmsg(trusting.client));
+  struct till tills[2]; /* the trusting one, the other */
+  for (int i = 0; i < 2; ++i) kov_client_set_retry_spacing(open_till(&tills[i], tls_url), 0);
+  CHECK(kov_client_trust_ca_file(tills[0].client, ca) == KOV_OK, "%s", kov_client_errmsg(tills[0].client));
   for (int i = 0; i < 2; ++i) {
     const char *ref = i == 0 ? "C-TRUSTED" : "C-UNTRUSTED";
     const kov_transaction txn = purchase(ref, ref, "sim:approve");
-    const kov_callbacks callbacks = {sizeof(kov_callbacks), on_screen, on_result, NULL, on_signature, tills[i]};
-    CHECK(kov_start(clients[i], &txn, &callbacks) == KOV_OK && kov_run(clients[i], 60000) == KOV_OK, "%s", ref);
+    CHECK(start_on(&tills[i], &txn) == KOV_OK && kov_run(tills[i].client, 60000) == KOV_OK, "%s", ref);
   }
-  CHECK(trusting.result == KOV_RESULT_SUCCEEDED, "%d %s", trusting.result, trusting.reason);
-  CHECK(other.result == KOV_RESULT_TIMEOUT && other.request_sent == 0 &&
-            strncmp(other.reason, "certificate not trusted: ", 25) == 0,
-        "%d %d %s", other.result, other.request_sent, other.reason);
-  for (int i = 0; i < 2; ++i) kov_client_free(clients[i]);
+  CHECK(tills[0].result == KOV_RESULT_SUCCEEDED, "%d %s", tills[0].result, tills[0].reason);
+  CHECK(tills[1].result == KOV_RESULT_TIMEOUT && tills[1].request_sent == 0 &&
+            strncmp(tills[1].reason, "certificate not trusted: ", 25) == 0,
+        "%d %d %s", tills[1].result, tills[1].request_sent, tills[1].reason);
+  for (int i = 0; i < 2; ++i) kov_client_free(tills[i].client);
 }
 
 int main(void) {

@@ -91,12 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "txn", "(none)"},
         DocumentCase{"Status", nullptr, "status", kHead + "<TxnType>Status</TxnType></Scr>"},
         DocumentCase{"Button", nullptr, "button",
-                     kHead + "<TxnType>UI</TxnType><UiType>Bn</UiType><Name>B1</Name><Val>OK</Val></Scr>"},
-        DocumentCase{"ButtonMasked", nullptr, "button",
-                     "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"......\"><TxnRef>T-1</TxnRef>"
-                     "<Station>ST01</Station><TxnType>UI</TxnType><UiType>Bn</UiType><Name>B1</Name>"
-                     "<Val>OK</Val></Scr>",
-                     true}),
+                     kHead + "<TxnType>UI</TxnType><UiType>Bn</UiType><Name>B1</Name><Val>OK</Val></Scr>"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TypeNames, WireNamesAndErrorName) {

@@ -450,7 +450,6 @@ TEST_F(EngineTest, StartAndRecoverWriteTheirDocumentsFromTheRecordsOfTheMoment) 
   EXPECT_EQ(last()->url, kWqKOVSecUrl);
   EXPECT_EQ(last()->body, *engine.generateRequest());
   EXPECT_EQ(engine.currentTxnTypeStr(), "Purchase");
-  EXPECT_EQ(engine.maxNumberOfOfConsecutiveTimeouts(), 8);
   details->txnRef = "T-2";
   details->key = "new-key";
   answer(kCardScreen);

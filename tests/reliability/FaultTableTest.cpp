@@ -86,9 +86,8 @@ const std::vector<Row> kRows = {
     {"reset-body", kTimeout, 9, kLost, 10}, {"cut", kTimeout, 9, kLost, 10},
     {"http404", kTimeout, 9, "HTTP 404 without a screen", 10},
     {"http502", kTimeout, 9, "HTTP 502 without a screen", 10},
-    // A gateway's answers without a screen: redirects, a maintenance page, nothing at all.
-    {"http301", kTimeout, 9, "HTTP 301 without a screen", 10},
-    {"http302", kTimeout, 9, "HTTP 302 without a screen", 10},
+    // A gateway's answers without a screen: a maintenance page, nothing at all (a redirect is
+    // an answer like these, never followed: the transport's table).
     {"maintenance", kTimeout, 9, kNoScreen, 10}, {"http204", kTimeout, 9, "HTTP 204 without a screen", 10},
 
     {"oversize", kTimeout, 9, kOversize, 10},
@@ -128,7 +127,6 @@ const std::vector<Row> kRows = {
     // Spaced retries: nine refused connections take eight spacings, with the same count,
     // log lines and result.
     {"refuse", kTimeout, 9, kRefused, 2, "", "", kOwn, false, 0.25},
-    {"approve", kTimeout, 9, kUnknownIssuer, 0, "", "unknown-ca", kOwn},
 };
 
 std::string rowName(const Row& row) {

@@ -101,9 +101,8 @@ INSTANTIATE_TEST_SUITE_P(Endings, EndedRequests,
                                          std::pair{Ending::Invalidate, false}),
                          [](const auto& info) {
                            const Ending ending = info.param.first;
-                           return std::string(ending == Ending::Cancel       ? "cancel"
-                                              : ending == Ending::Invalidate ? "invalidate"
-                                                                             : "destroy") +
+                           return std::string(ending == Ending::Cancel ? "cancel" : ending == Ending::Invalidate
+                                              ? "invalidate" : "destroy") +
                                   (info.param.second ? "_on_the_wire" : "_before_leaving");
                          });
 
@@ -176,9 +175,7 @@ class WriteReadiness : public testing::TestWithParam<WaitingWrite> {};
 TEST_P(WriteReadiness, IsWaitedForAndReported) {
   const WaitingWrite& row = GetParam();
   const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
   ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
   ASSERT_EQ(::listen(listener, 0), 0);  // one connection waits in the queue, the next is dropped
@@ -298,7 +295,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // A Retry-After value, read at a fixed time of arrival: whole seconds, or an HTTP date less
-// that time (in any of the three forms HTTP has known; 0 once gone); anything else is none.
+// that time (0 once gone); anything else is none.
 class RetryAfter : public testing::TestWithParam<std::tuple<const char*, const char*, std::optional<int64_t>>> {};
 
 TEST_P(RetryAfter, IsSecondsOrADateLessItsArrival) {
@@ -314,8 +311,6 @@ INSTANTIATE_TEST_SUITE_P(
                     std::tuple{"blanks_around", " \t7 ", 7},
                     std::tuple{"past_any_wait", "99999999999999999999999", 2147483647},
                     std::tuple{"date_ahead", "Sun, 06 Nov 1994 08:50:07 GMT", 30},
-                    std::tuple{"date_ahead_rfc850", "Sunday, 06-Nov-94 08:51:37 GMT", 120},
-                    std::tuple{"date_ahead_asctime", "Sun Nov  6 09:49:37 1994", 3600},
                     std::tuple{"date_gone", "Sun, 06 Nov 1994 08:49:00 GMT", 0},
                     std::tuple{"empty", "", std::nullopt}, std::tuple{"word", "soon", std::nullopt},
                     std::tuple{"fraction", "1.5", std::nullopt}, std::tuple{"negative", "-5", std::nullopt}),
@@ -337,10 +332,7 @@ TEST(CurlSession, RefusesUnsafeUrlsBeforeAnyConnectionAndNamesTheServerOfOthers)
   constexpr const char* kPlain = "plain http is used only for this machine";
   const std::tuple<const char*, int32_t, const char*> table[] = {
       {"http://example.com/wqmi3/pos.aspx", NSURLErrorUnsupportedURL, kPlain},
-      {"http://10.0.0.1/x", NSURLErrorUnsupportedURL, kPlain},
       {"ftp://127.0.0.1/wqmi3/pos.aspx", NSURLErrorUnsupportedURL, kScheme},
-      {"file:///x", NSURLErrorUnsupportedURL, kScheme},
-      {"not a url", NSURLErrorUnsupportedURL, kScheme},
       {"https://", NSURLErrorBadURL, kInvalid},
       {"https://user@127.0.0.1/x", NSURLErrorBadURL, kInvalid},
       {"HTTP://127.0.0.1:8080/x", 0, "127.0.0.1:8080"},

@@ -3,16 +3,13 @@
 #include <algorithm>
 #include <array>
 
-#include <KOVModule/WqXMLDocument.h>
-#include <KOVModule/WqXMLNode.h>
+#include "SimXmlWriter.h"
 
 namespace kovsim {
 namespace {
 
-std::shared_ptr<WqXMLNode> buttonNode(const std::string& tag, const SimButton& button) {
-  auto node = WqXMLNode::nodeWithTag(tag, button.label);
-  node->addAttribute("en", button.enabled ? "1" : "0");
-  return node;
+void writeButton(SimXmlWriter& xml, const char* tag, const SimButton& button) {
+  xml.open(tag).attribute("en", button.enabled ? "1" : "0").text(button.label).close();
 }
 
 }  // namespace
@@ -26,38 +23,31 @@ SimResult serviceError(const std::string& responseCode, const std::string& respo
 }
 
 std::string screenDocument(const SimScreen& screen, const std::string& tmo) {
-  auto document = WqXMLDocument::documentWithRootNode("Scr");
-  auto root = document->getRootNode();
-  root->addChildNode("Complete", std::string("0"));
-  root->addChildNode("DL1", screen.line1);
-  root->addChildNode("DL2", screen.line2);
-  root->addChildNode(buttonNode("B1", screen.button1));
-  root->addChildNode(buttonNode("B2", screen.button2));
+  SimXmlWriter xml;
+  xml.open("Scr").element("Complete", "0").element("DL1", screen.line1).element("DL2", screen.line2);
+  writeButton(xml, "B1", screen.button1);
+  writeButton(xml, "B2", screen.button2);
   if (screen.receipt) {
-    root->addChildNode("Rcpt", screen.receipt);
-    root->addChildNode("RcptW", std::to_string(screen.receiptWidth));
+    xml.element("Rcpt", *screen.receipt).element("RcptW", std::to_string(screen.receiptWidth));
   }
-  root->addChildNode("Tmo", tmo);
-  return document->toString();
+  xml.element("Tmo", tmo);
+  return xml.finish();
 }
 
 std::string resultDocument(const SimResult& result, SimCompleteForm form) {
-  auto document = WqXMLDocument::documentWithRootNode("Scr");
-  auto root = document->getRootNode();
+  SimXmlWriter xml;
+  xml.open("Scr");
   if (form == SimCompleteForm::Root) {
-    root->addChildNode("Complete", std::string("1"));
+    xml.element("Complete", "1");
   }
-  root->addChildNode("DL1", result.line1);
-  root->addChildNode("DL2", result.line2);
-  auto resultNode = WqXMLNode::nodeWithTag("Result");
+  xml.element("DL1", result.line1).element("DL2", result.line2).open("Result");
   if (form == SimCompleteForm::Result) {
-    resultNode->addChildNode("Complete", std::string("1"));
+    xml.element("Complete", "1");
   }
   for (const auto& [key, value] : result.fields) {
-    resultNode->addChildNode(key, value);
+    xml.element(key, value);
   }
-  root->addChildNode(resultNode);
-  return document->toString();
+  return xml.finish();
 }
 
 std::string brokenBody(SimFault fault) {

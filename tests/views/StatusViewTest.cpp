@@ -115,7 +115,9 @@ TEST_P(Layouts, ConstantsFollowDeviceAndLogoAndThePartsSitByThem) {
   EXPECT_EQ(std::tuple(view.isTablet(), view.headerHeightConstraint()->constant(),
                        view.detailsContainerCenterYConstraint()->constant()),
             std::tuple(d.tablet, d.header, d.centre));
-  EXPECT_EQ(view.headerView()->geometry(), QRect(0, 0, d.width, d.header));
+  // A hidden band is not laid out; its height follows the constant all the same.
+  EXPECT_EQ(view.headerView()->height(), d.header);
+  if (!view.headerView()->isHidden()) { EXPECT_EQ(view.headerView()->geometry(), QRect(0, 0, d.width, d.header)); }
   EXPECT_EQ(view.activityIndicator()->geometry(), QRect(0, d.header - (d.style == 2 ? 50 : 0), d.width, 4));
   const QRect details = view.findChild<QWidget*>("detailsContainer")->geometry();
   const int width = std::min(d.width - 48, 520);  // 24 on each side, at most 520
@@ -130,6 +132,75 @@ INSTANTIATE_TEST_SUITE_P(View, Layouts,
                                            Layout{"NoLogo", true, false, {0, 0, 375, 44}, 2, 94, 0},
                                            Layout{"BeforeAnyStyle", true, false, {0, 0, 375, 44}, 0, 94, 0}),
                          byName);
+
+// Text at twice the default size makes the lines and buttons grow instead of being cut.
+struct Text {
+  const char* name;
+  int scale;
+};
+struct Fits : ::testing::TestWithParam<Text> {};
+TEST_P(Fits, EveryLineAndButtonGetsTheRoomItsTextNeedsInsideTheWindow) {
+  auto style = KOVWindowStyle::getDefault()->clone();
+  for (std::optional<QFont>* font : {&style->informationFont, &style->buttonsFont}) {
+    font->value().setPixelSize(font->value().pixelSize() * GetParam().scale);
+  }
+  StatusView view;
+  view.applyStyle(style);
+  view.updateStatus(KOVStateSignatureRequired, {}, "SIGNATURE OK?", "Check the signature on the receipt", "YES", "NO");
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  for (QLabel* line : {view.firstLineLabel(), view.secondLineLabel()}) {
+    EXPECT_GE(line->height(), line->heightForWidth(line->width())) << line->text().toStdString();
+  }
+  for (QPushButton* button : {view.leftButton(), view.rightButton()}) {
+    EXPECT_GE(button->height(), button->sizeHint().height()) << button->text().toStdString();
+    EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+  }
+  for (QWidget* part : std::initializer_list<QWidget*>{view.firstLineLabel(), view.secondLineLabel(),
+                                                       view.leftButton(), view.rightButton()}) {
+    EXPECT_TRUE(view.rect().contains(QRect(part->mapTo(&view, QPoint()), part->size())))
+        << part->objectName().toStdString();
+  }
+}
+INSTANTIATE_TEST_SUITE_P(View, Fits, ::testing::Values(Text{"DefaultText", 1}, Text{"TwiceTheText", 2}), byName);
+
+// A host may delete any part, and the form's layout with its spacers; the screen then skips
+// what is gone and goes on with the rest.
+struct Gone {
+  const char* name;
+  std::function<void(StatusView&)> remove;
+  bool laidOut;  // whether the details are still placed by the layout
+};
+struct DeletedParts : ::testing::TestWithParam<Gone> {};
+TEST_P(DeletedParts, AreSkippedByEveryOperation) {
+  StatusView view;
+  GetParam().remove(view);
+  view.applyStyle(nullptr), signature(view), view.resize(440, 560), view.show();
+  view.leftButtonClicked(), view.viewWillLayoutSubviews(), card(view);
+  QLabel* line = view.firstLineLabel();
+  EXPECT_EQ(std::pair(line->text().toStdString(), line->mapTo(&view, QPoint()).y() > 0),
+            std::pair(std::string("INSERT CARD"), GetParam().laidOut));
+}
+INSTANTIATE_TEST_SUITE_P(
+    View, DeletedParts,
+    ::testing::Values(
+        Gone{"Widgets",
+             [](StatusView& v) {
+               for (QObject* part : std::initializer_list<QObject*>{v.headerView(), v.activityIndicator(),
+                                                                    v.secondLineLabel(), v.leftButton(),
+                                                                    v.rightButton()}) {
+                 delete part;
+               }
+             },
+             true},
+        Gone{"Constraints",
+             [](StatusView& v) {
+               delete v.headerHeightConstraint(), delete v.activityIndicatorTopConstraint();
+               delete v.detailsContainerCenterYConstraint();
+             },
+             true},
+        Gone{"TheLayout", [](StatusView& v) { delete v.layout(); }, false}),
+    byName);
 
 TEST(Closing, OnlyDismissClosesTheScreenOnceAndNeverFromInsideTheCall) {
   for (bool visible : {true, false}) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include <QDialog>
+#include <QLayout>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -15,12 +16,15 @@
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVWindowStyle.h>
 
+namespace Ui {
+class StatusView;
+}
 
 /// The modal status screen shown while a transaction runs: the terminal's two display
 /// lines, up to two buttons that mirror the terminal's, a logo band and an activity
-/// indicator while the library waits. Built from the layout "StatusView" of the resource
-/// bundle; its ten parts are found by object name and held weakly, and every operation
-/// skips a part that is missing. The user cannot close it; only dismiss() does.
+/// indicator while the library waits. Built from the form "StatusView", whose layouts size
+/// the lines and buttons by their text; its ten parts are held weakly, and every operation
+/// skips a part that has been deleted. The user cannot close it; only dismiss() does.
 class KOV_QT_EXPORT StatusView : public QDialog {
   Q_OBJECT
 
@@ -70,8 +74,7 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   /// The title last given for the right button.
   const std::optional<std::string>& rightButtonTitle() const { return _rightButtonTitle; }
 
-  // The ten parts of the layout, found by object name; each is nullptr when the layout
-  // lacks it or it has been deleted.
+  // The ten parts of the screen; each is nullptr once it has been deleted.
 
   /// The first display line.
   QLabel* firstLineLabel() const { return _firstLineLabel; }
@@ -83,7 +86,7 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   QPushButton* rightButton() const { return _rightButton; }
   /// The logo band at the top.
   QWidget* headerView() const { return _headerView; }
-  /// The logo band's height.
+  /// The logo band's height (50, plus the status bar on a phone).
   KOVLayoutConstraint* headerHeightConstraint() const { return _headerHeightConstraint; }
   /// The activity indicator under the logo band.
   KOVHorzActivityIndicator* activityIndicator() const { return _activityIndicator; }
@@ -118,7 +121,7 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   void bindOutlets();
   void loadLogo();
   void layoutPass();
-  void placeChildren();
+  void applyLayout();
   void buttonClicked();
   void pressButton(const char* buttonId, const std::optional<std::string>& title);
   void finishDismiss();
@@ -133,7 +136,8 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   QPointer<KOVLayoutConstraint> _activityIndicatorTopConstraint;
   QPointer<KOVLayoutConstraint> _detailsContainerCenterYConstraint;
   QPointer<QLabel> _wqLogoImage;
-  QPointer<QWidget> _detailsContainer;
+  std::unique_ptr<Ui::StatusView> _ui;  // the form's widgets, spacers and layouts
+  QPointer<QLayout> _rootLayout;        // the form's; the spacers go with it
   std::optional<std::string> _leftButtonTitle;
   std::optional<std::string> _rightButtonTitle;
   std::shared_ptr<KOVWindowStyle> _currentStyle;

@@ -18,12 +18,12 @@
 
 #include "KOVStatusButton.h"
 #include "StatusViewLayout.h"
+#include "ui_StatusView.h"
 
 namespace {
 
 constexpr int kFadeMilliseconds = 150;
-constexpr int kSideMargin = 24;
-constexpr int kMaxDetailsWidth = 520;
+constexpr int kButtonMaxWidth = 260;  // unless its title needs more
 constexpr double kIndicatorTopWithoutLogo = -50.0;
 constexpr float kIndicatorLineWidth = 2.0f;
 constexpr qreal kLogoPixelRatio = 2.0;  // the logo is drawn at twice its display size
@@ -51,8 +51,9 @@ QImage& logoCache() {
 
 }  // namespace
 
-StatusView::StatusView(QWidget* parent) : QDialog(parent), _device(std::make_unique<KOVDesktopDeviceInfo>()) {
-  buildStatusViewLayout(*this);
+StatusView::StatusView(QWidget* parent)
+    : QDialog(parent), _ui(std::make_unique<Ui::StatusView>()), _device(std::make_unique<KOVDesktopDeviceInfo>()) {
+  _ui->setupUi(this);
   // The screen goes away only when the program says so: no close button, no Escape.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   setModal(true);
@@ -66,25 +67,28 @@ StatusView::~StatusView() {
 }
 
 void StatusView::bindOutlets() {
-  _firstLineLabel = findChild<QLabel*>(QStringLiteral("firstLineLabel"));
-  _secondLineLabel = findChild<QLabel*>(QStringLiteral("secondLineLabel"));
-  _leftButton = findChild<QPushButton*>(QStringLiteral("leftButton"));
-  _rightButton = findChild<QPushButton*>(QStringLiteral("rightButton"));
-  _headerView = findChild<QWidget*>(QStringLiteral("headerView"));
-  _headerHeightConstraint = findChild<KOVLayoutConstraint*>(QStringLiteral("headerHeightConstraint"));
-  _activityIndicator = findChild<KOVHorzActivityIndicator*>(QStringLiteral("activityIndicator"));
-  _activityIndicatorTopConstraint = findChild<KOVLayoutConstraint*>(QStringLiteral("activityIndicatorTopConstraint"));
+  _firstLineLabel = _ui->firstLineLabel;
+  _secondLineLabel = _ui->secondLineLabel;
+  _leftButton = _ui->leftButton;
+  _rightButton = _ui->rightButton;
+  _headerView = _ui->headerView;
+  _activityIndicator = _ui->activityIndicator;
+  _wqLogoImage = _ui->wqLogoImage;
+  _rootLayout = _ui->rootLayout;
+  // The form has no constraint objects; these carry the three values the screen sets before
+  // each layout pass, and the layout follows them.
+  _headerHeightConstraint = new KOVLayoutConstraint(QStringLiteral("headerHeightConstraint"), cHeaderHeight, this);
+  _activityIndicatorTopConstraint =
+      new KOVLayoutConstraint(QStringLiteral("activityIndicatorTopConstraint"), 0.0, this);
   _detailsContainerCenterYConstraint =
-      findChild<KOVLayoutConstraint*>(QStringLiteral("detailsContainerCenterYConstraint"));
-  _wqLogoImage = findChild<QLabel*>(QStringLiteral("wqLogoImage"));
-  _detailsContainer = findChild<QWidget*>(QStringLiteral("detailsContainer"));
+      new KOVLayoutConstraint(QStringLiteral("detailsContainerCenterYConstraint"), 0.0, this);
 
   if (_leftButton) connect(_leftButton, &QAbstractButton::clicked, this, &StatusView::leftButtonClicked);
   if (_rightButton) connect(_rightButton, &QAbstractButton::clicked, this, &StatusView::rightButtonClicked);
   for (KOVLayoutConstraint* constraint :
        {_headerHeightConstraint.data(), _activityIndicatorTopConstraint.data(),
         _detailsContainerCenterYConstraint.data()}) {
-    if (constraint) connect(constraint, &KOVLayoutConstraint::constantChanged, this, &StatusView::placeChildren);
+    connect(constraint, &KOVLayoutConstraint::constantChanged, this, &StatusView::applyLayout);
   }
 }
 
@@ -151,7 +155,7 @@ void StatusView::showInitializing() {
       _activityIndicator->startAnimation();
     }
   }
-  placeChildren();
+  applyLayout();
 }
 
 void StatusView::updateStatus(KOVState /*state*/, const std::optional<std::string>& /*receipt*/,
@@ -167,7 +171,7 @@ void StatusView::updateStatus(KOVState /*state*/, const std::optional<std::strin
   if (_secondLineLabel) _secondLineLabel->setText(toQString(secondLine));
   updateButtonState(_leftButton, button1);
   updateButtonState(_rightButton, button2);
-  placeChildren();
+  applyLayout();
 }
 
 void StatusView::updateButtonState(QAbstractButton* button, const std::optional<std::string>& title) {
@@ -218,42 +222,33 @@ void StatusView::viewWillLayoutSubviews() {
 
 void StatusView::layoutPass() {
   viewWillLayoutSubviews();
-  placeChildren();
+  applyLayout();
 }
 
-// The layout's three constraints, read the way the screen uses them: the header band is
-// headerHeight tall from the top; the indicator's top is the band's bottom plus its
-// constant (so -50 lifts it into a hidden band's place); the details container is centred
-// in what lies below the top centreY pixels.
-void StatusView::placeChildren() {
-  const int w = width();
-  const int h = height();
-  const double headerHeight = _headerHeightConstraint ? _headerHeightConstraint->constant() : cHeaderHeight;
-  const int headerPixels = std::max(0, static_cast<int>(headerHeight));
+// Hands the three constants to the form's layout and lays the screen out at once, so that
+// its parts stand where they belong right after every change, shown or not.
+void StatusView::applyLayout() {
+  const StatusViewLayout placement = StatusViewLayout::from(
+      _headerHeightConstraint ? _headerHeightConstraint->constant() : cHeaderHeight,
+      _activityIndicatorTopConstraint ? _activityIndicatorTopConstraint->constant() : 0.0,
+      _detailsContainerCenterYConstraint ? _detailsContainerCenterYConstraint->constant() : 0.0,
+      _headerView && !_headerView->isHidden());
   if (_headerView) {
-    _headerView->setGeometry(0, 0, w, headerPixels);
-    // On a phone the band reaches under the status bar; the logo stays below it.
-    if (QLayout* layout = _headerView->layout()) {
-      const QMargins m = layout->contentsMargins();
-      layout->setContentsMargins(m.left(), 8 + std::max(0, headerPixels - cHeaderHeight), m.right(), m.bottom());
+    _headerView->setFixedHeight(placement.headerHeight);
+    if (QLayout* band = _headerView->layout()) {
+      const QMargins m = band->contentsMargins();
+      band->setContentsMargins(m.left(), placement.logoTopMargin, m.right(), m.bottom());
     }
   }
-  if (_activityIndicator) {
-    const double top = headerHeight + (_activityIndicatorTopConstraint ? _activityIndicatorTopConstraint->constant() : 0.0);
-    _activityIndicator->setGeometry(0, static_cast<int>(top), w, _activityIndicator->sizeHint().height());
+  for (QPushButton* button : {_leftButton.data(), _rightButton.data()}) {
+    if (button) button->setMaximumWidth(std::max(kButtonMaxWidth, button->sizeHint().width()));
   }
-  if (_detailsContainer) {
-    const int centreTop = _detailsContainerCenterYConstraint
-                              ? static_cast<int>(_detailsContainerCenterYConstraint->constant())
-                              : 0;
-    const int containerWidth = std::max(0, std::min(w - 2 * kSideMargin, kMaxDetailsWidth));
-    int containerHeight = _detailsContainer->sizeHint().height();
-    if (QLayout* layout = _detailsContainer->layout(); layout && layout->hasHeightForWidth()) {
-      containerHeight = layout->totalHeightForWidth(containerWidth);
-    }
-    const int y = std::max(0, centreTop + (h - centreTop - containerHeight) / 2);
-    _detailsContainer->setGeometry((w - containerWidth) / 2, y, containerWidth, containerHeight);
-  }
+  // The spacers belong to the form's layout; if a host deleted it, nothing is laid out.
+  if (!_rootLayout) return;
+  _ui->indicatorOffsetSpacer->changeSize(0, placement.indicatorOffset, QSizePolicy::Minimum, QSizePolicy::Fixed);
+  _ui->detailsOffsetSpacer->changeSize(0, placement.detailsOffset, QSizePolicy::Minimum, QSizePolicy::Fixed);
+  _rootLayout->invalidate();
+  _rootLayout->activate();
 }
 
 void StatusView::dismiss() {

@@ -1,17 +1,17 @@
 #include "StatusViewLayout.h"
 
-#include <QDialog>
+#include <algorithm>
 
-#include <KOVModule/KOVLayoutConstraint.h>
+#include <KOVModule/StatusView.h>
 
-#include "ui_StatusView.h"
-
-void buildStatusViewLayout(QDialog& root) {
-  Ui::StatusView ui;
-  ui.setupUi(&root);
-  // Designer has no constraint objects; these carry the three values the screen sets
-  // before each layout pass, and the screen places its parts from them.
-  new KOVLayoutConstraint(QStringLiteral("headerHeightConstraint"), 50.0, &root);
-  new KOVLayoutConstraint(QStringLiteral("activityIndicatorTopConstraint"), 0.0, &root);
-  new KOVLayoutConstraint(QStringLiteral("detailsContainerCenterYConstraint"), 0.0, &root);
+StatusViewLayout StatusViewLayout::from(double headerHeight, double indicatorTop, double detailsCentreY,
+                                        bool headerShown) {
+  StatusViewLayout layout;
+  layout.headerHeight = std::max(0, static_cast<int>(headerHeight));
+  layout.logoTopMargin = kLogoTopMargin + std::max(0, layout.headerHeight - StatusView::cHeaderHeight);
+  // A hidden band takes no room in its column, so the indicator's offset counts from the top.
+  const double bandBottom = headerShown ? 0.0 : headerHeight;
+  layout.indicatorOffset = std::max(0, static_cast<int>(bandBottom + indicatorTop));
+  layout.detailsOffset = std::max(0, static_cast<int>(detailsCentreY));
+  return layout;
 }

@@ -117,7 +117,10 @@ TEST_P(Layouts, ConstantsFollowDeviceAndLogoAndThePartsSitByThem) {
             std::tuple(d.tablet, d.header, d.centre));
   // A hidden band is not laid out; its height follows the constant all the same.
   EXPECT_EQ(view.headerView()->height(), d.header);
-  if (!view.headerView()->isHidden()) { EXPECT_EQ(view.headerView()->geometry(), QRect(0, 0, d.width, d.header)); }
+  if (!view.headerView()->isHidden()) {  // the logo stays below a phone's status bar
+    EXPECT_EQ(std::pair(view.headerView()->geometry(), view.wqLogoImage()->y()),
+              std::pair(QRect(0, 0, d.width, d.header), 8 + static_cast<int>(d.header) - 50));
+  }
   EXPECT_EQ(view.activityIndicator()->geometry(), QRect(0, d.header - (d.style == 2 ? 50 : 0), d.width, 4));
   const QRect details = view.findChild<QWidget*>("detailsContainer")->geometry();
   const int width = std::min(d.width - 48, 520);  // 24 on each side, at most 520

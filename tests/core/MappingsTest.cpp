@@ -1,13 +1,11 @@
-// The pure mappings answers are read with: the first line to a screen state, the response code
-// to a result, texts to integers and valid UTF-8, receipts to lines, endpoints to accepted or not.
+// The engine's pure mappings: the first line of an answer to a screen state, the response code to
+// a result, an amount to the text a request carries, receipts to lines, endpoints to accepted or
+// not.
 #include <gtest/gtest.h>
 
 #include <KOVModule/KOVModule.h>
 
-#include <climits>
 #include <tuple>
-
-#include "util/KOVText.h"
 
 TEST(Mappings, FirstLineGivesTheScreenState) {
   const std::tuple<const char*, bool, KOVState> table[] = {
@@ -36,17 +34,14 @@ TEST(Mappings, ResponseCodesMapCaseInsensitively) {
   for (const auto& [reco, result] : table) EXPECT_EQ(WqKOV::reCoToResultType(reco), result) << reco;
 }
 
-TEST(Mappings, IntegersReadLikeThePlatform) {
-  const std::pair<const char*, int32_t> table[] = {
-      {"\t\n 8", 8},         {"yes", 0}, {"-5", -5}, {"+3", 3}, {"  -12abc", -12}, {"- 3", 0}, {"000045", 45},
-      {"2147483648", INT32_MAX}, {"-99999999999999999999", INT32_MIN}};
-  for (const auto& [text, value] : table) EXPECT_EQ(kov::text::intValue(text), value) << text;
-}
-
-TEST(Mappings, TextsHandedOnAreValidUtf8WithEveryValidByteKept) {
-  EXPECT_EQ(kov::text::validUtf8(std::string("caf\xC3\xA9\0\xF0\x9F\x98\x80", 10)),
-            std::string("caf\xC3\xA9\0\xF0\x9F\x98\x80", 10));
-  EXPECT_EQ(kov::text::validUtf8("a\xFF" "b\xED\xA0\x80"), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+// The amount a request carries: whole cents, cut toward zero, with one leading minus sign; none
+// is zero, and one that does not fit in 64 bits of cents is none.
+TEST(Mappings, AmountsAreSentAsCentsWithTwoDigits) {
+  const std::pair<const char*, std::optional<std::string>> table[] = {
+      {"12.5", "12.50"},   {"100", "100.00"}, {"-12.349", "-12.34"}, {"-0.07", "-0.07"}, {"-0.001", "0.00"},
+      {"-92233720368547758.08", "-92233720368547758.08"}, {"92233720368547758.08", std::nullopt}};
+  for (const auto& [amount, text] : table) EXPECT_EQ(WqKOV::decimalToString(KOVDecimal::parse(amount)), text) << amount;
+  EXPECT_EQ(WqKOV::decimalToString(std::nullopt), "0.00");
 }
 
 TEST(Mappings, ReceiptsAreCutByUtf16UnitsAndEveryLineEnds) {

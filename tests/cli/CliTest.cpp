@@ -4,7 +4,6 @@
 
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdio>
 #include <fstream>
 
@@ -73,82 +72,90 @@ std::vector<std::string> with(std::vector<std::string> args) {
   return args;
 }
 
-using Row = std::pair<std::vector<std::string>, std::string>;
+// A row: its name, the arguments, and what they read as.
+struct Row {
+  const char* name;
+  std::vector<std::string> args;
+  std::string expected;
+};
 
 class CliOptionsTable : public testing::TestWithParam<Row> {};
 
-TEST_P(CliOptionsTable, Parse) { EXPECT_EQ(parsed(GetParam().first), GetParam().second); }
-
-// A row's name: its arguments, letters and digits only.
-std::string rowName(const testing::TestParamInfo<Row>& info) {
-  std::string name = std::to_string(info.index);
-  for (const std::string& arg : info.param.first) {
-    name += '_';
-    for (const char c : arg.substr(0, 24)) {
-      if (std::isalnum(static_cast<unsigned char>(c))) name += c;
-    }
-  }
-  return name;
-}
+TEST_P(CliOptionsTable, Parse) { EXPECT_EQ(parsed(GetParam().args), GetParam().expected); }
 
 INSTANTIATE_TEST_SUITE_P(Rows, CliOptionsTable, testing::Values(
-    Row{{"refund", "--user", "merchant", "--key=", "--amount", "3.5", "--merchant-ref", "", "--skip-signature",
+    Row{"EveryOptionOfARefund",
+        {"refund", "--user", "merchant", "--key=", "--amount", "3.5", "--merchant-ref", "", "--skip-signature",
          "--url-fail=https://x.example/f?a=b", "--uat", "--debug", "--txn-ref", "R", "--retry-spacing", "2.5",
          "--poll-floor", "0", "--deadline", "86400"},
         "type 3 'merchant' '' - 'R' '3.5' - - - - - - '' - 'https://x.example/f?a=b' - - skip uat debug spaced "
         "2.5 floor 0 deadline 86400"},
-    Row{with({"purchase", "--currency", "AUD", "--qel-txn-ref", "Q", "--device-id", "D", "--pos-name", "P",
+    Row{"EveryFieldOfAPurchase",
+        with({"purchase", "--currency", "AUD", "--qel-txn-ref", "Q", "--device-id", "D", "--pos-name", "P",
               "--pos-version", "V", "--vendor-id", "I", "--url-success", "S", "--station", "ST", "--amount", "1.990"}),
         "type 0 'u' 'k' 'ST' 'T' '1.99' 'AUD' 'Q' 'D' 'P' 'V' 'I' - 'S' - - -"},
-    Row{with({"complete"}), "type 2 'u' 'k' - 'T' - - - - - - - - - - - -"},
-    Row{with({"void", "--amount", "92233720368547758.07", "--retry-spacing", "0"}),
+    Row{"CompleteWithNothingElse", with({"complete"}), "type 2 'u' 'k' - 'T' - - - - - - - - - - - -"},
+    Row{"LargestAmount", with({"void", "--amount", "92233720368547758.07", "--retry-spacing", "0"}),
         "type 4 'u' 'k' - 'T' '92233720368547758.07' - - - - - - - - - - - spaced 0"},
     // Options before the command, and a value that looks like an option taken as given.
-    Row{{"--txn-ref", "T-9", "recover", "--user", "-u", "--key", "k", "--station", "ST1", "--skip-signature",
+    Row{"OptionsBeforeTheCommand",
+        {"--txn-ref", "T-9", "recover", "--user", "-u", "--key", "k", "--station", "ST1", "--skip-signature",
          "--endpoint", "http://127.0.0.1:9/p", "--ca-file", "ca.pem", "--journal", "j.db", "--deadline", "60"},
         "recover '-u' 'k' 'ST1' 'T-9' 'http://127.0.0.1:9/p' 'ca.pem' skip deadline 60 journal 'j.db'"},
     // The key: from exactly one source (an empty KOV_KEY counts as unset), a key file's first
     // line without its byte order mark or line end, at most 4 KiB read.
-    Row{{"KOV_KEY=env", "recover", "--user", "u", "--txn-ref", "T"}, "recover 'u' 'env' - 'T' - -"},
-    Row{{"KOV_KEY=", "recover", "--user", "u", "--txn-ref", "T", "--key-file", "file:\xEF\xBB\xBFs3cret\r\nnext\n"},
+    Row{"KeyFromTheEnvironment", {"KOV_KEY=env", "recover", "--user", "u", "--txn-ref", "T"},
+        "recover 'u' 'env' - 'T' - -"},
+    Row{"KeyFileFirstLineWithoutMarkOrLineEnd",
+        {"KOV_KEY=", "recover", "--user", "u", "--txn-ref", "T", "--key-file", "file:\xEF\xBB\xBFs3cret\r\nnext\n"},
         "recover 'u' 's3cret' - 'T' - -"},
-    Row{{"KOV_KEY=env", "recover", "--user", "u", "--txn-ref", "T", "--key", "arg"},
+    Row{"KeyFromArgumentAndEnvironment", {"KOV_KEY=env", "recover", "--user", "u", "--txn-ref", "T", "--key", "arg"},
         "the merchant key is given by --key and KOV_KEY: give exactly one of them"},
-    Row{{"KOV_KEY=env", "recover", "--key", "k", "--key-file", "/nonexistent/key"},
+    Row{"KeyFromThreeSources", {"KOV_KEY=env", "recover", "--key", "k", "--key-file", "/nonexistent/key"},
         "the merchant key is given by --key, --key-file and KOV_KEY: give exactly one of them"},
-    Row{{"KOV_KEY=", "recover", "--user", "u", "--txn-ref", "T"},
+    Row{"EmptyEnvironmentKeyIsUnset", {"KOV_KEY=", "recover", "--user", "u", "--txn-ref", "T"},
         "recover needs the merchant key: --key-file PATH or KOV_KEY (or --key)"},
-    Row{{"recover", "--key-file", "/nonexistent/key"}, "--key-file /nonexistent/key: cannot read: No such file or directory"},
-    Row{{"recover", "--key-file", "/"}, "--key-file /: cannot read: Is a directory"},
-    Row{{"recover", "--key-file", "/dev/zero"}, "--key-file /dev/zero is too large for a key file (over 4 KiB)"},
-    Row{{"recover", "--key-file", "file:\xEF\xBB\xBF\r\ns3cret\n"}, "--key-file KEYFILE holds no key on its first line"},
-    Row{{"recover", "--key-file", "file:s3cret \n"},
+    Row{"KeyFileMissing", {"recover", "--key-file", "/nonexistent/key"},
+        "--key-file /nonexistent/key: cannot read: No such file or directory"},
+    Row{"KeyFileIsADirectory", {"recover", "--key-file", "/"}, "--key-file /: cannot read: Is a directory"},
+    Row{"KeyFileTooLarge", {"recover", "--key-file", "/dev/zero"},
+        "--key-file /dev/zero is too large for a key file (over 4 KiB)"},
+    Row{"KeyFileFirstLineEmpty", {"recover", "--key-file", "file:\xEF\xBB\xBF\r\ns3cret\n"},
+        "--key-file KEYFILE holds no key on its first line"},
+    Row{"KeyFileKeyWithABlank", {"recover", "--key-file", "file:s3cret \n"},
         "the merchant key from --key-file KEYFILE begins or ends with a blank, which would be sent as part of it"},
-    Row{{"KOV_KEY=\ts3cret", "recover"},
+    Row{"EnvironmentKeyWithABlank", {"KOV_KEY=\ts3cret", "recover"},
         "the merchant key from KOV_KEY begins or ends with a blank, which would be sent as part of it"},
-    Row{{"purchase", "--help", "--bogus"}, "help"},
-    Row{{}, "no command given (purchase, auth, complete, refund, void, recover, pending or forget)"},
-    Row{{"pending", "--journal=j.db"}, "pending 'j.db'"},
-    Row{{"pending", "--journal", "j.db", "--user", "u"}, "pending takes --journal FILE and nothing else"},
-    Row{{"forget", "--txn-ref", "T-1", "--journal", "j.db"}, "forget 'T-1' 'j.db'"},
-    Row{{"forget", "--journal", "j.db"}, "forget takes --journal FILE --txn-ref REF and nothing else"},
-    Row{{"sale"}, "unknown command 'sale'"}, Row{{"purchase", "refund"}, "unexpected argument 'refund'"},
-    Row{{"purchase", "--colour", "red"}, "unknown option --colour"},
-    Row{{"purchase", "--user"}, "option --user needs a value"},
-    Row{{"purchase", "--uat=maybe"}, "Could not convert: --uat = maybe"},
-    Row{{"recover", "--amount", "1"}, "option --amount does not apply to recover"},
+    Row{"HelpBeforeAnything", {"purchase", "--help", "--bogus"}, "help"},
+    Row{"NoCommand", {}, "no command given (purchase, auth, complete, refund, void, recover, pending or forget)"},
+    Row{"Pending", {"pending", "--journal=j.db"}, "pending 'j.db'"},
+    Row{"PendingWithMore", {"pending", "--journal", "j.db", "--user", "u"},
+        "pending takes --journal FILE and nothing else"},
+    Row{"Forget", {"forget", "--txn-ref", "T-1", "--journal", "j.db"}, "forget 'T-1' 'j.db'"},
+    Row{"ForgetWithoutReference", {"forget", "--journal", "j.db"},
+        "forget takes --journal FILE --txn-ref REF and nothing else"},
+    Row{"UnknownCommand", {"sale"}, "unknown command 'sale'"},
+    Row{"SecondCommand", {"purchase", "refund"}, "unexpected argument 'refund'"},
+    Row{"UnknownOption", {"purchase", "--colour", "red"}, "unknown option --colour"},
+    Row{"OptionWithoutValue", {"purchase", "--user"}, "option --user needs a value"},
+    Row{"FlagWithAValue", {"purchase", "--uat=maybe"}, "Could not convert: --uat = maybe"},
+    Row{"OptionOfAnotherCommand", {"recover", "--amount", "1"}, "option --amount does not apply to recover"},
     // Refused before anything is sent (what the record itself holds is the engine's check).
-    Row{with({"purchase", "--amount", "1", "--amount", "1"}), "--amount is given twice"},
-    Row{with({"purchase", "--txn-ref", "T2"}), "--txn-ref is given twice"},
-    Row{with({"purchase", "--uat", "--uat", "--uat"}), "--uat is given 3 times"},
-    Row{with({"purchase", "--amount", "12,50"}), "--amount needs a plain decimal number such as 12.50, not '12,50'"},
-    Row{with({"void", "--endpoint", "http://127.0.0.1:99999/x"}),
+    Row{"AmountTwice", with({"purchase", "--amount", "1", "--amount", "1"}), "--amount is given twice"},
+    Row{"ReferenceTwice", with({"purchase", "--txn-ref", "T2"}), "--txn-ref is given twice"},
+    Row{"FlagThreeTimes", with({"purchase", "--uat", "--uat", "--uat"}), "--uat is given 3 times"},
+    Row{"AmountWithAComma", with({"purchase", "--amount", "12,50"}),
+        "--amount needs a plain decimal number such as 12.50, not '12,50'"},
+    Row{"EndpointRefused", with({"void", "--endpoint", "http://127.0.0.1:99999/x"}),
         "--endpoint refused: the URL's port must be a number from 1 to 65535"},
-    Row{with({"void", "--retry-spacing", "0x10"}), "--retry-spacing wants seconds from 0 to 3600, not '0x10'"},
-    Row{with({"void", "--retry-spacing", "3600.5"}), "--retry-spacing wants seconds from 0 to 3600, not '3600.5'"},
-    Row{with({"void", "--poll-floor", ".5"}), "--poll-floor wants seconds from 0 to 60, not '.5'"},
-    Row{with({"void", "--deadline", "0"}), "--deadline wants seconds from 1 to 86400, not '0'"}),
-    rowName);
+    Row{"RetrySpacingInHex", with({"void", "--retry-spacing", "0x10"}),
+        "--retry-spacing wants seconds from 0 to 3600, not '0x10'"},
+    Row{"RetrySpacingPastAnHour", with({"void", "--retry-spacing", "3600.5"}),
+        "--retry-spacing wants seconds from 0 to 3600, not '3600.5'"},
+    Row{"PollFloorWithoutWholeDigits", with({"void", "--poll-floor", ".5"}),
+        "--poll-floor wants seconds from 0 to 60, not '.5'"},
+    Row{"DeadlineZero", with({"void", "--deadline", "0"}), "--deadline wants seconds from 1 to 86400, not '0'"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The status and signature lines are read back whole by the integration run.
 TEST(CliJson, BytesThatAreNotUtf8CannotBreakALogLine) {

@@ -52,10 +52,10 @@ INSTANTIATE_TEST_SUITE_P(
     Table, Documents,
     ::testing::Values(
         DocumentCase{"TransactionInOrder", nullptr, "txn", kHead + kFull + "</Scr>"},
-        DocumentCase{"KeyMaskedForTheLog", nullptr, "txn",
-                     "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"......\"><TxnRef>T-1</TxnRef>"
-                     "<Station>ST01</Station>" + kFull + "</Scr>",
-                     true},
+        DocumentCase{.name = "KeyMaskedForTheLog", .change = nullptr, .kind = "txn",
+                     .expected = "<Scr action=\"doScrKOV\" user=\"merchant\" key=\"......\"><TxnRef>T-1</TxnRef>"
+                                 "<Station>ST01</Station>" + kFull + "</Scr>",
+                     .maskKey = true},
         DocumentCase{"NullAndEmptyDifferAndTheQelReferenceFollowsTheReference",
                      [](auto& d) {
                        d.posName.reset();
@@ -82,11 +82,12 @@ INSTANTIATE_TEST_SUITE_P(
                      "<Station>ST01</Station><Amount>12.50</Amount><Cur>AUD</Cur><TxnType>Purchase</TxnType>"
                      "<DeviceId>dev</DeviceId><PosName>Till</PosName><PosVersion>2.1</PosVersion><VendorId>V9"
                      "</VendorId><MRef>Caf\xC3\xA9 \xF0\x9F\x98\x80\nline</MRef></Scr>"},
-        DocumentCase{"EmptyRecordAndUnknownType", [](auto& d) { d = KOVTransactionDetails{}; },
-                     "txn",
-                     "<Scr action=\"doScrKOV\" user=\"\" key=\"\"><TxnRef /><Station /><Amount>0.00</Amount>"
-                     "<Cur /><TxnType></TxnType><DeviceId /><PosName /><PosVersion /><VendorId /><MRef /></Scr>",
-                     false, static_cast<KOVTransactionType>(7)},
+        DocumentCase{.name = "EmptyRecordAndUnknownType", .change = [](auto& d) { d = KOVTransactionDetails{}; },
+                     .kind = "txn",
+                     .expected = "<Scr action=\"doScrKOV\" user=\"\" key=\"\"><TxnRef /><Station />"
+                                 "<Amount>0.00</Amount><Cur /><TxnType></TxnType><DeviceId /><PosName /><PosVersion />"
+                                 "<VendorId /><MRef /></Scr>",
+                     .type = static_cast<KOVTransactionType>(7)},
         DocumentCase{"AmountThatDoesNotFit", [](auto& d) { d.amount = KOVDecimal::parse("1000000000000000000000"); },
                      "txn", "(none)"},
         DocumentCase{"Status", nullptr, "status", kHead + "<TxnType>Status</TxnType></Scr>"},

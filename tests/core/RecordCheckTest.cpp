@@ -82,25 +82,27 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"TrailingZerosAreExact", [](auto& d) { d.amount = KOVDecimal::parse("12.5000"); }, kStrict, ""},
         CheckCase{"PurchaseWithoutAmount", [](auto& d) { d.amount.reset(); }, kStrict,
                   "A Purchase needs an amount."},
-        CheckCase{"RefundWithoutCurrency", [](auto& d) { d.currencyCode = ""; }, kStrict,
-                  "A Refund needs a currencyCode.", KOVTransactionTypeRefund},
-        CheckCase{"CompletionTakesTheAuthorisedAmount",
-                  [](auto& d) {
-                    d.amount.reset();
-                    d.currencyCode.reset();
-                  },
-                  kStrict, "", KOVTransactionTypeComplete},
+        CheckCase{.name = "RefundWithoutCurrency", .change = [](auto& d) { d.currencyCode = ""; }, .level = kStrict,
+                  .expected = "A Refund needs a currencyCode.", .type = KOVTransactionTypeRefund},
+        CheckCase{.name = "CompletionTakesTheAuthorisedAmount",
+                  .change =
+                      [](auto& d) {
+                        d.amount.reset();
+                        d.currencyCode.reset();
+                      },
+                  .level = kStrict, .expected = "", .type = KOVTransactionTypeComplete},
         CheckCase{"MissingKey", [](auto& d) { d.key.reset(); }, kStrict, "The key is missing."},
         CheckCase{"EmptyReference", [](auto& d) { d.txnRef = ""; }, kStrict, "The txnRef is empty."},
         CheckCase{"EmptyReferenceLeftToTheServiceByTheFacade", [](auto& d) { d.txnRef = ""; }, kFacade, ""},
-        CheckCase{"RecoveryNeedsItsUser", [](auto& d) { d.userName.reset(); }, kStrict, "The userName is missing.",
-                  KOVTransactionTypePurchase, true},
-        CheckCase{"RecoveryMayLeaveTheStationToTheJournal",
-                  [](auto& d) {
-                    d.stationId.reset();
-                    d.amount.reset();
-                  },
-                  kStrict, "", KOVTransactionTypePurchase, true}),
+        CheckCase{.name = "RecoveryNeedsItsUser", .change = [](auto& d) { d.userName.reset(); }, .level = kStrict,
+                  .expected = "The userName is missing.", .recovery = true},
+        CheckCase{.name = "RecoveryMayLeaveTheStationToTheJournal",
+                  .change =
+                      [](auto& d) {
+                        d.stationId.reset();
+                        d.amount.reset();
+                      },
+                  .level = kStrict, .expected = "", .recovery = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -162,17 +162,26 @@ INSTANTIATE_TEST_SUITE_P(
     DiesAt, CrashedTill,
     testing::Values(
         // The service never had it: it answers that it knows no such transaction.
-        Crash{"BeforeTheRequestLeaves", "approve", "--kill-before-send", "", "sent", 1, true, 0},
-        Crash{"AfterItLeftBeforeAnyAnswer", "stall-first-1", "", "received", "sent", 0, true, 1},
-        Crash{"AtAScreen", "approve", "", "\"state\":2", "sent", 0, true, 1},
-        Crash{"AtTheSignatureStep", "signature", "", "{\"signatureReceipt\"", "sent", 0, true, 1},
-        Crash{"AfterTheAnswerBeforeDelivery", "approve", "--kill-before-result", "", "answered", 0, false, 1},
-        Crash{"AfterDelivery", "approve", "", "", "", 0, false, 1},
+        Crash{.name = "BeforeTheRequestLeaves", .scenario = "approve", .hook = "--kill-before-send", .killAt = "",
+              .pending = "sent", .recovered = 1, .recoveryAsks = true, .purchases = 0},
+        Crash{.name = "AfterItLeftBeforeAnyAnswer", .scenario = "stall-first-1", .hook = "", .killAt = "received",
+              .pending = "sent", .recovered = 0, .recoveryAsks = true, .purchases = 1},
+        Crash{.name = "AtAScreen", .scenario = "approve", .hook = "", .killAt = "\"state\":2", .pending = "sent",
+              .recovered = 0, .recoveryAsks = true, .purchases = 1},
+        Crash{.name = "AtTheSignatureStep", .scenario = "signature", .hook = "", .killAt = "{\"signatureReceipt\"",
+              .pending = "sent", .recovered = 0, .recoveryAsks = true, .purchases = 1},
+        Crash{.name = "AfterTheAnswerBeforeDelivery", .scenario = "approve", .hook = "--kill-before-result",
+              .killAt = "", .pending = "answered", .recovered = 0, .recoveryAsks = false, .purchases = 1},
+        Crash{.name = "AfterDelivery", .scenario = "approve", .hook = "", .killAt = "", .pending = "", .recovered = 0,
+              .recoveryAsks = false, .purchases = 1},
         // The till simply starts the same purchase again: it follows the first to its outcome.
-        Crash{"AtAScreenThenStartedAgain", "approve", "", "\"state\":2", "sent", 0, true, 1, "purchase"},
-        Crash{"AfterTheAnswerThenStartedAgain", "approve", "--kill-before-result", "", "answered", 0, false, 1,
-              "purchase"},
-        Crash{"AfterDeliveryThenStartedAgain", "approve", "", "", "", -1, false, 1, "purchase"}),
+        Crash{.name = "AtAScreenThenStartedAgain", .scenario = "approve", .hook = "", .killAt = "\"state\":2",
+              .pending = "sent", .recovered = 0, .recoveryAsks = true, .purchases = 1, .restart = "purchase"},
+        Crash{.name = "AfterTheAnswerThenStartedAgain", .scenario = "approve", .hook = "--kill-before-result",
+              .killAt = "", .pending = "answered", .recovered = 0, .recoveryAsks = false, .purchases = 1,
+              .restart = "purchase"},
+        Crash{.name = "AfterDeliveryThenStartedAgain", .scenario = "approve", .hook = "", .killAt = "", .pending = "",
+              .recovered = -1, .recoveryAsks = false, .purchases = 1, .restart = "purchase"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -12,9 +12,14 @@ using kovit::fetch;
 using kovit::listening;
 using kovit::Program;
 
-// The options after a purchase's, the exit status, a pattern of the whole stdout, a text in
-// stderr and a pattern of the simulator's counts afterwards. The key comes from a key file.
-using Row = std::tuple<std::vector<std::string>, int, std::string, std::string, std::string>;
+// A purchase with more options: its exit status, a pattern of the whole stdout, a text in stderr
+// and a pattern of the simulator's counts afterwards. The key comes from a key file.
+struct Row {
+  const char* name;
+  std::vector<std::string> more;
+  int status;
+  std::string out, err, counts;
+};
 
 // A simulator, and a key file of the test's own.
 class KovCliFixture : public testing::Test {
@@ -51,7 +56,7 @@ class KovCliFixture : public testing::Test {
 class KovCli : public KovCliFixture, public testing::WithParamInterface<Row> {};
 
 TEST_P(KovCli, RunsOneTransaction) {
-  const auto& [more, status, out, err, counts] = GetParam();
+  const auto& [name, more, status, out, err, counts] = GetParam();
   Program cli(KOV_CLI_PATH, purchase(more));
   EXPECT_EQ(cli.waitFor() ? cli.status : std::nullopt, status);
   // A pattern ending in "..." is a text the output starts with (a long text would take the
@@ -72,38 +77,47 @@ const char* const kOneConnection =
     R"(\{"connections":2,"requests":\d+,"transactions":\{"IT-1":\{"Purchase":1,"Status":\d+,"UI":0\}\}\})";
 
 // Refused before anything is sent, and the usage error in one line.
-Row usage(std::vector<std::string> more, const std::string& message) {
-  return {more, 2, "", "kov-cli: " + message + " (see kov-cli --help)\n", kNothingSent};
+Row usage(const char* name, std::vector<std::string> more, const std::string& message) {
+  return {name, more, 2, "", "kov-cli: " + message + " (see kov-cli --help)\n", kNothingSent};
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, KovCli, testing::Values(
     // The record's line field by field is the result JSON's own test.
-    Row{{"--debug"}, 0, R"(\{"transactionResult":0,"authCode":"100001",.*"responseText":"APPROVED","reCo":"00",.*\}\n)",
-        "\n{\"state\":1,\"firstLine\":\"PRESENT/INSERT CARD\",\"secondLine\":\"PURCHASE       AUD 12.50\","
-        "\"button1\":\"CANCEL\",\"button2\":null,\"receipt\":null}\n", kOneConnection},
-    Row{{"--merchant-ref", "sim:decline"}, 1, R"(\{"transactionResult":1,.*"reCo":"51",.*\}\n)", "",
-        kOneConnection},
+    Row{.name = "Approved", .more = {"--debug"}, .status = 0,
+        .out = R"(\{"transactionResult":0,"authCode":"100001",.*"responseText":"APPROVED","reCo":"00",.*\}\n)",
+        .err = "\n{\"state\":1,\"firstLine\":\"PRESENT/INSERT CARD\",\"secondLine\":\"PURCHASE       AUD 12.50\","
+               "\"button1\":\"CANCEL\",\"button2\":null,\"receipt\":null}\n",
+        .counts = kOneConnection},
+    Row{.name = "Declined", .more = {"--merchant-ref", "sim:decline"}, .status = 1,
+        .out = R"(\{"transactionResult":1,.*"reCo":"51",.*\}\n)", .err = "", .counts = kOneConnection},
     // Why, without --debug: nothing left, so nothing can have been charged. Nine failures,
     // retried at once.
-    Row{{"--endpoint", "http://127.0.0.1:1/wqmi3/pos.aspx", "--retry-spacing", "0", "--poll-floor", "0"}, 1,
-        R"(\{"transactionResult":10,("[a-zA-Z]+":null,){14}"receiptLineWidth":0,("[a-zA-Z2]+":null,){3})"
-        R"("reason":"connection refused by 127.0.0.1:1","requestSent":false\}\n)",
-        "kov-cli: no answer from the service: connection refused by 127.0.0.1:1; the transaction request never left: "
-        "nothing was charged\n",
-        kNothingSent},
+    Row{.name = "NothingLeft",
+        .more = {"--endpoint", "http://127.0.0.1:1/wqmi3/pos.aspx", "--retry-spacing", "0", "--poll-floor", "0"},
+        .status = 1,
+        .out = R"(\{"transactionResult":10,("[a-zA-Z]+":null,){14}"receiptLineWidth":0,("[a-zA-Z2]+":null,){3})"
+               R"("reason":"connection refused by 127.0.0.1:1","requestSent":false\}\n)",
+        .err = "kov-cli: no answer from the service: connection refused by 127.0.0.1:1; the transaction request never "
+               "left: nothing was charged\n",
+        .counts = kNothingSent},
     // A signature the operator never answers: at the deadline the time-out result, to recover.
-    Row{{"--merchant-ref", "sim:signature", "--deadline", "1"}, 1,
-        R"re(\{"transactionResult":10,.*"reason":"no final answer within 1 s \(the terminal was asked to cancel\)",)re"
-        R"("requestSent":true\}\n)",
-        "kov-cli: no answer from the service: no final answer within 1 s (the terminal was asked to cancel); the "
-        "payment may have reached it: recover IT-1\n",
-        kOneConnection},
+    Row{.name = "SignatureNeverAnswered", .more = {"--merchant-ref", "sim:signature", "--deadline", "1"}, .status = 1,
+        .out = R"re(\{"transactionResult":10,.*"reason":"no final answer within 1 s \(the terminal was asked to )re"
+               R"re(cancel\)","requestSent":true\}\n)re",
+        .err = "kov-cli: no answer from the service: no final answer within 1 s (the terminal was asked to cancel); "
+               "the payment may have reached it: recover IT-1\n",
+        .counts = kOneConnection},
     // The engine's refusal of the record, and the program's own, are usage errors alike.
-    usage({"--amount", "12.509"}, "The amount 12.509 has more than two decimals: it would be sent as 12.50."),
-    usage({"--ca-file", "no.pem"}, "--ca-file no.pem: cannot read no.pem: No such file or directory"),
-    usage({"--journal", "/nonexistent/journal.db"}, "--journal /nonexistent/journal.db: No such file or directory"),
-    Row{{"--help"}, 0, "usage: kov-cli <purchase|auth|complete|refund|void|recover> [options]\n...",
-        "", R"(\{"connections":1,.*)"}));
+    usage("ThirdDecimal", {"--amount", "12.509"},
+          "The amount 12.509 has more than two decimals: it would be sent as 12.50."),
+    usage("UnreadableCaFile", {"--ca-file", "no.pem"},
+          "--ca-file no.pem: cannot read no.pem: No such file or directory"),
+    usage("JournalInAFolderThatIsNot", {"--journal", "/nonexistent/journal.db"},
+          "--journal /nonexistent/journal.db: No such file or directory"),
+    Row{.name = "Help", .more = {"--help"}, .status = 0,
+        .out = "usage: kov-cli <purchase|auth|complete|refund|void|recover> [options]\n...", .err = "",
+        .counts = R"(\{"connections":1,.*)"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A result that cannot reach stdout never leaves with an approval's exit status: how stdout
 // is, and the end of stderr. Without stdout nothing is sent at all.
@@ -157,7 +171,12 @@ TEST_F(KovCli, RecoveredTransactionTakesTheOperatorsPress) {
 
 // A cancel line or the first Ctrl-C presses the terminal's CANCEL; the result is what the
 // service then says, an approval that came too late included.
-using CancelRow = std::tuple<const char*, const char*, int, const char*>;  // how, scenario, exit, reCo
+struct CancelRow {
+  const char* how;  // "line" or "sigint"
+  const char* scenario;
+  int status;
+  const char* reCo;
+};
 
 class KovCliCancel : public KovCliFixture, public testing::WithParamInterface<CancelRow> {};
 
@@ -178,14 +197,12 @@ TEST_P(KovCliCancel, PressesTheTerminalsCancelAndReportsTheServicesResult) {
   EXPECT_TRUE(std::regex_search(stats(), std::regex(R"("UI":[1-9])"))) << stats();
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, KovCliCancel,
-                         testing::Values(CancelRow{"line", "sim:approve", 1, "TC"},
-                                         CancelRow{"sigint", "sim:approve", 1, "TC"},
-                                         CancelRow{"line", "sim:late-cancel", 0, "00"}),
-                         [](const auto& info) {
-                           return std::string(std::get<0>(info.param)) +
-                                  (std::get<2>(info.param) == 0 ? "TooLate" : "");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Ways, KovCliCancel,
+    testing::Values(CancelRow{.how = "line", .scenario = "sim:approve", .status = 1, .reCo = "TC"},
+                    CancelRow{.how = "sigint", .scenario = "sim:approve", .status = 1, .reCo = "TC"},
+                    CancelRow{.how = "line", .scenario = "sim:late-cancel", .status = 0, .reCo = "00"}),
+    [](const auto& info) { return std::string(info.param.how) + (info.param.status == 0 ? "TooLate" : ""); });
 
 // forget, the operator's way out: it names what it removed, and refuses what is not there.
 TEST_F(KovCliFixture, ForgetRemovesAnEntryAndSaysWhatItWas) {

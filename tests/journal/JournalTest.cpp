@@ -226,7 +226,8 @@ TEST_P(Keeping, EntriesAcrossOpeningsDeliveredOnesForThirtyDaysUntilForgotten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(SqliteJournal, Keeping,
-                         testing::Values(KeepingCase{"NewFile", false, ""}, KeepingCase{"VersionOneFile", true, "T-V1 "}),
+                         testing::Values(KeepingCase{.name = "NewFile", .versionOne = false, .held = ""},
+                                         KeepingCase{.name = "VersionOneFile", .versionOne = true, .held = "T-V1 "}),
                          caseName<KeepingCase>);
 
 // A save that cannot be committed says why, and the entry is not taken as kept: here another
@@ -312,25 +313,30 @@ TEST_P(Following, TheFileNowAtThePath) {
 INSTANTIATE_TEST_SUITE_P(
     SqliteJournal, Following,
     testing::Values(
-        FollowingCase{"Deleted", [](const std::string& path) { ::unlink(path.c_str()); }, false,
-                      " was deleted while in use: its 1 unfinished and 1 delivered entries were written into a new "
-                      "file at the same path.",
-                      "", "T-A sent 1.00; T-B delivered 1.00; T-NEW sent 1.00; T-LATER sent 1.00; "},
-        FollowingCase{"DeletedWithItsLog", removeJournal, true,
-                      " was deleted while in use: its 1 unfinished and 1 delivered entries were written into a new "
-                      "file at the same path.",
-                      "", "T-B delivered 1.00; T-LATER sent 1.00; "},
+        FollowingCase{.name = "Deleted", .change = [](const std::string& path) { ::unlink(path.c_str()); },
+                      .forget = false,
+                      .notice = " was deleted while in use: its 1 unfinished and 1 delivered entries were written "
+                                "into a new file at the same path.",
+                      .why = "", .after = "T-A sent 1.00; T-B delivered 1.00; T-NEW sent 1.00; T-LATER sent 1.00; "},
+        FollowingCase{.name = "DeletedWithItsLog", .change = removeJournal, .forget = true,
+                      .notice = " was deleted while in use: its 1 unfinished and 1 delivered entries were written "
+                                "into a new file at the same path.",
+                      .why = "", .after = "T-B delivered 1.00; T-LATER sent 1.00; "},
         // The journal's own T-A wins over the other file's.
-        FollowingCase{"ReplacedByAnotherJournal", replaceWithJournal, false,
-                      " was replaced while in use: its 1 unfinished and 1 delivered entries were written into the "
-                      "file now at the path.",
-                      "", "T-A sent 1.00; T-B delivered 1.00; T-OTHER sent 3.00; T-NEW sent 1.00; T-LATER sent 1.00; "},
-        FollowingCase{"ReplacedByWhatIsNoJournal",
-                      [](const std::string& path) {
-                        std::ofstream(path + ".text") << "not a database, but long enough to hold a header of one\n";
-                        ASSERT_EQ(::rename((path + ".text").c_str(), path.c_str()), 0);
-                      },
-                      false, "", ": file is not a database", ""}),
+        FollowingCase{.name = "ReplacedByAnotherJournal", .change = replaceWithJournal, .forget = false,
+                      .notice = " was replaced while in use: its 1 unfinished and 1 delivered entries were written "
+                                "into the file now at the path.",
+                      .why = "",
+                      .after = "T-A sent 1.00; T-B delivered 1.00; T-OTHER sent 3.00; T-NEW sent 1.00; T-LATER sent "
+                               "1.00; "},
+        FollowingCase{.name = "ReplacedByWhatIsNoJournal",
+                      .change =
+                          [](const std::string& path) {
+                            std::ofstream(path + ".text") << "not a database, but long enough to hold a header of "
+                                                             "one\n";
+                            ASSERT_EQ(::rename((path + ".text").c_str(), path.c_str()), 0);
+                          },
+                      .forget = false, .notice = "", .why = ": file is not a database", .after = ""}),
     caseName<FollowingCase>);
 
 }  // namespace

@@ -33,7 +33,7 @@ struct Reason {
 struct Row {
   const char* scenario;  // the transaction's merchant reference is "sim:" and this
   KOVTransactionResult result;
-  int failures;                 // the highest "KOV Timeout. Starting attempt N": 0 none, 9 the time-out
+  int failures = 0;             // the highest "KOV Timeout. Starting attempt N": 0 none, 9 the time-out
   Reason reason = {};           // the first failure (the error entry before the first retry line)
   int received = -1;            // requests that reached the service; -1: each one the client sent
   const char* shown = "";       // a screen "LINE1|LINE2" the host must have been shown
@@ -48,6 +48,7 @@ struct Row {
 
 constexpr auto kOk = KOVTransactionResultSucceeded;
 constexpr auto kTimeout = KOVTransactionResultTimeout;
+constexpr auto kFailed = KOVTransactionResultFailed;
 constexpr auto kOwn = Driver::Own;
 constexpr const char* kCardScreen = "PRESENT/INSERT CARD|PURCHASE       AUD 12.50";
 constexpr Reason kLost{"the connection to {server} was lost", NSURLErrorNetworkConnectionLost};
@@ -76,57 +77,82 @@ constexpr Reason kNoScreen = "HTTP 200 without a screen";
 
 const std::vector<Row> kRows = {
     // The terminal's own endings, for the key checks.
-    {"approve", kOk, 0, "", -1, kCardScreen},
-    {"decline", KOVTransactionResultFailed, 0}, {"cancel", KOVTransactionResultFailed, 0},
-    {"signature", kOk, 0}, {"result-complete", kOk, 0},
-    {"approve", KOVTransactionResultUserKeyNotMatched, 0, "", 1, "", "", Driver::Qt, true},
+    {.scenario = "approve", .result = kOk, .shown = kCardScreen},
+    {.scenario = "decline", .result = kFailed},
+    {.scenario = "cancel", .result = kFailed},
+    {.scenario = "signature", .result = kOk},
+    {.scenario = "result-complete", .result = kOk},
+    {.scenario = "approve", .result = KOVTransactionResultUserKeyNotMatched, .received = 1, .wrongKey = true},
     // Failures that last, from the first poll on: the transaction request and nine polls
     // reach the service. The first poll goes out on the kept-alive connection.
-    {"close", kTimeout, 9, kLostAfterSending, 10}, {"reset", kTimeout, 9, kLostAfterSending, 10},
-    {"reset-body", kTimeout, 9, kLost, 10}, {"cut", kTimeout, 9, kLost, 10},
-    {"http404", kTimeout, 9, "HTTP 404 without a screen", 10},
-    {"http502", kTimeout, 9, "HTTP 502 without a screen", 10},
+    {.scenario = "close", .result = kTimeout, .failures = 9, .reason = kLostAfterSending, .received = 10},
+    {.scenario = "reset", .result = kTimeout, .failures = 9, .reason = kLostAfterSending, .received = 10},
+    {.scenario = "reset-body", .result = kTimeout, .failures = 9, .reason = kLost, .received = 10},
+    {.scenario = "cut", .result = kTimeout, .failures = 9, .reason = kLost, .received = 10},
+    {.scenario = "http404", .result = kTimeout, .failures = 9, .reason = "HTTP 404 without a screen", .received = 10},
+    {.scenario = "http502", .result = kTimeout, .failures = 9, .reason = "HTTP 502 without a screen", .received = 10},
     // A gateway's answers without a screen: a maintenance page, nothing at all (a redirect is
     // an answer like these, never followed: the transport's table).
-    {"maintenance", kTimeout, 9, kNoScreen, 10}, {"http204", kTimeout, 9, "HTTP 204 without a screen", 10},
+    {.scenario = "maintenance", .result = kTimeout, .failures = 9, .reason = kNoScreen, .received = 10},
+    {.scenario = "http204", .result = kTimeout, .failures = 9, .reason = "HTTP 204 without a screen", .received = 10},
 
-    {"oversize", kTimeout, 9, kOversize, 10},
+    {.scenario = "oversize", .result = kTimeout, .failures = 9, .reason = kOversize, .received = 10},
     // An HTTP/2-only front, a header over what a client keeps, two lengths that disagree (a
     // client that took one would wait out each poll's time-out): each fails at once.
-    {"http2-only", kTimeout, 9, kHttp2Only, 10}, {"huge-header", kTimeout, 9, kHugeHeader, 10},
-    {"double-length", kTimeout, 9, kTwoLengths, 10},
-    {"refuse", kTimeout, 9, kRefused, 2},  // the new connection for a second send is refused
+    {.scenario = "http2-only", .result = kTimeout, .failures = 9, .reason = kHttp2Only, .received = 10},
+    {.scenario = "huge-header", .result = kTimeout, .failures = 9, .reason = kHugeHeader, .received = 10},
+    {.scenario = "double-length", .result = kTimeout, .failures = 9, .reason = kTwoLengths, .received = 10},
+    // The new connection for a second send is refused.
+    {.scenario = "refuse", .result = kTimeout, .failures = 9, .reason = kRefused, .received = 2},
     // From the transaction request on, on a fresh connection: it and eight polls.
-    {"close-first", kTimeout, 9, kClosed, 9},
+    {.scenario = "close-first", .result = kTimeout, .failures = 9, .reason = kClosed, .received = 9},
     // Failures that pass: each answer starts the count afresh.
-    {"reset-8", kOk, 8, kLostAfterSending}, {"close-first-1", kOk, 1, kClosed}, {"empty-1", kOk, 1, kNoScreen},
+    {.scenario = "reset-8", .result = kOk, .failures = 8, .reason = kLostAfterSending},
+    {.scenario = "close-first-1", .result = kOk, .failures = 1, .reason = kClosed},
+    {.scenario = "empty-1", .result = kOk, .failures = 1, .reason = kNoScreen},
     // A busy service asks for a second's rest: the poll after each 503 waits for it.
     {.scenario = "http503-1", .result = kOk, .failures = 1, .reason = "HTTP 503 without a screen", .waits = 1},
     // A kept-alive connection closed after the request reached the server: curl would send
     // the request again by itself on a new connection, the service would see the poll twice
     // and the fault would never show. The request is sent once and fails instead.
-    {"close-1", kOk, 1, kLostAfterSending},
+    {.scenario = "close-1", .result = kOk, .failures = 1, .reason = kLostAfterSending},
     // Held past the poll's time-out of 1 s: the whole request is bounded, not each gap.
-    {"stall-1", kOk, 1, kTimedOut}, {"trickle-1", kOk, 1, kTimedOut},
+    {.scenario = "stall-1", .result = kOk, .failures = 1, .reason = kTimedOut},
+    {.scenario = "trickle-1", .result = kOk, .failures = 1, .reason = kTimedOut},
     // Broken answers, in place of screens; the final result comes intact.
-    {"http500-first", kOk, 0, "", -1, kCardScreen},
-    {"truncated", kOk, 0, "", -1, "TRUNCATED|ANSWER CU"}, {"bad-utf8", kOk, 0, "", -1, "BAD|"},
+    {.scenario = "http500-first", .result = kOk, .shown = kCardScreen},
+    {.scenario = "truncated", .result = kOk, .shown = "TRUNCATED|ANSWER CU"},
+    {.scenario = "bad-utf8", .result = kOk, .shown = "BAD|"},
     // Answers without a screen stand for the three screens before the result: each is a
     // failure, forgiven by the next answer.
-    {"empty", kOk, 3, kNoScreen}, {"garbage", kOk, 3, kNoScreen}, {"doctype", kOk, 3, kNoScreen},
-    {"deep", kOk, 0, "", -1, "DEEP|"}, {"odd-tmo", kOk, 0},
+    {.scenario = "empty", .result = kOk, .failures = 3, .reason = kNoScreen},
+    {.scenario = "garbage", .result = kOk, .failures = 3, .reason = kNoScreen},
+    {.scenario = "doctype", .result = kOk, .failures = 3, .reason = kNoScreen},
+    {.scenario = "deep", .result = kOk, .shown = "DEEP|"},
+    {.scenario = "odd-tmo", .result = kOk},
     // Certificates and protocols a client must refuse before it sends anything.
-    {"approve", kOk, 0, "", -1, "", "valid"}, {"approve", kTimeout, 9, kUnknownIssuer, 0, "", "cleared"},
-    {"approve", kTimeout, 9, kUnknownIssuer, 0, "", "unknown-ca"}, {"approve", kTimeout, 9, kExpired, 0, "", "expired"},
-    {"approve", kTimeout, 9, kWrongHost, 0, "", "wrong-host"}, {"approve", kTimeout, 9, kOldTls, 0, "", "1.1"},
+    {.scenario = "approve", .result = kOk, .tls = "valid"},
+    {.scenario = "approve", .result = kTimeout, .failures = 9, .reason = kUnknownIssuer, .received = 0,
+     .tls = "cleared"},
+    {.scenario = "approve", .result = kTimeout, .failures = 9, .reason = kUnknownIssuer, .received = 0,
+     .tls = "unknown-ca"},
+    {.scenario = "approve", .result = kTimeout, .failures = 9, .reason = kExpired, .received = 0, .tls = "expired"},
+    {.scenario = "approve", .result = kTimeout, .failures = 9, .reason = kWrongHost, .received = 0,
+     .tls = "wrong-host"},
+    {.scenario = "approve", .result = kTimeout, .failures = 9, .reason = kOldTls, .received = 0, .tls = "1.1"},
     // The library's own loop, where sockets, timers and posted completions differ.
-    {"approve", kOk, 0, "", -1, kCardScreen, "", kOwn}, {"signature", kOk, 0, "", -1, "", "", kOwn},
-    {"close-1", kOk, 1, kLostAfterSending, -1, "", "", kOwn}, {"stall-1", kOk, 1, kTimedOut, -1, "", "", kOwn},
-    {"reset-body", kTimeout, 9, kLost, 10, "", "", kOwn}, {"oversize", kTimeout, 9, kOversize, 10, "", "", kOwn},
-    {"refuse-first", kTimeout, 9, kClosed, 1, "", "", kOwn}, {"approve", kOk, 0, "", -1, "", "pem", kOwn},
+    {.scenario = "approve", .result = kOk, .shown = kCardScreen, .driver = kOwn},
+    {.scenario = "signature", .result = kOk, .driver = kOwn},
+    {.scenario = "close-1", .result = kOk, .failures = 1, .reason = kLostAfterSending, .driver = kOwn},
+    {.scenario = "stall-1", .result = kOk, .failures = 1, .reason = kTimedOut, .driver = kOwn},
+    {.scenario = "reset-body", .result = kTimeout, .failures = 9, .reason = kLost, .received = 10, .driver = kOwn},
+    {.scenario = "oversize", .result = kTimeout, .failures = 9, .reason = kOversize, .received = 10, .driver = kOwn},
+    {.scenario = "refuse-first", .result = kTimeout, .failures = 9, .reason = kClosed, .received = 1, .driver = kOwn},
+    {.scenario = "approve", .result = kOk, .tls = "pem", .driver = kOwn},
     // Spaced retries: nine refused connections take eight spacings, with the same count,
     // log lines and result.
-    {"refuse", kTimeout, 9, kRefused, 2, "", "", kOwn, false, 0.25},
+    {.scenario = "refuse", .result = kTimeout, .failures = 9, .reason = kRefused, .received = 2, .driver = kOwn,
+     .spacing = 0.25},
 };
 
 std::string rowName(const Row& row) {

@@ -44,8 +44,12 @@ ResponseHandler handlerOf(const std::shared_ptr<Recorder>& recorder) {
 
 enum class Ending { Cancel, Invalidate, Destroy };
 
-// Second: the service holds the requests (else they end right after posting).
-class EndedRequests : public testing::TestWithParam<std::pair<Ending, bool>> {};
+struct EndedCase {
+  Ending ending;
+  bool held;  // the service holds the requests (else they end right after posting)
+};
+
+class EndedRequests : public testing::TestWithParam<EndedCase> {};
 
 TEST_P(EndedRequests, CompleteOnceEachAsCancelledLaterAndLeaveNoLineOpen) {
   const auto [ending, onTheWire] = GetParam();
@@ -96,21 +100,23 @@ TEST_P(EndedRequests, CompleteOnceEachAsCancelledLaterAndLeaveNoLineOpen) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Endings, EndedRequests,
-                         testing::Values(std::pair{Ending::Cancel, true}, std::pair{Ending::Invalidate, true},
-                                         std::pair{Ending::Destroy, true}, std::pair{Ending::Cancel, false},
-                                         std::pair{Ending::Invalidate, false}),
+                         testing::Values(EndedCase{.ending = Ending::Cancel, .held = true},
+                                         EndedCase{.ending = Ending::Invalidate, .held = true},
+                                         EndedCase{.ending = Ending::Destroy, .held = true},
+                                         EndedCase{.ending = Ending::Cancel, .held = false},
+                                         EndedCase{.ending = Ending::Invalidate, .held = false}),
                          [](const auto& info) {
-                           const Ending ending = info.param.first;
+                           const Ending ending = info.param.ending;
                            return std::string(ending == Ending::Cancel ? "cancel" : ending == Ending::Invalidate
                                               ? "invalidate" : "destroy") +
-                                  (info.param.second ? "_on_the_wire" : "_before_leaving");
+                                  (info.param.held ? "_on_the_wire" : "_before_leaving");
                          });
 
 struct WireCase {
   const char* name;
   const char* scenario;  // the simulator's answer: the fault of "sim:" and this, from the transaction request on
-  int32_t status;        // the answer's status, with body; 0: the request fails with error
-  std::string body;
+  int32_t status = 0;    // the answer's status, with body; 0: the request fails with error
+  std::string body = "";
   int32_t error = 0;
   std::optional<std::chrono::seconds> retryAfter = std::nullopt;
 };
@@ -145,17 +151,22 @@ TEST_P(OnTheWire, ThePostIsExactlyTheDocumentAndTheAnswerIsDataOrAnError) {
 INSTANTIATE_TEST_SUITE_P(
     Answers, OnTheWire,
     testing::Values(
-        WireCase{"answer", "truncated-first", 200, kovsim::brokenBody(kovsim::SimFault::Truncated)},
+        WireCase{.name = "answer", .scenario = "truncated-first", .status = 200,
+                 .body = kovsim::brokenBody(kovsim::SimFault::Truncated)},
         // A redirect would carry the merchant key elsewhere: it is an answer like any other.
-        WireCase{"redirect", "http307-first", 307, ""},
-        WireCase{"cap", "at-cap-first", 200, kovsim::brokenBody(kovsim::SimFault::AtCap)},
+        WireCase{.name = "redirect", .scenario = "http307-first", .status = 307},
+        WireCase{.name = "cap", .scenario = "at-cap-first", .status = 200,
+                 .body = kovsim::brokenBody(kovsim::SimFault::AtCap)},
         // Announced over the cap, nothing of it sent and the line held: it fails at once.
-        WireCase{"announced_over_cap", "oversize-length-first", 0, "", NSURLErrorDataLengthExceedsMaximum},
+        WireCase{.name = "announced_over_cap", .scenario = "oversize-length-first",
+                 .error = NSURLErrorDataLengthExceedsMaximum},
         // Without a length and never finished: only a check made while receiving ends it.
-        WireCase{"over_cap_unfinished", "oversize-open-first", 0, "", NSURLErrorDataLengthExceedsMaximum},
-        WireCase{"retry_after", "http503-first", 503, "", 0, std::chrono::seconds(1)},
+        WireCase{.name = "over_cap_unfinished", .scenario = "oversize-open-first",
+                 .error = NSURLErrorDataLengthExceedsMaximum},
+        WireCase{.name = "retry_after", .scenario = "http503-first", .status = 503,
+                 .retryAfter = std::chrono::seconds(1)},
         // The line is held after the answer: a client that took either length would wait.
-        WireCase{"two_lengths", "double-length-first", 0, "", NSURLErrorBadServerResponse}),
+        WireCase{.name = "two_lengths", .scenario = "double-length-first", .error = NSURLErrorBadServerResponse}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Connections whose writing must wait: a body larger than the socket buffers posted to a
@@ -228,9 +239,11 @@ TEST_P(WriteReadiness, IsWaitedForAndReported) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, WriteReadiness,
-                         testing::Values(WaitingWrite{Driver::Qt, false}, WaitingWrite{Driver::Qt, true},
-                                         WaitingWrite{Driver::Own, false}, WaitingWrite{Driver::Own, true},
-                                         WaitingWrite{Driver::Own, true, 0.4}),
+                         testing::Values(WaitingWrite{.driver = Driver::Qt, .fullBacklog = false},
+                                         WaitingWrite{.driver = Driver::Qt, .fullBacklog = true},
+                                         WaitingWrite{.driver = Driver::Own, .fullBacklog = false},
+                                         WaitingWrite{.driver = Driver::Own, .fullBacklog = true},
+                                         WaitingWrite{.driver = Driver::Own, .fullBacklog = true, .timeoutSeconds = 0.4}),
                          [](const auto& info) {
                            return std::string(info.param.driver == Driver::Qt ? "qt" : "own") +
                                   (info.param.fullBacklog ? "_full_backlog" : "_large_body") +
@@ -244,7 +257,7 @@ using Fault = kovcurl::KOVCurlAnswerHead::Fault;
 // that ends the transfer at once (None: the transfer goes on).
 struct HeadCase {
   const char* name;
-  std::vector<std::string> lines;
+  std::vector<std::string> lines = {};
   Fault fault = Fault::None;
   std::optional<std::chrono::seconds> retryAfter = std::nullopt;
   std::vector<std::string> unframed = {};
@@ -273,25 +286,32 @@ INSTANTIATE_TEST_SUITE_P(
     Heads, AnswerHead,
     testing::Values(
         HeadCase{"same_length_twice", {kOk, "Content-Length: 5\r\n", "content-length:5\r\n", kEnd}},
-        HeadCase{"two_lengths", {kOk, "Content-Length: 5\r\n", "Content-Length: 15\r\n"}, Fault::TwoLengths},
-        HeadCase{"two_lengths_in_one", {kOk, "Content-Length: 5, 15\r\n"}, Fault::TwoLengths},
+        HeadCase{.name = "two_lengths", .lines = {kOk, "Content-Length: 5\r\n", "Content-Length: 15\r\n"},
+                 .fault = Fault::TwoLengths},
+        HeadCase{.name = "two_lengths_in_one", .lines = {kOk, "Content-Length: 5, 15\r\n"}, .fault = Fault::TwoLengths},
         // An interim answer's head, and trailers after the head, are not the answer's head.
         HeadCase{"interim_answer_first",
                  {"HTTP/1.1 100 Continue\r\n", "Content-Length: 7\r\n", "Retry-After: 9\r\n", kEnd, kOk,
                   "Content-Length: 5\r\n", kEnd, "Content-Length: 6\r\n", kEnd}},
-        HeadCase{"retry_after", {"HTTP/1.1 503 Service Unavailable\r\n", "retry-after:  120 \r\n", kEnd},
-                 Fault::None, std::chrono::seconds(120)},
-        HeadCase{"retry_after_unreadable_after_one", {kOk, "Retry-After: 3\r\n", "Retry-After: soon\r\n", kEnd},
-                 Fault::None, std::chrono::seconds(3)},
-        HeadCase{"too_large", {kOk, "X-Padding: " + std::string(60 * 1024, 'x') + kEnd,
-                               "X-Padding: " + std::string(40 * 1024, 'x') + kEnd}, Fault::TooLarge},
-        HeadCase{"http2_settings", {}, Fault::Http2Only, std::nullopt, {std::string(kSettings)}},
-        HeadCase{"http2_settings_in_pieces", {}, Fault::Http2Only, std::nullopt,
-                 {std::string(kSettings.substr(0, 4)), std::string(kSettings.substr(4))}},
-        HeadCase{"settings_of_odd_length", {}, Fault::NotHttp, std::nullopt,
-                 {std::string("\0\0\x05\x04\0\0\0\0\0", 9)}},
-        HeadCase{"tls_alert", {}, Fault::NotHttp, std::nullopt, {std::string("\x15\x03\x01\x00\x02\x02\x46", 7)}},
-        HeadCase{"cut_short", {}, Fault::NotHttp, std::nullopt, {std::string("\0\0\x06", 3)}, true}),
+        HeadCase{.name = "retry_after",
+                 .lines = {"HTTP/1.1 503 Service Unavailable\r\n", "retry-after:  120 \r\n", kEnd},
+                 .retryAfter = std::chrono::seconds(120)},
+        HeadCase{.name = "retry_after_unreadable_after_one",
+                 .lines = {kOk, "Retry-After: 3\r\n", "Retry-After: soon\r\n", kEnd},
+                 .retryAfter = std::chrono::seconds(3)},
+        HeadCase{.name = "too_large",
+                 .lines = {kOk, "X-Padding: " + std::string(60 * 1024, 'x') + kEnd,
+                           "X-Padding: " + std::string(40 * 1024, 'x') + kEnd},
+                 .fault = Fault::TooLarge},
+        HeadCase{.name = "http2_settings", .fault = Fault::Http2Only, .unframed = {std::string(kSettings)}},
+        HeadCase{.name = "http2_settings_in_pieces", .fault = Fault::Http2Only,
+                 .unframed = {std::string(kSettings.substr(0, 4)), std::string(kSettings.substr(4))}},
+        HeadCase{.name = "settings_of_odd_length", .fault = Fault::NotHttp,
+                 .unframed = {std::string("\0\0\x05\x04\0\0\0\0\0", 9)}},
+        HeadCase{.name = "tls_alert", .fault = Fault::NotHttp,
+                 .unframed = {std::string("\x15\x03\x01\x00\x02\x02\x46", 7)}},
+        HeadCase{.name = "cut_short", .fault = Fault::NotHttp, .unframed = {std::string("\0\0\x06", 3)},
+                 .toldAtEnd = true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A Retry-After value, read at a fixed time of arrival: whole seconds, or an HTTP date less

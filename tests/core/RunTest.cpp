@@ -39,11 +39,7 @@ using Step = std::variant<Start, Recover, Amount, Ref, Press, Send, SkipSignatur
 struct Who { std::optional<std::string> station = std::nullopt, user = std::nullopt; };
 Step start() { return Start{}; }
 Step recover(std::optional<std::string> txnRef = std::nullopt, Who who = {}) {
-  Recover r;
-  r.details.txnRef = txnRef;
-  r.details.stationId = who.station;
-  r.details.userName = who.user;
-  return r;
+  return Recover{{.userName = who.user, .key = std::nullopt, .stationId = who.station, .txnRef = txnRef}};
 }
 Step amount(std::string text) { return Amount{text}; }
 Step ref(std::string txnRef) { return Ref{txnRef}; }
@@ -117,9 +113,9 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
     stampTimes = f.spaced || f.defaultPacing || f.deadline;
     showWho = f.who;
   }
-  std::shared_ptr<PostedRequest> poll() {
-    auto found = oldest(false);
-    EXPECT_TRUE(found) << "no poll outstanding";
+  std::shared_ptr<PostedRequest> outstanding(bool button = false) {  // the oldest poll, or press
+    auto found = oldest(button);
+    EXPECT_TRUE(found) << (button ? "no press outstanding" : "no poll outstanding");
     return found;
   }
   void play(const Flags& f, const Step& step) {
@@ -174,9 +170,11 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
         [&](const JournalFails& j) { journal->failure = j.why, journal->readsFail = j.reads; },
         [&](const Wait& w) { net->queue->advance(std::chrono::milliseconds(w.ms)); },
         [&](const Answer& a) {
-          if (const auto p = poll()) net->complete(p, a.body, a.error, a.status, a.retryAfter);
+          if (const auto p = outstanding()) net->complete(p, a.body, a.error, a.status, a.retryAfter);
         },
-        [&](const Fail& x) { for (int i = 0; i < x.times && poll(); ++i) net->fail(oldest(false), x.code, x.sent); },
+        [&](const Fail& x) {
+          for (int i = 0; i < x.times && outstanding(); ++i) net->fail(oldest(false), x.code, x.sent);
+        },
         [&](const FailAll&) {
           for (const std::size_t before = results.size(); results.size() == before;) {
             if (const auto p = oldest(false)) {
@@ -190,9 +188,7 @@ class Run : public EngineTest, public ::testing::WithParamInterface<Script> {
           }
         },
         [&](const PressDone& d) {
-          const auto p = oldest(true);
-          ASSERT_TRUE(p) << "no press outstanding";
-          d.body ? net->answer(p, *d.body) : net->fail(p);
+          if (const auto p = outstanding(true)) d.body ? net->answer(p, *d.body) : net->fail(p);
         },
         [&](const OwnAnswered& o) {
           const auto all = net->outstanding();
@@ -264,9 +260,9 @@ INSTANTIATE_TEST_SUITE_P(
                {.debug = true}},
         Script{"TmoSetsEachPollsTimeoutWithinBounds",
                {kCard, answer("<Scr/>"), timedOut(), answer("<Scr><Tmo>0</Tmo></Scr>"),
-                answer("<Scr><Tmo>5</Tmo></Scr>"), answer("<Scr><Tmo>-5</Tmo></Scr>"), answer("<Scr><Tmo>5</Tmo></Scr>"),
-                answer("<Scr><Tmo>soon</Tmo></Scr>"), answer("<Scr><Tmo>99999999999</Tmo></Scr>"),
-                answer("<Scr><Tmo> 7.9</Tmo></Scr>")},
+                answer("<Scr><Tmo>5</Tmo></Scr>"), answer("<Scr><Tmo>-5</Tmo></Scr>"),
+                answer("<Scr><Tmo>5</Tmo></Scr>"), answer("<Scr><Tmo>soon</Tmo></Scr>"),
+                answer("<Scr><Tmo>99999999999</Tmo></Scr>"), answer("<Scr><Tmo> 7.9</Tmo></Scr>")},
                {"> Purchase 30", "> Status 45 *3", "> Status 30", "> Status 5", "> Status 30", "> Status 5",
                 "> Status 30", "> Status 3600", "> Status 7"},
                {.mute = true}},

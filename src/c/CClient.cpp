@@ -1,11 +1,12 @@
 #include "CClient.h"
 
+#include "CResultView.h"
+
 #include <KOVModule/KOVCurlTransport.h>
 #include <KOVModule/KOVDecimal.h>
 
 #include <cstddef>
 #include <optional>
-#include <vector>
 
 namespace {
 
@@ -15,28 +16,6 @@ namespace {
 std::optional<std::string> text(const char* value) { return value ? std::optional<std::string>(value) : std::nullopt; }
 
 const char* chars(const std::optional<std::string>& value) { return value ? value->c_str() : nullptr; }
-
-// The record's texts seen as a kov_result, for the time of the callback.
-void handOver(const kov_callbacks& callbacks, const KOVTransactionResultDetails& r, const std::string& txnRef,
-              const KOVTransactionOutcome& outcome) {
-  std::vector<const char*> keys;
-  std::vector<const char*> values;
-  if (r.response) {
-    for (const auto& [key, value] : *r.response) {
-      keys.push_back(key.c_str());
-      values.push_back(value.c_str());
-    }
-  }
-  const kov_result result{sizeof(kov_result), static_cast<int>(r.transactionResult), chars(r.authCode),
-                          chars(r.maskedCardNumber), chars(r.cardName), chars(r.responseText), chars(r.reCo),
-                          chars(r.receipt), chars(r.transactionDate), chars(r.retrievalRefNumber),
-                          chars(r.expectedSettlementDate), chars(r.expectedSettlementDateTimeZone),
-                          chars(r.transactionDateTimeZone), chars(r.PIX), chars(r.RID), chars(r.qelTxnRef),
-                          chars(r.cardNumber2), chars(r.qelBillingId), r.receiptLineWidth, keys.size(),
-                          keys.data(), values.data(), txnRef.c_str(), chars(outcome.reason),
-                          outcome.requestSent ? 1 : 0};
-  callbacks.on_result(callbacks.user_data, &result);
-}
 
 int errorOf(KOVRefusalKind kind) {
   switch (kind) {
@@ -148,7 +127,8 @@ int kov_client::begin(const kov_transaction& txn, const kov_callbacks& given, bo
   KOVTransactionResultHandler result = [this, mine, txnRef = details->txnRef.value_or("")](
                                            KOVTransactionResultDetails record) {
     awaitingResult = false;  // first: the host may begin the next transaction from on_result
-    handOver(mine, record, txnRef, engine.lastOutcome());
+    const CResultView view(record, txnRef, engine.lastOutcome());
+    mine.on_result(mine.user_data, &view.result());
   };
   error.clear();
   awaitingResult = true;

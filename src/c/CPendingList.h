@@ -14,10 +14,19 @@ struct kov_pending_list {
     transactions.reserve(entries.size());
     for (const KOVJournalEntry& e : entries) {
       transactions.push_back(kov_pending_transaction{
-          sizeof(kov_pending_transaction), e.txnRef.c_str(), text(e.txnType), static_cast<int>(e.stage),
-          text(e.stationId), text(e.amount), text(e.currencyCode), text(e.userName), text(e.merchantRef),
-          std::chrono::duration_cast<std::chrono::milliseconds>(e.startedAt.time_since_epoch()).count(),
-          e.requestSent ? 1 : 0, e.result ? static_cast<int>(e.result->transactionResult) : -1});
+          .size = sizeof(kov_pending_transaction),
+          .txn_ref = e.txnRef.c_str(),
+          .type = text(e.txnType),
+          .stage = static_cast<int>(e.stage),
+          .station = text(e.stationId),
+          .amount = text(e.amount),
+          .currency = text(e.currencyCode),
+          .user = text(e.userName),
+          .merchant_ref = text(e.merchantRef),
+          .started_at_ms = std::chrono::duration_cast<std::chrono::milliseconds>(e.startedAt.time_since_epoch()).count(),
+          .request_sent = e.requestSent ? 1 : 0,
+          .result = e.result ? static_cast<int>(e.result->transactionResult) : -1,
+      });
     }
   }
   kov_pending_list(const kov_pending_list&) = delete;

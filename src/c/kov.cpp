@@ -41,13 +41,22 @@ int noClient() {
   return KOV_ERROR_INVALID_ARGUMENT;
 }
 
-// The bytes the texts of one pending transaction take, ends included.
-std::size_t textBytes(const kov_pending_transaction& t) {
-  std::size_t bytes = 0;
-  for (const char* text : {t.txn_ref, t.type, t.station, t.amount, t.currency, t.user, t.merchant_ref}) {
-    bytes += text ? std::strlen(text) + 1 : 0;
-  }
-  return bytes;
+// A pending transaction as the frozen kov_pending_entry, each text passed through keep: one
+// list of texts, both for counting their bytes and for copying them.
+template <class Keep>
+kov_pending_entry frozen(const kov_pending_transaction& t, Keep&& keep) {
+  return kov_pending_entry{
+      .size = sizeof(kov_pending_entry),
+      .txn_ref = keep(t.txn_ref),
+      .type = keep(t.type),
+      .stage = t.stage,
+      .station = keep(t.station),
+      .amount = keep(t.amount),
+      .currency = keep(t.currency),
+      .user = keep(t.user),
+      .merchant_ref = keep(t.merchant_ref),
+      .started_at_ms = t.started_at_ms,
+  };
 }
 
 // The journal's pending transactions; nullptr, with the client's error set, when it cannot be read.
@@ -305,7 +314,11 @@ int kov_pending(kov_client* client, kov_pending_entry** entries, size_t* count) 
     if (pending.empty()) return KOV_OK;
     // One block for the entries and their texts, freed with one call.
     std::size_t bytes = pending.size() * sizeof(kov_pending_entry);
-    for (const kov_pending_transaction& t : pending) bytes += textBytes(t);
+    const auto measure = [&bytes](const char* text) {
+      bytes += text ? std::strlen(text) + 1 : 0;
+      return text;
+    };
+    for (const kov_pending_transaction& t : pending) frozen(t, measure);
     auto* block = static_cast<kov_pending_entry*>(std::malloc(bytes));
     if (!block) return client->fail(KOV_ERROR_NO_MEMORY, "out of memory");
     char* texts = reinterpret_cast<char*>(block + pending.size());
@@ -316,12 +329,7 @@ int kov_pending(kov_client* client, kov_pending_entry** entries, size_t* count) 
       texts += n;
       return kept;
     };
-    for (std::size_t i = 0; i < pending.size(); ++i) {
-      const kov_pending_transaction& t = pending[i];
-      block[i] = kov_pending_entry{sizeof(kov_pending_entry), keep(t.txn_ref), keep(t.type), t.stage,
-                                   keep(t.station), keep(t.amount), keep(t.currency), keep(t.user),
-                                   keep(t.merchant_ref), t.started_at_ms};
-    }
+    for (std::size_t i = 0; i < pending.size(); ++i) block[i] = frozen(pending[i], keep);
     *entries = block;
     *count = pending.size();
     return KOV_OK;

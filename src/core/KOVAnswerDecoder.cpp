@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/KOVResultText.h"
 #include "core/WqKOVLimits.h"
 #include "util/KOVText.h"
 
@@ -50,32 +51,6 @@ constexpr std::array<ResponseCode, 9> kResponseCodes{{
     {"pg", KOVTransactionResultSessionInitError},
     {"ph", KOVTransactionResultUserIDNotMatched},
     {"tq", KOVTransactionResultTerminalNotConnected},
-}};
-
-using TextField = std::optional<std::string> KOVTransactionResultDetails::*;
-
-struct ResultKey {
-  std::string_view key;
-  TextField field;
-};
-
-// Filled in this order, each with the key's text or the empty text.
-const std::array<ResultKey, 15> kResultKeys{{
-    {"Scr/Result/AC", &KOVTransactionResultDetails::authCode},
-    {"Scr/Result/CN", &KOVTransactionResultDetails::maskedCardNumber},
-    {"Scr/Result/CT", &KOVTransactionResultDetails::cardName},
-    {"Scr/Result/DS", &KOVTransactionResultDetails::expectedSettlementDate},
-    {"Scr/Result/DS_TZ", &KOVTransactionResultDetails::expectedSettlementDateTimeZone},
-    {"Scr/Result/DT", &KOVTransactionResultDetails::transactionDate},
-    {"Scr/Result/DT_TZ", &KOVTransactionResultDetails::transactionDateTimeZone},
-    {"Scr/Result/PIX", &KOVTransactionResultDetails::PIX},
-    {"Scr/Result/RID", &KOVTransactionResultDetails::RID},
-    {"Scr/Result/RRN", &KOVTransactionResultDetails::retrievalRefNumber},
-    {"Scr/Result/TR", &KOVTransactionResultDetails::qelTxnRef},
-    {"Scr/Result/CN2", &KOVTransactionResultDetails::cardNumber2},
-    {"Scr/Result/DBID", &KOVTransactionResultDetails::qelBillingId},
-    {"Scr/Result/RT", &KOVTransactionResultDetails::responseText},
-    {"Scr/Result/RC", &KOVTransactionResultDetails::reCo},
 }};
 
 // The text under a key, read in place: a receipt is cut without copying it first.
@@ -222,15 +197,17 @@ KOVTransactionResultDetails KOVAnswerDecoder::resultOf(std::shared_ptr<NSStringD
     const auto found = keys.find(key);
     return found == keys.end() ? nullptr : &found->second;
   };
-  KOVTransactionResultDetails record;
-  for (const ResultKey& entry : kResultKeys) {
-    const std::string* value = valueOf(entry.key);
-    record.*entry.field = value ? *value : std::string();
-  }
   const std::string* widthText = valueOf("Scr/Result/RcptW");
   const int32_t width = widthText ? kov::text::intValue(*widthText) : kov::limits::kDefaultReceiptWidth;
-  const std::string* receipt = valueOf("Scr/Result/Rcpt");
-  record.receipt = segment(receipt ? std::optional<std::string_view>(*receipt) : std::nullopt, width);
+  KOVTransactionResultDetails record;
+  for (const KOVResultText& text : kKOVResultTexts) {
+    const std::string* value = valueOf(text.key);
+    if (text.cutIntoLines) {
+      record.*text.field = segment(value ? std::optional<std::string_view>(*value) : std::nullopt, width);
+    } else {
+      record.*text.field = value ? *value : std::string();
+    }
+  }
   record.receiptLineWidth = width;
   const std::string* approval = valueOf("Scr/Result/AP");
   const bool approved = approval && kov::text::intValue(*approval) == 1;

@@ -3,49 +3,20 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/KOVResultText.h"
+
 #include <algorithm>
-#include <array>
 #include <utility>
 
 namespace {
 
 using nlohmann::ordered_json;
-using TextField = std::optional<std::string> KOVTransactionResultDetails::*;
-
-struct NamedText {
-  const char* name;
-  TextField field;
-};
-
-// In the order of the line, before receiptLineWidth and response ...
-const std::array<NamedText, 14> kTextsBefore{{
-    {"authCode", &KOVTransactionResultDetails::authCode},
-    {"maskedCardNumber", &KOVTransactionResultDetails::maskedCardNumber},
-    {"cardName", &KOVTransactionResultDetails::cardName},
-    {"expectedSettlementDate", &KOVTransactionResultDetails::expectedSettlementDate},
-    {"expectedSettlementDateTimeZone", &KOVTransactionResultDetails::expectedSettlementDateTimeZone},
-    {"transactionDate", &KOVTransactionResultDetails::transactionDate},
-    {"transactionDateTimeZone", &KOVTransactionResultDetails::transactionDateTimeZone},
-    {"PIX", &KOVTransactionResultDetails::PIX},
-    {"RID", &KOVTransactionResultDetails::RID},
-    {"retrievalRefNumber", &KOVTransactionResultDetails::retrievalRefNumber},
-    {"qelTxnRef", &KOVTransactionResultDetails::qelTxnRef},
-    {"responseText", &KOVTransactionResultDetails::responseText},
-    {"reCo", &KOVTransactionResultDetails::reCo},
-    {"receipt", &KOVTransactionResultDetails::receipt},
-}};
-// ... and after them.
-const std::array<NamedText, 2> kTextsAfter{{
-    {"cardNumber2", &KOVTransactionResultDetails::cardNumber2},
-    {"qelBillingId", &KOVTransactionResultDetails::qelBillingId},
-}};
-
 ordered_json text(const std::optional<std::string>& value) {
   return value ? ordered_json(*value) : ordered_json(nullptr);
 }
 
-bool readText(const ordered_json& line, const NamedText& entry, KOVTransactionResultDetails& record) {
-  const auto found = line.find(entry.name);
+bool readText(const ordered_json& line, const KOVResultText& entry, KOVTransactionResultDetails& record) {
+  const auto found = line.find(std::string(entry.name));
   if (found == line.end() || !(found->is_null() || found->is_string())) {
     return false;
   }
@@ -58,21 +29,13 @@ bool readText(const ordered_json& line, const NamedText& entry, KOVTransactionRe
 std::string KOVResultJson::toJson(const KOVTransactionResultDetails& result) {
   ordered_json line;
   line["transactionResult"] = static_cast<uint32_t>(result.transactionResult);
-  for (const NamedText& entry : kTextsBefore) {
-    line[entry.name] = text(result.*entry.field);
-  }
-  line["receiptLineWidth"] = result.receiptLineWidth;
-  if (result.response) {
-    ordered_json response = ordered_json::object();
-    for (const auto& [key, value] : *result.response) {
-      response[key] = value;
+  for (const KOVResultText& entry : kKOVResultTexts) {
+    line[std::string(entry.name)] = text(result.*entry.field);
+    // The record's order: its width and the whole answer follow the receipt.
+    if (entry.field == &KOVTransactionResultDetails::receipt) {
+      line["receiptLineWidth"] = result.receiptLineWidth;
+      line["response"] = result.response ? ordered_json(*result.response) : ordered_json(nullptr);
     }
-    line["response"] = std::move(response);
-  } else {
-    line["response"] = nullptr;
-  }
-  for (const NamedText& entry : kTextsAfter) {
-    line[entry.name] = text(result.*entry.field);
   }
   // Answers may hold bytes that are not UTF-8; they are written as U+FFFD rather than
   // failing the whole line.
@@ -89,10 +52,8 @@ std::optional<KOVTransactionResultDetails> KOVResultJson::fromJson(std::string_v
   KOVTransactionResultDetails record;
   record.transactionResult = static_cast<KOVTransactionResult>(line["transactionResult"].get<uint32_t>());
   record.receiptLineWidth = line["receiptLineWidth"].get<int32_t>();
-  const auto readAll = [&](const auto& texts) {
-    return std::all_of(texts.begin(), texts.end(), [&](const NamedText& entry) { return readText(line, entry, record); });
-  };
-  if (!readAll(kTextsBefore) || !readAll(kTextsAfter)) {
+  if (!std::all_of(kKOVResultTexts.begin(), kKOVResultTexts.end(),
+                   [&](const KOVResultText& entry) { return readText(line, entry, record); })) {
     return std::nullopt;
   }
   const ordered_json& response = line["response"];

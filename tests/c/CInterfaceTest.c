@@ -180,16 +180,24 @@ static void test_cancel_from_another_thread(void) {
 /* Refused before anything is sent, with the code and the engine's reason (every refusal is a
  * row of the Python package's table, through the same call). */
 static void test_refusal(void) {
-  struct till till;
-  kov_transaction txn = purchase("C-REFUSED", "ST", "sim:approve");
-  txn.amount = "12.509";
-  open_till(&till, url);
-  CHECK(start_on(&till, &txn) == KOV_ERROR_INVALID_ARGUMENT &&
-            strcmp(kov_client_errmsg(till.client),
-                   "The amount 12.509 has more than two decimals: it would be sent as 12.50.") == 0 &&
-            !kov_running(till.client),
-        "%s", kov_client_errmsg(till.client));
-  kov_client_free(till.client);
+  static const struct {
+    int type;
+    const char *amount, *expected;
+  } rows[] = {
+      {KOV_PURCHASE, "12.509", "The amount 12.509 has more than two decimals: it would be sent as 12.50."},
+      {KOV_VOID + 1, "12.50", "type 5 is not a transaction type"},
+  };
+  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
+    struct till till;
+    kov_transaction txn = purchase("C-REFUSED", "ST", "sim:approve");
+    txn.type = rows[i].type;
+    txn.amount = rows[i].amount;
+    open_till(&till, url);
+    CHECK(start_on(&till, &txn) == KOV_ERROR_INVALID_ARGUMENT &&
+              strcmp(kov_client_errmsg(till.client), rows[i].expected) == 0 && !kov_running(till.client),
+          "row %zu: %s", i, kov_client_errmsg(till.client));
+    kov_client_free(till.client);
+  }
 }
 
 /* The names of codes, results and states, and the header's version against the library's. */

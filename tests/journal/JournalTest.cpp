@@ -28,7 +28,18 @@ void removeJournal(const std::string& path) {
 }
 
 KOVJournalEntry entry(const std::string& txnRef, KOVJournalStage stage, const std::string& amount = "1.00") {
-  return {txnRef, "Purchase", "ST", amount, "AUD", "merchant", {}, kNow, stage, {}, true, {}};
+  return {.txnRef = txnRef,
+          .txnType = "Purchase",
+          .stationId = "ST",
+          .amount = amount,
+          .currencyCode = "AUD",
+          .userName = "merchant",
+          .merchantRef = std::nullopt,
+          .startedAt = kNow,
+          .stage = stage,
+          .result = std::nullopt,
+          .requestSent = true,
+          .acknowledgedAt = std::nullopt};
 }
 
 // The references of the unfinished entries, the oldest first.

@@ -1,0 +1,76 @@
+"""Every copy of a record's field list agrees with the one it comes from: the result record's
+texts (the library's list, src/core/KOVResultText.h) with kov_result and the Python records, and
+a pending transaction as C, Python and kov-cli show it. A field added to one and not the
+others fails here."""
+
+import dataclasses
+import json
+import os
+import pathlib
+import re
+import subprocess
+
+import pytest
+from conftest import purchase
+
+from kovmodule import PendingTransaction, ResultDetails, _till
+from kovmodule._kov import ffi
+
+_LIST = pathlib.Path(__file__).parents[2] / "src" / "core" / "KOVResultText.h"
+
+
+def result_texts():
+    """The library's list: (JSON name, answer key, snake_case name) per text, in order."""
+    return re.findall(r'KOV_RESULT_TEXT\((\w+), "([^"]+)", "(\w+)", (?:true|false)\)',
+                      _LIST.read_text(encoding="utf-8"))
+
+
+def snake(name):
+    """kov-cli's and the JSON line's camelCase name as C and Python spell it."""
+    return re.sub(r"(?<=[a-z0-9])([A-Z])", r"_\1", name).lower()
+
+
+def c_members(struct, kind):
+    return {name for name, member in ffi.typeof(struct).fields if member.type.cname == kind}
+
+
+# The outcome's texts, which are not the record's.
+_OUTCOME = {"txn_ref", "reason"}
+
+
+@pytest.mark.parametrize("copy, names", [
+    ("the texts of kov_result", lambda: c_members("kov_result", "char *") - _OUTCOME),
+    ("the texts of ResultDetails",
+     lambda: {f.name for f in dataclasses.fields(ResultDetails) if f.type == "str | None"} - _OUTCOME),
+    ("the answer keys of the Python package", lambda: {f"{name}={key}" for name, key in _till._ANSWER_KEYS.items()}),
+], ids=["kov_result", "ResultDetails", "answer_keys"])
+def test_the_result_texts_are_the_librarys(copy, names):
+    listed = result_texts()
+    assert len(listed) == 16  # the list was read
+    expected = {f"{name}={key}" for _, key, name in listed} if "answer keys" in copy else {n for _, _, n in listed}
+    assert names() == expected
+
+
+def test_the_list_names_each_text_as_its_member():
+    # snake_case of the member's name, but for the response code, named for what it is.
+    assert [name for _, _, name in result_texts()] == [
+        "response_code" if json_name == "reCo" else snake(json_name) for json_name, _, _ in result_texts()]
+
+
+def test_a_pending_transaction_reads_alike_in_c_python_and_kov_cli(open_client, ref, tmp_path):
+    journal = tmp_path / "payments.db"
+    purchase(open_client(journal=journal), ref)  # its result waits for acknowledge()
+    [pending] = open_client(journal=journal).pending()
+    python = {f.name for f in dataclasses.fields(PendingTransaction)}
+    c = {"started_at" if name == "started_at_ms" else name for name, _ in ffi.typeof("kov_pending_transaction").fields}
+    assert c - {"size"} == python
+    listed = subprocess.run([os.environ["KOV_CLI"], "pending", "--journal", str(journal)], check=True,
+                            capture_output=True, text=True).stdout
+    cli = {snake(key): value for key, value in json.loads(listed).items()}
+    # kov-cli's line leaves the user and the merchant's reference out; the rest is the same.
+    assert set(cli) == python - {"user", "merchant_ref"}
+    assert cli == {
+        "txn_ref": pending.txn_ref, "type": pending.type.name.capitalize(), "stage": pending.stage.name.lower(),
+        "station": pending.station, "amount": str(pending.amount), "currency": pending.currency,
+        "started_at": pending.started_at.strftime("%Y-%m-%dT%H:%M:%SZ"), "result": int(pending.result),
+        "request_sent": pending.request_sent}

@@ -131,38 +131,35 @@ std::string options(const std::vector<std::string>& args) {
   return o.error.empty() ? text : o.error;
 }
 
-using OptionsRow = std::pair<std::vector<std::string>, std::string>;
+struct OptionsRow {
+  const char* name;
+  std::vector<std::string> args;
+  std::string read;  // what the options say, or the one-line refusal
+};
 
 class SimCommandLine : public testing::TestWithParam<OptionsRow> {};
 
-TEST_P(SimCommandLine, IsReadOrRefusedInOneLine) { EXPECT_EQ(options(GetParam().first), GetParam().second); }
+TEST_P(SimCommandLine, IsReadOrRefusedInOneLine) { EXPECT_EQ(options(GetParam().args), GetParam().read); }
 
 INSTANTIATE_TEST_SUITE_P(Rows, SimCommandLine, testing::Values(
-    OptionsRow{{}, "127.0.0.1:8080 cert0 approve x1.000000 tmo30 hold-1 merchant s3cret"},
-    OptionsRow{{"--listen=[::1]:0", "--tls", "--cert-dir", "d", "--tls-cert", "expired", "--tls-old", "--scenario",
+    OptionsRow{"Defaults", {}, "127.0.0.1:8080 cert0 approve x1.000000 tmo30 hold-1 merchant s3cret"},
+    OptionsRow{"EveryOption",
+               {"--listen=[::1]:0", "--tls", "--cert-dir", "d", "--tls-cert", "expired", "--tls-old", "--scenario",
                 "reset-8", "--speed", "1000000", "--tmo", "3600", "--hold-ms", "0", "--user", "u", "--key", "k",
                 "--stations", "A,,B", "--offline", "B"},
                "::1:0 tls d cert3 old reset-8 x1000000.000000 tmo3600 hold0 u k A B off:B"},
-    OptionsRow{{"--listen", "0.0.0.0:65535", "--allow-remote", "--tmo", "1", "--hold-ms", "3600000", "--tls",
+    OptionsRow{"HelpWithRemoteListen",
+               {"--listen", "0.0.0.0:65535", "--allow-remote", "--tmo", "1", "--hold-ms", "3600000", "--tls",
                 "--cert-dir", "d", "--tls-cert", "unknown-ca", "--tls-cert", "wrong-host", "--speed", "0.5", "-h"},
                "help 0.0.0.0:65535 remote tls d cert2 approve x0.500000 tmo1 hold3600000 merchant s3cret"},
-    OptionsRow{{"--bogus", "--listen", "127.0.0.1:0"}, "unknown option \"--bogus\" (see --help)"},
-    OptionsRow{{"--user=", "--tls"}, "--tls needs --cert-dir DIR"},
-    OptionsRow{{"--listen", "127.0.0.1"}, "--listen wants HOST:PORT, not \"127.0.0.1\""},
-    OptionsRow{{"--listen", "0.0.0.0:0"},
+    OptionsRow{"UnknownOption", {"--bogus", "--listen", "127.0.0.1:0"}, "unknown option \"--bogus\" (see --help)"},
+    OptionsRow{"TlsWithoutCertDir", {"--user=", "--tls"}, "--tls needs --cert-dir DIR"},
+    OptionsRow{"ListenWithoutPort", {"--listen", "127.0.0.1"}, "--listen wants HOST:PORT, not \"127.0.0.1\""},
+    OptionsRow{"RemoteListenRefused", {"--listen", "0.0.0.0:0"},
                "refusing to listen on 0.0.0.0, which is not a loopback address (use --allow-remote)"},
-    OptionsRow{{"--speed", "0"}, "--speed wants a number above 0, not \"0\""},
-    OptionsRow{{"--hold-ms"}, "--hold-ms needs a value"},
-    OptionsRow{{"--tls-cert", "expired"}, "--tls-cert and --tls-old need --tls"}),
-    [](const auto& info) {
-      std::string name = std::to_string(info.index);
-      for (const std::string& arg : info.param.first) {
-        name += '_';
-        for (const char c : arg) {
-          if (std::isalnum(static_cast<unsigned char>(c))) name += c;
-        }
-      }
-      return name.substr(0, 48);
-    });
+    OptionsRow{"SpeedZero", {"--speed", "0"}, "--speed wants a number above 0, not \"0\""},
+    OptionsRow{"HoldWithoutValue", {"--hold-ms"}, "--hold-ms needs a value"},
+    OptionsRow{"CertWithoutTls", {"--tls-cert", "expired"}, "--tls-cert and --tls-old need --tls"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -10,6 +10,8 @@
 
 #include <unicode/utf8.h>
 
+#include "xml/KOVXml.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -102,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   for (const auto& [key, value] : result) {
     std::size_t elements = 1;
     for (char c : key) elements += c == '/' ? 1 : 0;
-    if (key.empty() || elements > static_cast<std::size_t>(KOVXmlUtils::kMaxDepth) + 1) {
+    if (key.empty() || elements > static_cast<std::size_t>(kov::xml::kMaxDepth) + 1) {
       std::fprintf(stderr, "key out of shape: '%s'\n", key.c_str());
       std::abort();
     }

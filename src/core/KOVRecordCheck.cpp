@@ -2,12 +2,11 @@
 // transaction request writes them, then the amount, then what the type needs.
 #include <KOVModule/KOVRecordCheck.h>
 
-#include <KOVModule/KOVXmlUtils.h>
-
 #include <array>
 
 #include "core/KOVDocumentWriter.h"
 #include "core/WqKOVLimits.h"
+#include "util/KOVText.h"
 
 namespace {
 
@@ -57,7 +56,7 @@ std::optional<std::string> textRefusal(const CheckedField& entry, const std::opt
     return level == KOVRecordCheckStrict && entry.needed ? std::optional(field + " is empty.") : std::nullopt;
   }
   std::string why;
-  if (!KOVXmlUtils::isXmlText(*value, &why)) {
+  if (!kov::text::isXmlText(*value, &why)) {
     return field + " cannot be sent: " + why + ".";
   }
   // Every XML parser reads CR and CR LF as LF, and TAB, LF and CR in an attribute value as a

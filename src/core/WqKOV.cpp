@@ -2,8 +2,6 @@
 // run, to which every transaction operation is handed.
 #include <KOVModule/WqKOV.h>
 
-#include <KOVModule/KOVXmlUtils.h>
-
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -12,6 +10,7 @@
 #include "core/KOVDocumentWriter.h"
 #include "core/KOVTransactionRun.h"
 #include "core/WqKOVLimits.h"
+#include "util/KOVText.h"
 
 const char* const kWqKOVUATUrl = "https://uat.kov-payments.example/wqmi3/pos.aspx";
 const char* const kWqKOVSecUrl = "https://secure.kov-payments.example/wqmi3/pos.aspx";
@@ -618,7 +617,7 @@ void WqKOV::sendButtonRequest(const std::string& buttonId, const std::optional<s
     return;
   }
   std::string why;
-  if (!KOVXmlUtils::isXmlText(buttonId, &why) || (buttonValue && !KOVXmlUtils::isXmlText(*buttonValue, &why))) {
+  if (!kov::text::isXmlText(buttonId, &why) || (buttonValue && !kov::text::isXmlText(*buttonValue, &why))) {
     if (run->debugMode()) {
       run->log(KOVTransactionLogEntryError, "KOV press refused: the button cannot be sent: " + why + ".");
     }

@@ -124,6 +124,16 @@ XmlTextFault xmlTextFault(std::string_view utf8) {
   return XmlTextFault::None;
 }
 
+bool isXmlText(std::string_view text, std::string* why) {
+  const XmlTextFault fault = xmlTextFault(text);
+  if (why && fault == XmlTextFault::NotUtf8) {
+    *why = "it is not valid UTF-8";
+  } else if (why && fault == XmlTextFault::ForbiddenCharacter) {
+    *why = "it holds a character XML cannot carry (a control character, U+FFFE or U+FFFF)";
+  }
+  return fault == XmlTextFault::None;
+}
+
 std::optional<std::array<int32_t, 256>> singleByteCharset(const char* name) {
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<UConverter, decltype(&ucnv_close)> converter(ucnv_open(name, &status), &ucnv_close);

@@ -34,6 +34,10 @@ enum class XmlTextFault {
 };
 XmlTextFault xmlTextFault(std::string_view utf8);
 
+/// Whether text can be written as XML 1.0 character data (no XmlTextFault). When it cannot,
+/// why says so ("it is not valid UTF-8" ...), naming no character of the text.
+bool isXmlText(std::string_view text, std::string* why = nullptr);
+
 /// How many of the first `limit` bytes (at most the text's length) are ASCII before the
 /// first byte that is not: the run that needs no decoding. Inline: receipts call it for
 /// every line.

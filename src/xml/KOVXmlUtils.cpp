@@ -8,17 +8,18 @@
 #include <memory>
 
 #include "util/KOVText.h"
+#include "xml/KOVXml.h"
 
 std::string KOVXmlUtils::HtmlEncode(const std::optional<std::string>& inputStr) {
   std::string out;
   out.reserve(64);
   if (inputStr) {
-    HtmlEncodeInto(*inputStr, out);
+    kov::xml::appendEscaped(*inputStr, out);
   }
   return out;
 }
 
-void KOVXmlUtils::HtmlEncodeInto(std::string_view input, std::string& out) {
+void kov::xml::appendEscaped(std::string_view input, std::string& out) {
   // The five characters are ASCII, so working on UTF-8 bytes gives the same text as
   // working on UTF-16 units; runs without them are copied whole.
   std::size_t runStart = 0;
@@ -39,16 +40,6 @@ void KOVXmlUtils::HtmlEncodeInto(std::string_view input, std::string& out) {
   out.append(input, runStart, std::string_view::npos);
 }
 
-bool KOVXmlUtils::isXmlText(std::string_view text, std::string* why) {
-  const kov::text::XmlTextFault fault = kov::text::xmlTextFault(text);
-  if (why && fault == kov::text::XmlTextFault::NotUtf8) {
-    *why = "it is not valid UTF-8";
-  } else if (why && fault == kov::text::XmlTextFault::ForbiddenCharacter) {
-    *why = "it holds a character XML cannot carry (a control character, U+FFFE or U+FFFF)";
-  }
-  return fault == kov::text::XmlTextFault::None;
-}
-
 namespace {
 
 struct ParseState {
@@ -60,7 +51,7 @@ struct ParseState {
 
 void XMLCALL onStart(void* userData, const XML_Char* name, const XML_Char** atts) {
   auto* state = static_cast<ParseState*>(userData);
-  if (elementStack.size() >= static_cast<std::size_t>(KOVXmlUtils::kMaxDepth)) {
+  if (elementStack.size() >= static_cast<std::size_t>(kov::xml::kMaxDepth)) {
     XML_StopParser(state->parser, XML_FALSE);  // bounded memory for hostile answers
     return;
   }

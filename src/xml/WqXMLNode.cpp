@@ -1,9 +1,10 @@
 #include <KOVModule/WqXMLNode.h>
 
-#include <KOVModule/KOVXmlUtils.h>
 #include <KOVModule/WqXMLException.h>
 
 #include <algorithm>
+
+#include "xml/KOVXml.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ void WqXMLNode::appendTo(std::string& out) const {
     out += ' ';
     out += name;
     out += "=\"";
-    KOVXmlUtils::HtmlEncodeInto(value, out);
+    kov::xml::appendEscaped(value, out);
     out += '"';
   }
   if (!_value && _childNodes.empty()) {
@@ -95,7 +96,7 @@ void WqXMLNode::appendTo(std::string& out) const {
   }
   out += '>';
   if (_value) {
-    KOVXmlUtils::HtmlEncodeInto(*_value, out);
+    kov::xml::appendEscaped(*_value, out);
   } else {
     for (const auto& child : _childNodes) {
       child->appendTo(out);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "FakeSession.h"
+#include "KOVFacadeEngine.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ class Facade : public ::testing::Test {
  protected:
   Facade() {
     parent.show();
-    KOVTransaction::setEngine(&engine);
+    kov::facade::setEngine(&engine);
     KOVTransaction::setPollFloor(0), KOVTransaction::setRetrySpacing(0);  // the fake clock stands still
     KOVTransaction::setDebugMode(true);
     KOVTransaction::setDebugLogHandler([this](KOVTransactionLogEntryType, const std::string& entry) {
@@ -29,7 +30,7 @@ class Facade : public ::testing::Test {
     });
   }
   ~Facade() override {
-    KOVTransaction::setEngine(nullptr), KOVTransaction::setWindowStyle(nullptr);
+    kov::facade::setEngine(nullptr), KOVTransaction::setWindowStyle(nullptr);
     KOVTransaction::setDebugMode(false), KOVTransaction::setDebugLogHandler(nullptr);
     KOVTransaction::setPollFloor(-1), KOVTransaction::setRetrySpacing(-1);
   }

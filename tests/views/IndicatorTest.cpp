@@ -20,7 +20,7 @@ struct PaintCount : QObject {
 using Steps = std::vector<std::pair<int, LineState>>;
 
 TEST(LineAnimation, StateChangesFallOnTheExactTicks) {
-  KOVLineAnimation animation;
+  kov::LineAnimation animation;
   animation.reset();
   Steps first, second;
   for (int tick = 1; tick <= 600; ++tick) {

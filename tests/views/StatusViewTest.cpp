@@ -15,7 +15,7 @@
 
 namespace {
 
-struct Device : KOVDeviceInfo {
+struct Device : kov::DeviceInfo {
   Device(bool tablet, QRectF bar) : tablet(tablet), bar(bar) {}
   bool isTablet() const override { return tablet; }
   QRectF statusBarFrame() const override { return bar; }

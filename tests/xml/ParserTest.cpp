@@ -2,6 +2,8 @@
 
 #include <KOVModule/KOVModule.h>
 
+#include "xml/KOVXml.h"
+
 namespace {
 
 struct ParseCase {
@@ -90,8 +92,8 @@ INSTANTIATE_TEST_SUITE_P(
                   .body = "<!DOCTYPE Scr [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><Scr>&x;</Scr>", .keys = {}},
         ParseCase{.name = "AnyDoctype", .ok = false, .body = "<!DOCTYPE Scr><Scr><DL1>a</DL1></Scr>", .keys = {}},
         ParseCase{.name = "UndefinedEntity", .ok = false, .body = "<Scr><DL1>&undefined;</DL1></Scr>", .keys = {}},
-        ParseCase{.name = "NestingAtTheLimit", .ok = true, .body = nested(KOVXmlUtils::kMaxDepth, "x"),
-                  .keys = {{chain(KOVXmlUtils::kMaxDepth), "x"}}},
+        ParseCase{.name = "NestingAtTheLimit", .ok = true, .body = nested(kov::xml::kMaxDepth, "x"),
+                  .keys = {{chain(kov::xml::kMaxDepth), "x"}}},
         ParseCase{.name = "NestingPastTheLimitStopsWithTheKeysAboveIt", .ok = false,
                   .body = "<Scr><DL1>ok</DL1>" + nested(100000, ""), .keys = {{"Scr/DL1", "ok"}}},
         ParseCase{.name = "LongTextInManyPieces", .ok = true, .body = "<Scr><Rcpt>" + kLong + "</Rcpt></Scr>",

@@ -26,19 +26,14 @@ class KOV_CORE_EXPORT WqXMLNode {
 
   /// The element and all beneath it as one line of XML text.
   std::string toString() const;
-  /// Appends the serialisation to out (the same text as toString()).
-  void appendTo(std::string& out) const;
-
-  const std::string& tag() const { return _tag; }
-  const std::optional<std::string>& value() const { return _value; }
-  const std::vector<std::pair<std::string, std::string>>& attributes() const { return _attributes; }
-  const std::vector<std::shared_ptr<WqXMLNode>>& childNodes() const { return _childNodes; }
 
   WqXMLNode(std::string tag, std::optional<std::string> value);
 
  private:
   bool contains(const WqXMLNode* node) const;
   void appendChild(std::shared_ptr<WqXMLNode> childNode);
+  // Writes into one buffer for the whole tree (the same text as toString()).
+  void appendTo(std::string& out) const;
 
   std::vector<std::pair<std::string, std::string>> _attributes;
   std::string _tag;

@@ -57,7 +57,7 @@ class KOV_QT_EXPORT KOVHorzActivityIndicator : public QWidget {
   void updateTimer();
 
   QTimer _animationTimer;
-  KOVLineAnimation _animation;
+  kov::LineAnimation _animation;
   QColor _lineColor;
   QColor _backgroundColor;
   QColor _trackColor;

@@ -21,10 +21,12 @@ struct LineInfo {
   LineState lineState = LineStateWaiting;
 };
 
+namespace kov {
+
 /// The indicator's animation without any drawing: two segments advanced by a fixed step
 /// per tick, so a test can follow it tick by tick. Time is counted in ticks, never
 /// measured, so a late tick slows the animation instead of making it jump.
-class KOV_QT_EXPORT KOVLineAnimation {
+class KOV_QT_EXPORT LineAnimation {
  public:
   /// Animation time added per tick, in seconds.
   static constexpr double kInterval = 0.01;
@@ -56,3 +58,5 @@ class KOV_QT_EXPORT KOVLineAnimation {
   LineInfo _firstLine;
   LineInfo _secondLine;
 };
+
+}  // namespace kov

@@ -13,7 +13,6 @@
 #include <KOVModule/KOVTransactionType.h>
 
 class QWidget;
-class WqKOV;
 struct KOVWindowStyle;
 
 /// The library's entry point for hosts: process-wide preferences, and one call each to
@@ -74,8 +73,4 @@ class KOV_QT_EXPORT KOVTransaction {
   static void recoverTransaction(const KOVTransactionRecoveryDetails& txnRecoveryDetails, QWidget* parentVC,
                                  bool useUAT, KOVTransactionResultHandler resultHandler,
                                  KOVTransactionSignatureReceiptHandler signatureReceiptHandler);
-
-  /// Runs transactions on this engine instead of WqKOV::get() (nullptr: back to it). When
-  /// the engine has no session factory yet, the Qt transport is installed into it.
-  static void setEngine(WqKOV* engine);
 };

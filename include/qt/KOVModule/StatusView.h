@@ -65,7 +65,7 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   void dismiss();
 
   /// Replaces the device the screen asks about status bar and tablet (default: a desktop).
-  void setDeviceInfo(std::unique_ptr<KOVDeviceInfo> device);
+  void setDeviceInfo(std::unique_ptr<kov::DeviceInfo> device);
 
   /// The style applied last; nullptr before applyStyle.
   const std::shared_ptr<KOVWindowStyle>& currentStyle() const { return _currentStyle; }
@@ -87,18 +87,15 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   /// The logo band at the top.
   QWidget* headerView() const { return _headerView; }
   /// The logo band's height (50, plus the status bar on a phone).
-  KOVLayoutConstraint* headerHeightConstraint() const { return _headerHeightConstraint; }
+  kov::LayoutConstraint* headerHeightConstraint() const { return _headerHeightConstraint; }
   /// The activity indicator under the logo band.
   KOVHorzActivityIndicator* activityIndicator() const { return _activityIndicator; }
   /// The indicator's offset from the band's bottom (0, or -50 without the logo).
-  KOVLayoutConstraint* activityIndicatorTopConstraint() const { return _activityIndicatorTopConstraint; }
+  kov::LayoutConstraint* activityIndicatorTopConstraint() const { return _activityIndicatorTopConstraint; }
   /// How far down the details are centred from (the band's height with the logo, else 0).
-  KOVLayoutConstraint* detailsContainerCenterYConstraint() const { return _detailsContainerCenterYConstraint; }
+  kov::LayoutConstraint* detailsContainerCenterYConstraint() const { return _detailsContainerCenterYConstraint; }
   /// The logo image.
   QLabel* wqLogoImage() const { return _wqLogoImage; }
-
-  /// The logo shared by every screen of the process (null until it has been loaded).
-  static const QImage& cachedLogo();
 
  signals:
   /// The screen has been dismissed and is hidden.
@@ -131,16 +128,16 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   QPointer<QPushButton> _leftButton;
   QPointer<QPushButton> _rightButton;
   QPointer<QWidget> _headerView;
-  QPointer<KOVLayoutConstraint> _headerHeightConstraint;
+  QPointer<kov::LayoutConstraint> _headerHeightConstraint;
   QPointer<KOVHorzActivityIndicator> _activityIndicator;
-  QPointer<KOVLayoutConstraint> _activityIndicatorTopConstraint;
-  QPointer<KOVLayoutConstraint> _detailsContainerCenterYConstraint;
+  QPointer<kov::LayoutConstraint> _activityIndicatorTopConstraint;
+  QPointer<kov::LayoutConstraint> _detailsContainerCenterYConstraint;
   QPointer<QLabel> _wqLogoImage;
   std::unique_ptr<Ui::StatusView> _ui;  // the form's widgets, spacers and layouts
   QPointer<QLayout> _rootLayout;        // the form's; the spacers go with it
   std::optional<std::string> _leftButtonTitle;
   std::optional<std::string> _rightButtonTitle;
   std::shared_ptr<KOVWindowStyle> _currentStyle;
-  std::unique_ptr<KOVDeviceInfo> _device;
+  std::unique_ptr<kov::DeviceInfo> _device;
   bool _dismissing = false;
 };

@@ -13,6 +13,8 @@
 #include <functional>
 #include <utility>
 
+#include "KOVFacadeEngine.h"
+
 namespace {
 
 // The process-wide preferences, read when a transaction begins.
@@ -180,7 +182,7 @@ KOVTransactionOutcome KOVTransaction::lastTransactionOutcome() { return selected
 
 std::string KOVTransaction::getModuleVersion() { return "iOS 0.3.0-kov"; }
 
-void KOVTransaction::setEngine(WqKOV* engine) {
+void kov::facade::setEngine(WqKOV* engine) {
   settings().engine = engine;
   shareSettings();
 }

@@ -1,10 +1,10 @@
 #include <KOVModule/KOVDeviceInfo.h>
 
-double statusBarHeight(const KOVDeviceInfo& device) {
+double statusBarHeight(const kov::DeviceInfo& device) {
   const QRectF frame = device.statusBarFrame();
   return frame.width() < frame.height() ? frame.width() : frame.height();
 }
 
 double statusBarHeight() {
-  return statusBarHeight(KOVDesktopDeviceInfo{});
+  return statusBarHeight(kov::DesktopDeviceInfo{});
 }

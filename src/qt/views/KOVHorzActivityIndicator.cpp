@@ -101,7 +101,7 @@ void KOVHorzActivityIndicator::paintEvent(QPaintEvent* /*event*/) {
   const std::array<const LineInfo*, 2> lines{&_animation.firstLine(), &_animation.secondLine()};
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const LineInfo& line = *lines[i];
-    if (!KOVLineAnimation::isDrawn(line)) continue;
+    if (!kov::LineAnimation::isDrawn(line)) continue;
     QPen pen(_segmentColors[i]);
     pen.setWidthF(static_cast<qreal>(_lineWidth));
     pen.setCapStyle(Qt::FlatCap);

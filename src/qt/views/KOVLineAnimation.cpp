@@ -18,18 +18,20 @@ float addSeconds(float field, double delta) {
 
 }  // namespace
 
-void KOVLineAnimation::reset() {
+namespace kov {
+
+void LineAnimation::reset() {
   _firstLine = LineInfo{};
   _secondLine = LineInfo{};
   _secondLine.pause = kSecondLineDelay;
 }
 
-void KOVLineAnimation::tick(double width) {
+void LineAnimation::tick(double width) {
   doLine(_firstLine, kInterval, kTotalTime, width);
   doLine(_secondLine, kInterval, kTotalTime, width);
 }
 
-void KOVLineAnimation::doLine(LineInfo& line, double interval, float totalTime, double width) {
+void LineAnimation::doLine(LineInfo& line, double interval, float totalTime, double width) {
   switch (line.lineState) {
     case LineStateWaiting:
     case LineStateCooldown:
@@ -67,6 +69,8 @@ void KOVLineAnimation::doLine(LineInfo& line, double interval, float totalTime, 
   }
 }
 
-bool KOVLineAnimation::isDrawn(const LineInfo& line) {
+bool LineAnimation::isDrawn(const LineInfo& line) {
   return line.lineState == LineStateStartGoes || line.lineState == LineStateBothGo;
 }
+
+}  // namespace kov

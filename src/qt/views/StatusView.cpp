@@ -52,7 +52,7 @@ QImage& logoCache() {
 }  // namespace
 
 StatusView::StatusView(QWidget* parent)
-    : QDialog(parent), _ui(std::make_unique<Ui::StatusView>()), _device(std::make_unique<KOVDesktopDeviceInfo>()) {
+    : QDialog(parent), _ui(std::make_unique<Ui::StatusView>()), _device(std::make_unique<kov::DesktopDeviceInfo>()) {
   _ui->setupUi(this);
   // The screen goes away only when the program says so: no close button, no Escape.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -77,18 +77,18 @@ void StatusView::bindOutlets() {
   _rootLayout = _ui->rootLayout;
   // The form has no constraint objects; these carry the three values the screen sets before
   // each layout pass, and the layout follows them.
-  _headerHeightConstraint = new KOVLayoutConstraint(QStringLiteral("headerHeightConstraint"), cHeaderHeight, this);
+  _headerHeightConstraint = new kov::LayoutConstraint(QStringLiteral("headerHeightConstraint"), cHeaderHeight, this);
   _activityIndicatorTopConstraint =
-      new KOVLayoutConstraint(QStringLiteral("activityIndicatorTopConstraint"), 0.0, this);
+      new kov::LayoutConstraint(QStringLiteral("activityIndicatorTopConstraint"), 0.0, this);
   _detailsContainerCenterYConstraint =
-      new KOVLayoutConstraint(QStringLiteral("detailsContainerCenterYConstraint"), 0.0, this);
+      new kov::LayoutConstraint(QStringLiteral("detailsContainerCenterYConstraint"), 0.0, this);
 
   if (_leftButton) connect(_leftButton, &QAbstractButton::clicked, this, &StatusView::leftButtonClicked);
   if (_rightButton) connect(_rightButton, &QAbstractButton::clicked, this, &StatusView::rightButtonClicked);
-  for (KOVLayoutConstraint* constraint :
+  for (kov::LayoutConstraint* constraint :
        {_headerHeightConstraint.data(), _activityIndicatorTopConstraint.data(),
         _detailsContainerCenterYConstraint.data()}) {
-    connect(constraint, &KOVLayoutConstraint::constantChanged, this, &StatusView::applyLayout);
+    connect(constraint, &kov::LayoutConstraint::constantChanged, this, &StatusView::applyLayout);
   }
 }
 
@@ -100,10 +100,6 @@ void StatusView::loadLogo() {
   QPixmap pixmap = QPixmap::fromImage(image);
   pixmap.setDevicePixelRatio(kLogoPixelRatio);
   _wqLogoImage->setPixmap(pixmap);
-}
-
-const QImage& StatusView::cachedLogo() {
-  return logoCache();
 }
 
 void StatusView::applyStyle(std::shared_ptr<KOVWindowStyle> style) {
@@ -308,6 +304,6 @@ void StatusView::showEvent(QShowEvent* event) {
   layoutPass();
 }
 
-void StatusView::setDeviceInfo(std::unique_ptr<KOVDeviceInfo> device) {
-  _device = device ? std::move(device) : std::make_unique<KOVDesktopDeviceInfo>();
+void StatusView::setDeviceInfo(std::unique_ptr<kov::DeviceInfo> device) {
+  _device = device ? std::move(device) : std::make_unique<kov::DesktopDeviceInfo>();
 }

@@ -141,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         run.network->queue->drain();
         break;
       case 5:  // a body over the cap
-        if (request) run.network->answer(request, std::string(kKOVMaxResponseBytes + 1, '<'));
+        if (request) run.network->answer(request, std::string(kov::kMaxResponseBytes + 1, '<'));
         break;
       case 6:  // the answer arrives as data and an error at once
         if (request) {

@@ -116,7 +116,7 @@ int kov_client_new(const char* endpoint_url, kov_client** out) {
   *out = nullptr;
   return guarded(nullptr, [&]() -> int {
     std::string why;
-    if (!endpoint_url || !KOVEndpointPolicy::isAcceptable(endpoint_url, &why)) {
+    if (!endpoint_url || !kov::EndpointPolicy::isAcceptable(endpoint_url, &why)) {
       lastNewError = endpoint_url ? "the endpoint is refused: " + why : "no endpoint was given";
       return KOV_ERROR_INVALID_ARGUMENT;
     }

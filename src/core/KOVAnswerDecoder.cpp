@@ -107,7 +107,7 @@ std::optional<KOVPollFailure> KOVAnswerDecoder::transportFailure(const std::opti
     return failureOf(*error);
   }
   // A transport must cap bodies; one that did not is treated as if it had.
-  if (data && data->size() > kKOVMaxResponseBytes) {
+  if (data && data->size() > kov::kMaxResponseBytes) {
     const std::string reason = "the answer is larger than 1 MiB";
     return KOVPollFailure{reason, reason, std::nullopt};
   }

@@ -19,7 +19,7 @@ std::string lowerAscii(std::string text) {
 
 }  // namespace
 
-bool KOVEndpointPolicy::isLoopbackHost(const std::string& name) {
+bool kov::EndpointPolicy::isLoopbackHost(const std::string& name) {
   const std::string host = lowerAscii(name);  // host names are case-insensitive
   if (host == "localhost" || host == "[::1]" || host == "::1") {
     return true;
@@ -46,7 +46,7 @@ bool KOVEndpointPolicy::isLoopbackHost(const std::string& name) {
   return parts == 4;
 }
 
-bool KOVEndpointPolicy::isAcceptable(const std::string& url, std::string* why) {
+bool kov::EndpointPolicy::isAcceptable(const std::string& url, std::string* why) {
   auto refuse = [why](const char* reason) {
     if (why) {
       *why = reason;

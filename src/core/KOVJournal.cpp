@@ -4,7 +4,7 @@ KOVJournal::~KOVJournal() = default;
 
 std::vector<std::string> KOVJournal::takeNotices() { return {}; }
 
-const char* KOVJournalStageName(KOVJournalStage stage) {
+const char* kov::journalStageName(KOVJournalStage stage) {
   switch (stage) {
     case KOVJournalStageSent: return "sent";
     case KOVJournalStageAnswered: return "answered";

@@ -360,7 +360,7 @@ bool KOVTransactionRun::markStage(KOVJournal& journal, KOVJournalEntry& entry, K
   const bool saved = journal.save(entry, &why);
   if (!saved) {
     logEntries.push_back("KOV journal: the transaction " + entry.txnRef + " could not be marked " +
-                         KOVJournalStageName(stage) + ": " + why);
+                         kov::journalStageName(stage) + ": " + why);
   }
   for (std::string& notice : journal.takeNotices()) {
     logEntries.push_back("KOV journal: " + std::move(notice));

@@ -2,6 +2,8 @@
 // run, to which every transaction operation is handed.
 #include <KOVModule/WqKOV.h>
 
+#include <KOVModule/KOVEndpointPolicy.h>
+
 #include <algorithm>
 #include <cmath>
 #include <utility>
@@ -461,13 +463,13 @@ bool WqKOV::hasSessionFactory() const { return static_cast<bool>(d->sessionFacto
 void WqKOV::setMainQueue(std::shared_ptr<KOVMainQueue> mainQueue) { d->mainQueue = std::move(mainQueue); }
 
 bool WqKOV::isAcceptableEndpointUrl(const std::string& url, std::string* why) {
-  return KOVEndpointPolicy::isAcceptable(url, why);
+  return kov::EndpointPolicy::isAcceptable(url, why);
 }
 
 bool WqKOV::setEndpointUrls(const std::string& uatUrl, const std::string& secUrl) {
   for (const std::string* url : {&uatUrl, &secUrl}) {
     std::string why;
-    if (!KOVEndpointPolicy::isAcceptable(*url, &why)) {
+    if (!kov::EndpointPolicy::isAcceptable(*url, &why)) {
       d->logOutsideTransaction(KOVTransactionLogEntryInfo, "KOV endpoint refused: " + why + ".");
       return false;
     }
@@ -605,7 +607,7 @@ bool WqKOV::forget(const std::string& txnRef, std::string* why) {
   // Settled by other means, the operator says: the entry goes, and the log keeps what it was.
   d->logOutsideTransaction(KOVTransactionLogEntryInfo,
                            "KOV journal: " + txnRef + " forgotten at the operator's request; it was " +
-                               KOVJournalStageName(found->stage) + " with " + endingOf(*found) + ".");
+                               kov::journalStageName(found->stage) + " with " + endingOf(*found) + ".");
   return true;
 }
 

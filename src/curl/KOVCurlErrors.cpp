@@ -7,7 +7,7 @@
 namespace kovcurl {
 namespace {
 
-static_assert(kKOVMaxResponseBytes == 1024 * 1024, "the oversize text names the cap");
+static_assert(kov::kMaxResponseBytes == 1024 * 1024, "the oversize text names the cap");
 
 std::string wholeSeconds(long ms) { return std::to_string((ms + 999) / 1000) + " s"; }
 

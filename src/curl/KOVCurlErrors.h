@@ -37,7 +37,7 @@ KOVError urlErrorFor(const TransferFailure& failure);
 /// The error of a cancelled request; started: it can have left.
 KOVError cancelledError(bool started);
 
-/// The error of an answer that passed kKOVMaxResponseBytes.
+/// The error of an answer that passed kov::kMaxResponseBytes.
 KOVError oversizeError(const Server& server);
 
 /// The error of a request whose connection closed after it was sent, where curl would have

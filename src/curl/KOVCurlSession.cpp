@@ -93,7 +93,7 @@ struct KOVCurlSession::Request {
       // first bytes only tell what it is.
       return request->head.takeUnframed(std::string_view(data, n)) ? n : 0;
     }
-    if (request->received.size() + n > kKOVMaxResponseBytes) {
+    if (request->received.size() + n > kov::kMaxResponseBytes) {
       request->oversize = true;
       return 0;  // stops the transfer
     }
@@ -153,10 +153,10 @@ std::optional<KOVError> KOVCurlSession::refusalOf(const std::string& url) {
     return urlError(NSURLErrorBadURL, "the URL is not valid for this service", false);
   }
   const std::unique_ptr<char, TextDeleter> host(rawHost);
-  if (!https && !KOVEndpointPolicy::isLoopbackHost(host.get())) {
+  if (!https && !kov::EndpointPolicy::isLoopbackHost(host.get())) {
     return urlError(NSURLErrorUnsupportedURL, "plain http is used only for this machine", false);
   }
-  if (std::strlen(host.get()) == 0 || !KOVEndpointPolicy::isAcceptable(url)) {
+  if (std::strlen(host.get()) == 0 || !kov::EndpointPolicy::isAcceptable(url)) {
     return urlError(NSURLErrorBadURL, "the URL is not valid for this service", false);
   }
   return std::nullopt;
@@ -234,7 +234,7 @@ KOVRequestId KOVCurlSession::post(const std::string& url, const std::string& bod
   // other strangers; refused by curl, all of them would look alike.
   curl_easy_setopt(easy, CURLOPT_HTTP09_ALLOWED, 1L);
   // An announced length over the cap ends the transfer before the body is read.
-  curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kKOVMaxResponseBytes));
+  curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kov::kMaxResponseBytes));
   curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, request->timeoutMs);
   // The connection may take the whole time-out, and no more: a time-out then means the
   // request's own, whatever phase it struck in.

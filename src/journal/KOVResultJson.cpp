@@ -26,7 +26,7 @@ bool readText(const ordered_json& line, const KOVResultText& entry, KOVTransacti
 
 }  // namespace
 
-std::string KOVResultJson::toJson(const KOVTransactionResultDetails& result) {
+std::string kov::ResultJson::toJson(const KOVTransactionResultDetails& result) {
   ordered_json line;
   line["transactionResult"] = static_cast<uint32_t>(result.transactionResult);
   for (const KOVResultText& entry : kKOVResultTexts) {
@@ -42,7 +42,7 @@ std::string KOVResultJson::toJson(const KOVTransactionResultDetails& result) {
   return line.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
 }
 
-std::optional<KOVTransactionResultDetails> KOVResultJson::fromJson(std::string_view json) {
+std::optional<KOVTransactionResultDetails> kov::ResultJson::fromJson(std::string_view json) {
   const ordered_json line = ordered_json::parse(json, nullptr, false);
   if (!line.is_object() || !line.contains("transactionResult") || !line["transactionResult"].is_number_unsigned() ||
       !line.contains("receiptLineWidth") || !line["receiptLineWidth"].is_number_integer() ||

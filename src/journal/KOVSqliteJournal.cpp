@@ -107,11 +107,11 @@ constexpr Column kColumns[] = {
     // the result record's JSON line
     {"result", "TEXT", 1,
      [](sqlite3_stmt* s, int i, const Row& r) {
-       bindText(s, i, r.entry.result ? std::optional(KOVResultJson::toJson(*r.entry.result)) : std::nullopt);
+       bindText(s, i, r.entry.result ? std::optional(kov::ResultJson::toJson(*r.entry.result)) : std::nullopt);
      },
      [](sqlite3_stmt* s, int i, KOVJournalEntry& e) {
        if (const std::optional<std::string> result = columnText(s, i)) {
-         e.result = KOVResultJson::fromJson(*result);
+         e.result = kov::ResultJson::fromJson(*result);
        }
      }},
     // when the row was last written: delivered entries age from it

@@ -49,7 +49,7 @@ class FakeJournal : public KOVJournal {
   explicit FakeJournal(std::vector<std::string>& transcript) : _transcript(transcript) {}
   bool save(const KOVJournalEntry& entry, std::string* why) override {
     if (failing(why)) return false;
-    std::string line = std::string("journal ") + KOVJournalStageName(entry.stage) + " " + entry.txnRef + " " +
+    std::string line = std::string("journal ") + kov::journalStageName(entry.stage) + " " + entry.txnRef + " " +
                        entry.txnType.value_or("-") + " " + entry.amount.value_or("-");
     if (entry.result) line += " " + std::to_string(entry.result->transactionResult);
     if (!entry.requestSent) line += " unsent";

@@ -137,14 +137,14 @@ const std::string kResultLine =
     R"("cardNumber2":null,"qelBillingId":"DB000001"})";
 
 TEST(ResultJson, ReadsBackWhatItWroteAndNothingElse) {
-  const std::optional<KOVTransactionResultDetails> record = KOVResultJson::fromJson(kResultLine);
+  const std::optional<KOVTransactionResultDetails> record = kov::ResultJson::fromJson(kResultLine);
   ASSERT_TRUE(record);
-  EXPECT_EQ(KOVResultJson::toJson(*record), kResultLine);
+  EXPECT_EQ(kov::ResultJson::toJson(*record), kResultLine);
   EXPECT_EQ(record->cardNumber2, std::nullopt);
   EXPECT_EQ(record->response->at("Scr/Result/AP"), "1");
   for (const char* other : {"", "not json", "{}", "[]", R"({"transactionResult":-1})",
                             R"({"transactionResult":0,"receiptLineWidth":0,"response":[]})"}) {
-    EXPECT_FALSE(KOVResultJson::fromJson(other)) << other;
+    EXPECT_FALSE(kov::ResultJson::fromJson(other)) << other;
   }
 }
 
@@ -171,7 +171,7 @@ TEST_P(Keeping, EntriesAcrossOpeningsDeliveredOnesForThirtyDaysUntilForgotten) {
   answered.txnType = std::nullopt;  // a recovery of a reference the journal did not hold
   answered.startedAt = now - 1s;
   answered.stage = KOVJournalStageAnswered;
-  answered.result = KOVResultJson::fromJson(kResultLine);
+  answered.result = kov::ResultJson::fromJson(kResultLine);
   answered.requestSent = true;
   KOVJournalEntry delivered = answered;
   delivered.txnRef = "T-DELIVERED";
@@ -201,7 +201,7 @@ TEST_P(Keeping, EntriesAcrossOpeningsDeliveredOnesForThirtyDaysUntilForgotten) {
     EXPECT_EQ(unfinishedRefs(*journal), held + "T-ANSWERED T-SENT ") << "the oldest first";
     ASSERT_TRUE(journal->find("T-ANSWERED", found, nullptr));
     ASSERT_TRUE(found && found->result);
-    EXPECT_EQ(KOVResultJson::toJson(*found->result), kResultLine);
+    EXPECT_EQ(kov::ResultJson::toJson(*found->result), kResultLine);
     EXPECT_EQ(found->txnType, std::nullopt);
     EXPECT_EQ(found->startedAt, answered.startedAt);
     EXPECT_TRUE(found->requestSent);
@@ -314,7 +314,7 @@ TEST_P(Following, TheFileNowAtThePath) {
     for (const char* txnRef : {"T-A", "T-B", "T-OTHER", "T-NEW", "T-LATER"}) {
       std::optional<KOVJournalEntry> found;
       ASSERT_TRUE(reopened->find(txnRef, found, nullptr));
-      if (found) held += found->txnRef + " " + KOVJournalStageName(found->stage) + " " + *found->amount + "; ";
+      if (found) held += found->txnRef + " " + kov::journalStageName(found->stage) + " " + *found->amount + "; ";
     }
   }
   EXPECT_EQ(held, c.after);

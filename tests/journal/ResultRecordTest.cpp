@@ -23,11 +23,11 @@ TEST_P(FinalAnswer, GivesTheRecordOfThisLine) {
   KOVTransactionResultDetails record = KOVAnswerDecoder::resultOf(answer);
   EXPECT_EQ(record.response, answer);
   record.response.reset();
-  const std::string line = KOVResultJson::toJson(record);
+  const std::string line = kov::ResultJson::toJson(record);
   EXPECT_EQ(line, GetParam().line);
-  const std::optional<KOVTransactionResultDetails> read = KOVResultJson::fromJson(line);
+  const std::optional<KOVTransactionResultDetails> read = kov::ResultJson::fromJson(line);
   ASSERT_TRUE(read);
-  EXPECT_EQ(KOVResultJson::toJson(*read), line);
+  EXPECT_EQ(kov::ResultJson::toJson(*read), line);
 }
 
 INSTANTIATE_TEST_SUITE_P(

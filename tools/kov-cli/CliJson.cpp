@@ -24,7 +24,7 @@ std::string dump(const ordered_json& j) { return j.dump(-1, ' ', false, ordered_
 
 std::string resultJson(const KOVTransactionResultDetails& r, const KOVTransactionOutcome& outcome) {
   // The record's line as the journal keeps it, with the outcome's two fields after its last.
-  std::string line = KOVResultJson::toJson(r);
+  std::string line = kov::ResultJson::toJson(r);
   line.pop_back();
   return line + ",\"reason\":" + dump(text(outcome.reason)) + ",\"requestSent\":" +
          (outcome.requestSent ? "true" : "false") + "}";
@@ -39,7 +39,7 @@ std::string pendingJson(const KOVJournalEntry& entry) {
   ordered_json j;
   j["txnRef"] = entry.txnRef;
   j["type"] = text(entry.txnType);
-  j["stage"] = KOVJournalStageName(entry.stage);
+  j["stage"] = kov::journalStageName(entry.stage);
   j["station"] = text(entry.stationId);
   j["amount"] = text(entry.amount);
   j["currency"] = text(entry.currencyCode);

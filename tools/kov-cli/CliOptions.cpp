@@ -164,7 +164,7 @@ void defineCommandLine(CLI::App& app, Read& read) {
   addValue(app, "--endpoint", "URL", kServiceGroup, "use this URL for both endpoints (https, or http on loopback)",
            [&o](const std::string& value) {
              std::string why;
-             if (!KOVEndpointPolicy::isAcceptable(value, &why)) {
+             if (!kov::EndpointPolicy::isAcceptable(value, &why)) {
                throw CLI::ValidationError("--endpoint refused: " + why);
              }
              o.endpoint = value;

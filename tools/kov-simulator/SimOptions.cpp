@@ -199,7 +199,7 @@ SimOptions parseOptions(const std::vector<std::string>& args) {
     options.error = "--tls needs --cert-dir DIR";
   } else if (!config.tls && (config.certificate != SimCertificateKind::Valid || config.oldTls)) {
     options.error = "--tls-cert and --tls-old need --tls";
-  } else if (!config.allowRemote && !KOVEndpointPolicy::isLoopbackHost(config.host)) {
+  } else if (!config.allowRemote && !kov::EndpointPolicy::isLoopbackHost(config.host)) {
     options.error = "refusing to listen on " + config.host + ", which is not a loopback address (use --allow-remote)";
   }
   return options;

@@ -20,8 +20,10 @@ enum KOVJournalStage : uint32_t {
   KOVJournalStageDelivered = 2,
 };
 
+namespace kov {
 /// The stage's name as the journal's surfaces show it: "sent", "answered", "delivered".
-KOV_CORE_EXPORT const char* KOVJournalStageName(KOVJournalStage stage);
+KOV_CORE_EXPORT const char* journalStageName(KOVJournalStage stage);
+}  // namespace kov
 
 /// One transaction as the journal keeps it: what was asked, and what came of it. The merchant
 /// key is never part of it.

@@ -58,8 +58,12 @@ using ResponseHandler = std::function<void(const std::optional<std::string>& dat
 /// Identifies a request posted through a session, for cancel().
 using KOVRequestId = uint64_t;
 
+namespace kov {
 /// Largest answer body a transport accepts; a larger one is NSURLErrorDataLengthExceedsMaximum.
-inline constexpr std::size_t kKOVMaxResponseBytes = 1024 * 1024;
+/// Public because a host that writes its own session must keep to it too: the engine refuses
+/// a larger body whichever session delivered it.
+inline constexpr std::size_t kMaxResponseBytes = 1024 * 1024;
+}  // namespace kov
 
 /// The HTTP client the engine posts through. Every completion runs exactly once, on the
 /// main thread (the host's event loop), never from inside post(); also for cancelled

@@ -20,7 +20,6 @@
 #include <KOVModule/KOVURLSession.h>
 #include <KOVModule/NSStringDictionary.h>
 #include <KOVModule/WqXMLDocument.h>
-#include <KOVModule/KOVEndpointPolicy.h>
 
 /// The test endpoint used when useUAT is true (unless the host configured another).
 extern KOV_CORE_EXPORT const char* const kWqKOVUATUrl;
@@ -120,7 +119,7 @@ class KOV_CORE_EXPORT WqKOV {
   void resetEndpointUrls();
   /// The URL every request goes to for the given endpoint choice.
   const std::string& endpointUrl(bool useUAT) const;
-  /// KOVEndpointPolicy::isAcceptable.
+  /// kov::EndpointPolicy::isAcceptable.
   static bool isAcceptableEndpointUrl(const std::string& url, std::string* why = nullptr);
 
   // ---- Transactions ----

@@ -18,7 +18,7 @@ class WqKOV;
 /// HTTP answer of any status is data; everything else is an NSURLErrorDomain error: time-out
 /// -1001, host not found -1003, refused -1004, connection lost -1005 (also when the
 /// connection closed after the request was sent: it is never sent again), TLS -1200
-/// (untrusted certificate -1202), cancelled -999, answer over kKOVMaxResponseBytes -1103,
+/// (untrusted certificate -1202), cancelled -999, answer over kov::kMaxResponseBytes -1103,
 /// URL refused -1000 or -1002.
 class KOV_CURL_EXPORT KOVCurlTransport {
  public:

@@ -108,7 +108,7 @@ bool SimServer::start(std::string& error) {
     error = "already started";
     return false;
   }
-  if (!_config.allowRemote && !KOVEndpointPolicy::isLoopbackHost(_config.host)) {
+  if (!_config.allowRemote && !kov::EndpointPolicy::isLoopbackHost(_config.host)) {
     error = "refusing to listen on " + _config.host + ", which is not a loopback address (use --allow-remote)";
     return false;
   }

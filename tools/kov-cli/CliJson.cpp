@@ -43,6 +43,8 @@ std::string pendingJson(const KOVJournalEntry& entry) {
   j["station"] = text(entry.stationId);
   j["amount"] = text(entry.amount);
   j["currency"] = text(entry.currencyCode);
+  j["user"] = text(entry.userName);
+  j["merchantRef"] = text(entry.merchantRef);
   j["startedAt"] = startedAt;
   j["result"] = entry.result ? ordered_json(static_cast<uint32_t>(entry.result->transactionResult)) : nullptr;
   j["requestSent"] = entry.requestSent;

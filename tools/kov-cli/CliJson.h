@@ -16,8 +16,8 @@ namespace kovcli {
 /// transaction request provably never reached the service).
 std::string resultJson(const KOVTransactionResultDetails& result, const KOVTransactionOutcome& outcome);
 /// An unfinished transaction of the journal: "txnRef", "type" (the wire name), "stage"
-/// ("sent" or "answered"), "station", "amount" (as sent), "currency", "startedAt" (ISO 8601,
-/// UTC), "result" (the code that arrived, or null) and "requestSent".
+/// ("sent" or "answered"), "station", "amount" (as sent), "currency", "user", "merchantRef",
+/// "startedAt" (ISO 8601, UTC), "result" (the code that arrived, or null) and "requestSent".
 std::string pendingJson(const KOVJournalEntry& entry);
 /// One screen update.
 std::string statusJson(KOVState state, const std::optional<std::string>& receipt, const std::string& firstLine,

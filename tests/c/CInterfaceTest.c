@@ -1,7 +1,7 @@
 /* A host in C: a press made from on_screen on a loop of the host's own, two clients on two
- * threads at once, a cancel from another thread, and the error codes of what is refused before
- * anything is sent. (Every outcome, recovery and the journal are the Python package's tables,
- * which go through the same calls.) */
+ * threads at once, and the error codes of what is refused before anything is sent. (Every
+ * outcome, cancel, recovery and the journal are the Python package's tables, which go through
+ * the same calls.) */
 #include <KOVModule/kov.h>
 
 #include <poll.h>
@@ -12,7 +12,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 extern char **environ;
@@ -59,7 +58,7 @@ static pid_t start_simulator(char *address, const char *cert_dir) {
 struct till {
   kov_client *client;
   int press_code, results, result, signatures, request_sent;
-  char response_text[128], response_code[16], reason[160];
+  char reason[160];
 };
 
 static void on_screen(void *user_data, const kov_screen *screen) {
@@ -73,8 +72,6 @@ static void on_result(void *user_data, const kov_result *result) {
   ++till->results;
   till->result = result->result;
   till->request_sent = result->request_sent;
-  snprintf(till->response_text, sizeof till->response_text, "%s", result->response_text ? result->response_text : "");
-  snprintf(till->response_code, sizeof till->response_code, "%s", result->response_code ? result->response_code : "");
   snprintf(till->reason, sizeof till->reason, "%s", result->reason ? result->reason : "");
 }
 
@@ -150,54 +147,18 @@ static void test_two_threads(void) {
   }
 }
 
-/* Another thread asks the terminal to cancel while this one runs the client: the CANCEL of the
- * card screen is pressed and the service's answer is the result; the next payment is not
- * touched by a cancel asked in between. */
-static void *cancel_soon(void *client) {
-  const struct timespec soon = {0, 20000000};
-  nanosleep(&soon, NULL);
-  kov_cancel(client);
-  return NULL;
-}
-
-static void test_cancel_from_another_thread(void) {
-  struct till till;
-  start(&till, "C-CANCELLED", "C-CANCELLED", "sim:approve");
-  pthread_t canceller;
-  pthread_create(&canceller, NULL, cancel_soon, till.client);
-  CHECK(kov_run(till.client, 30000) == KOV_OK, "no result");
-  pthread_join(canceller, NULL);
-  CHECK(till.result == KOV_RESULT_FAILED && strcmp(till.response_code, "TC") == 0, "%d %s", till.result,
-        till.response_code);
-  /* A cancel asked while nothing runs never reaches the next payment. */
-  kov_cancel(till.client);
-  const kov_transaction next = purchase("C-NEXT", "C-CANCELLED", "sim:approve");
-  CHECK(start_on(&till, &next) == KOV_OK && kov_run(till.client, 30000) == KOV_OK && till.result == KOV_RESULT_SUCCEEDED,
-        "%d %s", till.result, till.response_code);
-  kov_client_free(till.client);
-}
-
-/* Refused before anything is sent, with the code and the engine's reason (every refusal is a
- * row of the Python package's table, through the same call). */
+/* A start of a type the header does not name is refused before anything is sent, with the code
+ * and the reason (every other refusal is a row of the Python package's table, through the same
+ * call). */
 static void test_refusal(void) {
-  static const struct {
-    int type;
-    const char *amount, *expected;
-  } rows[] = {
-      {KOV_PURCHASE, "12.509", "The amount 12.509 has more than two decimals: it would be sent as 12.50."},
-      {KOV_VOID + 1, "12.50", "type 5 is not a transaction type"},
-  };
-  for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
-    struct till till;
-    kov_transaction txn = purchase("C-REFUSED", "ST", "sim:approve");
-    txn.type = rows[i].type;
-    txn.amount = rows[i].amount;
-    open_till(&till, url);
-    CHECK(start_on(&till, &txn) == KOV_ERROR_INVALID_ARGUMENT &&
-              strcmp(kov_client_errmsg(till.client), rows[i].expected) == 0 && !kov_running(till.client),
-          "row %zu: %s", i, kov_client_errmsg(till.client));
-    kov_client_free(till.client);
-  }
+  struct till till;
+  kov_transaction txn = purchase("C-REFUSED", "ST", "sim:approve");
+  txn.type = KOV_VOID + 1;
+  open_till(&till, url);
+  CHECK(start_on(&till, &txn) == KOV_ERROR_INVALID_ARGUMENT &&
+            strcmp(kov_client_errmsg(till.client), "type 5 is not a transaction type") == 0 && !kov_running(till.client),
+        "%s", kov_client_errmsg(till.client));
+  kov_client_free(till.client);
 }
 
 /* The names of codes, results and states, and the header's version against the library's. */
@@ -228,7 +189,8 @@ static void test_names(void) {
 }
 
 /* A transaction abandoned by a freed client stays pending: the list lasts beyond the client
- * that read it, and the deprecated array gives the same transaction in its frozen layout. */
+ * that read it, and the deprecated array gives the same transaction in its frozen layout (each
+ * field against kov-cli's line is the Python package's records test). */
 static void test_pending_list(const char *dir) {
   char journal[192];
   snprintf(journal, sizeof journal, "%s/journal.db", dir);
@@ -259,9 +221,7 @@ static void test_pending_list(const char *dir) {
   kov_client_free(reader);
   const kov_pending_transaction *first = kov_pending_entry_at(list, 0);
   CHECK(kov_pending_count(list) == 1 && first && first->size == sizeof(kov_pending_transaction) &&
-            strcmp(first->txn_ref, "C-PENDING") == 0 && strcmp(first->type, "Purchase") == 0 &&
-            first->stage == KOV_STAGE_SENT && strcmp(first->station, "C-PENDING") == 0 && first->result == -1 &&
-            kov_pending_entry_at(list, 1) == NULL,
+            strcmp(first->txn_ref, "C-PENDING") == 0 && kov_pending_entry_at(list, 1) == NULL,
         "%zu transactions", kov_pending_count(list));
   kov_pending_list_free(list);
   CHECK(kov_pending_count(NULL) == 0 && kov_pending_entry_at(NULL, 0) == NULL, "a NULL list is not empty");
@@ -297,7 +257,6 @@ int main(void) {
   test_refusal();
   test_press_on_own_loop();
   test_two_threads();
-  test_cancel_from_another_thread();
   test_trust_per_client(cert_dir);
   for (int i = 0; i < 2; ++i) {
     kill(i == 0 ? simulator : tls_simulator, SIGTERM);

@@ -535,18 +535,6 @@ TEST_F(EngineTest, StartAndRecoverWriteTheirDocumentsFromTheRecordsOfTheMoment) 
   EXPECT_NE(last()->body.find("<TxnRef>T-9</TxnRef>"), std::string::npos);
 }
 
-TEST_F(EngineTest, KeysTheFinalAnswerLacksAreEmptyTexts) {
-  start();
-  answer("<Scr><Complete>1</Complete><Result><RC>TQ</RC></Result></Scr>");
-  ASSERT_EQ(results.size(), 1u);
-  EXPECT_EQ(results[0].transactionResult, KOVTransactionResultTerminalNotConnected);
-  EXPECT_EQ(results[0].authCode, "") << "absent keys are the empty text, not null";
-  EXPECT_EQ(results[0].receipt, std::nullopt);
-  EXPECT_EQ(results[0].receiptLineWidth, 20);
-  ASSERT_NE(results[0].response, nullptr);
-  EXPECT_EQ(results[0].response->at("Scr/Result/RC"), "TQ");
-}
-
 TEST_F(EngineTest, RefusedEndpointChangesNothingAndSaysWhy) {
   WqKOV bare;  // no session factory: the transaction ends at once with the time-out result
   bare.startTransaction(details, KOVTransactionTypePurchase, false, false, nullptr, nullptr, resultHandler(), nullptr);

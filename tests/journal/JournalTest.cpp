@@ -139,9 +139,7 @@ const std::string kResultLine =
 TEST(ResultJson, ReadsBackWhatItWroteAndNothingElse) {
   const std::optional<KOVTransactionResultDetails> record = kov::ResultJson::fromJson(kResultLine);
   ASSERT_TRUE(record);
-  EXPECT_EQ(kov::ResultJson::toJson(*record), kResultLine);
-  EXPECT_EQ(record->cardNumber2, std::nullopt);
-  EXPECT_EQ(record->response->at("Scr/Result/AP"), "1");
+  EXPECT_EQ(kov::ResultJson::toJson(*record), kResultLine) << "a null text and the answer read back as written";
   for (const char* other : {"", "not json", "{}", "[]", R"({"transactionResult":-1})",
                             R"({"transactionResult":0,"receiptLineWidth":0,"response":[]})"}) {
     EXPECT_FALSE(kov::ResultJson::fromJson(other)) << other;

@@ -80,7 +80,6 @@ constexpr Reason kNoScreen = "HTTP 200 without a screen";
 const std::vector<Row> kRows = {
     // The terminal's own endings, for the key checks.
     {.scenario = "approve", .result = kOk, .shown = kCardScreen},
-    {.scenario = "decline", .result = kFailed},
     {.scenario = "cancel", .result = kFailed},
     {.scenario = "signature", .result = kOk},
     {.scenario = "result-complete", .result = kOk},
@@ -111,7 +110,6 @@ const std::vector<Row> kRows = {
     // Failures that pass: each answer starts the count afresh.
     {.scenario = "reset-8", .result = kOk, .failures = 8, .reason = kLostAfterSending},
     {.scenario = "close-first-1", .result = kOk, .failures = 1, .reason = kClosed},
-    {.scenario = "empty-1", .result = kOk, .failures = 1, .reason = kNoScreen},
     // A busy service asks for a second's rest: the poll after each 503 waits for it.
     {.scenario = "http503-1", .result = kOk, .failures = 1, .reason = "HTTP 503 without a screen", .waits = 1},
     // A kept-alive connection closed after the request reached the server: curl would send

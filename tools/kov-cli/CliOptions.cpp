@@ -17,6 +17,8 @@
 #include <string_view>
 #include <utility>
 
+#include "CliEmptyValues.h"
+
 namespace kovcli {
 namespace {
 
@@ -265,24 +267,6 @@ std::optional<CliUsageError> settleKey(const Read& read, const std::optional<std
   return std::nullopt;
 }
 
-// The arguments as CLI11 takes them, last first. CLI11 reads "--name=" as "--name" and would
-// take the next argument as the value; the empty text is meant, and is passed on as such.
-std::vector<std::string> withEmptyValues(const CLI::App& app, const std::vector<std::string>& args) {
-  std::vector<std::string> out;
-  for (auto arg = args.rbegin(); arg != args.rend(); ++arg) {
-    const std::size_t equals = arg->find('=');
-    const CLI::Option* option =
-        arg->starts_with("--") && equals + 1 == arg->size() ? app.get_option_no_throw(arg->substr(0, equals)) : nullptr;
-    if (option && option->get_items_expected_min() > 0) {
-      out.emplace_back();
-      out.push_back(arg->substr(0, equals));
-    } else {
-      out.push_back(*arg);
-    }
-  }
-  return out;
-}
-
 std::string usageLines() {
   return "usage: kov-cli <purchase|auth|complete|refund|void|recover> [options]\n"
          "       kov-cli pending --journal FILE\n"
@@ -343,7 +327,7 @@ std::variant<CliOptions, CliUsageError> parseCliOptions(const std::vector<std::s
   defineCommandLine(app, read);
   CliOptions& options = read.options;
   try {
-    app.parse(withEmptyValues(app, args));
+    app.parse(kovtools::withEmptyValues(app, args));
   } catch (const CLI::CallForHelp&) {
     options.help = true;
     return options;

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <utility>
 
+#include "CliEmptyValues.h"
 #include "SimServer.h"
 
 namespace kovsim {
@@ -98,24 +99,6 @@ std::function<void(const std::string&)> wholeNumber(int low, int high, int& into
   };
 }
 
-// The arguments as CLI11 takes them, last first. CLI11 reads "--name=" as "--name" and would
-// take the next argument as the value; the empty text is meant, and is passed on as such.
-std::vector<std::string> withEmptyValues(const CLI::App& app, const std::vector<std::string>& args) {
-  std::vector<std::string> out;
-  for (auto arg = args.rbegin(); arg != args.rend(); ++arg) {
-    const std::size_t equals = arg->find('=');
-    const CLI::Option* option =
-        arg->starts_with("--") && equals + 1 == arg->size() ? app.get_option_no_throw(arg->substr(0, equals)) : nullptr;
-    if (option && option->get_items_expected_min() > 0) {
-      out.emplace_back();
-      out.push_back(arg->substr(0, equals));
-    } else {
-      out.push_back(*arg);
-    }
-  }
-  return out;
-}
-
 void defineOptions(CLI::App& app, SimConfig& config) {
   // Extras are reported in the simulator's own words.
   app.allow_extras();
@@ -180,7 +163,7 @@ SimOptions parseOptions(const std::vector<std::string>& args) {
   CLI::App app("", "kov-simulator");
   defineOptions(app, config);
   try {
-    app.parse(withEmptyValues(app, args));
+    app.parse(kovtools::withEmptyValues(app, args));
   } catch (const CLI::CallForHelp&) {
     options.help = true;
     return options;

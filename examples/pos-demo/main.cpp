@@ -1,5 +1,5 @@
 // pos-demo: a point-of-sale window that takes card payments through KOVTransaction.
-//   pos-demo [--endpoint URL] [--ca-file PEM] [--journal FILE] [--scripted DIR]
+//   pos-demo [--endpoint URL] [--ca-file PEM] [--journal FILE] [--speak] [--scripted DIR]
 // Payments are journalled (by default in the user's data folder): on start, the till offers
 // to recover each payment it stopped in the middle of. --scripted runs one purchase by
 // itself, writes screenshots of each screen into DIR and exits with 0 when it was approved
@@ -58,7 +58,9 @@ int main(int argc, char** argv) {
   const QCommandLineOption journal(QStringLiteral("journal"),
                                    QStringLiteral("Journal payments in FILE (default: in the user's data folder)."),
                                    QStringLiteral("FILE"));
-  parser.addOptions({endpoint, caFile, journal, scripted});
+  const QCommandLineOption speak(QStringLiteral("speak"),
+                                 QStringLiteral("Say each screen of the payment aloud (system speech)."));
+  parser.addOptions({endpoint, caFile, journal, speak, scripted});
   parser.process(app);
 
   WqKOV& engine = WqKOV::get();
@@ -96,6 +98,7 @@ int main(int argc, char** argv) {
   style->showLogo = true;
   style->showActivityIndicator = true;
   KOVTransaction::setWindowStyle(style);
+  KOVTransaction::setSpokenScreen(parser.isSet(speak));
 
   PosWindow window;
   window.show();

@@ -7,6 +7,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
+
 #include <unistd.h>
 
 #include "FakeSession.h"
@@ -133,6 +135,42 @@ TEST_F(Facade, JournalOpensOnlyAUsableFileAndKeepsAResultUntilAcknowledged) {
   KOVTransaction::setAcknowledgedDelivery(false);
   ASSERT_TRUE(KOVTransaction::setJournal(""));
   for (const char* suffix : {"", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
+}
+
+struct Said : kov::Speaker {
+  void say(const std::string& text) override { said.push_back(text); }
+  std::vector<std::string> said;
+};
+
+// The signature flow's screens as the simulator plays them, each polled twice: every new screen
+// and the result are said once, in order; Escape before the card screen presses its CANCEL when
+// it comes; a host style that is hard to read is logged.
+TEST_F(Facade, SpokenScreenSaysEachNewScreenOnceAndEscapeCancels) {
+  auto said = std::make_shared<Said>();
+  kov::facade::setSpeaker(said);
+  KOVTransaction::setSpokenScreen(true);
+  auto style = KOVWindowStyle::getDefault()->clone();
+  style->buttonsColor = Qt::red;
+  KOVTransaction::setWindowStyle(style);
+  start(&parent);
+  QTest::keyClick(screen(), Qt::Key_Escape);
+  for (const char* screenAnswer : {kCardScreen, "<Scr><DL1>SELECT ACCOUNT</DL1><B1 en=\"1\">CHQ</B1><B2 en=\"1\">SAV</B2></Scr>",
+                                   "<Scr><DL1>PROCESSING</DL1><DL2>PLEASE WAIT</DL2></Scr>",
+                                   "<Scr><DL1>SIGNATURE OK?</DL1><B1 en=\"1\">YES</B1><B2 en=\"1\">NO</B2><Rcpt>R</Rcpt></Scr>"}) {
+    answer(screenAnswer), answer(screenAnswer);
+  }
+  answer("<Scr><Complete>1</Complete><Result><AP>1</AP><RC>00</RC><RT>APPROVED</RT></Result></Scr>");
+  KOVTransaction::setSpokenScreen(false), kov::facade::setSpeaker(nullptr);
+  // The card screen's CANCEL is pressed as it comes, for the Escape before it: it is not shown.
+  EXPECT_EQ(said->said, (std::vector<std::string>{"SELECT ACCOUNT\nButtons: CHQ, SAV", "PROCESSING\nPLEASE WAIT",
+                                                   "SIGNATURE OK?\nButtons: YES, NO", "Transaction ended: APPROVED"}));
+  EXPECT_EQ(std::count_if(net->posts.begin(), net->posts.end(),
+                          [](const auto& p) { return p->body.find("<Name>B1</Name><Val>CANCEL</Val>") != p->body.npos; }),
+            1) << "Escape pressed CANCEL when it appeared";
+  EXPECT_EQ(std::count(logged.begin(), logged.end(),
+                       "Window style: the button titles have a contrast of 4.00:1, below the 4.5:1 that text "
+                       "of their size needs to be read with low vision."),
+            1);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The status screen's look at its default size, compared pixel by pixel with the reference
 // images in tests/views/reference. Set KOV_WRITE_REFERENCES=1 to write them again after an
-// intended change of the look (and look at them before committing).
+// intended change of the look (and look at them before committing); the rows that the guide
+// shows are written into docs/images too.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -61,6 +62,8 @@ struct Shot {
   const char* name;
   bool logo;
   std::function<void(StatusView&)> steps;
+  const char* docImage = nullptr;  // its name in docs/images, for the rows the guide shows
+  bool tabToButton = false;        // a keyboard user's focus on the first button, with its ring
 };
 struct Screenshots : ::testing::TestWithParam<Shot> {};
 
@@ -72,6 +75,7 @@ TEST_P(Screenshots, LookLikeTheirReferenceAtTheDefaultSize) {
   GetParam().steps(view);
   view.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  if (GetParam().tabToButton) QTest::keyClick(&view, Qt::Key_Tab);
   QCoreApplication::sendPostedEvents();
   // The indicator starts over from its first wait, where only its track is drawn.
   if (view.activityIndicator()->IsPlayingAnimation()) view.activityIndicator()->startAnimation();
@@ -80,6 +84,9 @@ TEST_P(Screenshots, LookLikeTheirReferenceAtTheDefaultSize) {
   const QString file = QStringLiteral(KOV_VIEWS_REFERENCE_DIR "/%1.png").arg(GetParam().name);
   if (qEnvironmentVariableIsSet("KOV_WRITE_REFERENCES")) {
     ASSERT_TRUE(actual.save(file));
+    if (GetParam().docImage) {
+      ASSERT_TRUE(actual.save(QStringLiteral(KOV_DOCS_IMAGES_DIR "/%1.png").arg(GetParam().docImage)));
+    }
     GTEST_SKIP() << "written " << file.toStdString();
   }
   const QImage expected = QImage(file).convertToFormat(QImage::Format_RGB32);
@@ -102,11 +109,16 @@ void card(StatusView& v) {
 void signature(StatusView& v) {
   v.updateStatus(KOVStateSignatureRequired, {}, "SIGNATURE OK?", "Approve the signature", "YES", "NO");
 }
+void waiting(StatusView& v) {
+  signature(v);
+  v.leftButtonClicked();
+}
 
 INSTANTIATE_TEST_SUITE_P(View, Screenshots,
-                         ::testing::Values(Shot{"Initializing", true, [](StatusView&) {}},
-                                           Shot{"CardOneButton", true, card},
-                                           Shot{"SignatureTwoButtons", true, signature},
+                         ::testing::Values(Shot{"Initializing", true, [](StatusView&) {}, "initializing"},
+                                           Shot{"CardOneButton", true, card, "card"},
+                                           Shot{"SignatureFocusOnYes", true, signature, "signature", true},
+                                           Shot{"WaitingAfterAPress", true, waiting, "waiting"},
                                            Shot{"InitializingWithoutLogo", false, [](StatusView&) {}}),
                          [](const auto& info) { return std::string(info.param.name); });
 

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QSignalSpy>
@@ -11,6 +12,7 @@
 
 #include <KOVModule/StatusView.h>
 
+#include "KOVContrast.h"
 #include "KOVStatusButton.h"
 
 namespace {
@@ -75,10 +77,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Steps{"InitializingInTheDefaultLook", [](auto& v) { v.applyStyle(nullptr); },
               "Initializing...||-|-|shown+running",
-              "band 120|#ffffffff|#ff000000 19px|#ffff0000 #ffffffff 17px r0|#ffff0000 track #4dff0000"},
+              "band 120|#ffffffff|#ff000000 19px|#ffcc0000 #ffffffff 17px r0|#ffff0000 track #4dff0000"},
         Steps{"NoLogoRoundCorners", [](auto& v) { v.applyStyle(restyled(false, true, 8)); },
               "Initializing...||-|-|shown+running",
-              "no band 120|#ffffffff|#ff000000 19px|#ffff0000 #ffffffff 17px r8|#ffff0000 track #4dff0000"},
+              "no band 120|#ffffffff|#ff000000 19px|#ffcc0000 #ffffffff 17px r8|#ffff0000 track #4dff0000"},
         Steps{"EmptyTitleShows", [](auto& v) { v.updateStatus({}, {}, "ERR", "Café €", {}, ""); },
               "ERR|Café €|-|[]|shown"},
         Steps{"PressWaits", [](auto& v) { v.applyStyle(nullptr), card(v), v.leftButton()->click(); },
@@ -154,10 +156,15 @@ TEST(TwiceTheText, GivesEveryLineAndButtonTheRoomItsTextNeedsInsideTheWindow) {
     EXPECT_GE(button->height(), button->sizeHint().height()) << button->text().toStdString();
     EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
   }
-  for (QWidget* part : std::initializer_list<QWidget*>{view.firstLineLabel(), view.secondLineLabel(),
-                                                       view.leftButton(), view.rightButton()}) {
-    EXPECT_TRUE(view.rect().contains(QRect(part->mapTo(&view, QPoint()), part->size())))
-        << part->objectName().toStdString();
+  const std::vector<QWidget*> parts{view.headerView(), view.firstLineLabel(), view.secondLineLabel(),
+                                    view.leftButton(), view.rightButton()};
+  auto area = [&view](QWidget* part) { return QRect(part->mapTo(&view, QPoint()), part->size()); };
+  for (QWidget* part : parts) {
+    EXPECT_TRUE(view.rect().contains(area(part))) << part->objectName().toStdString();
+    for (QWidget* other : parts) {
+      EXPECT_TRUE(part == other || !area(part).intersects(area(other)))
+          << part->objectName().toStdString() << " overlaps " << other->objectName().toStdString();
+    }
   }
 }
 
@@ -219,6 +226,125 @@ TEST(Closing, OnlyDismissClosesTheScreenOnceAndNeverFromInsideTheCall) {
     view.dismiss(), QTest::qWait(visible ? 300 : 10);  // a second dismiss does nothing
     EXPECT_EQ(std::pair(view.isVisible(), dismissed.count()), std::pair(false, qsizetype(1)));
   }
+}
+
+// What a screen reader and the speaker are told, and where the focus goes: each step's
+// announcements (said) and the focused part after it (the screen, or a button's title).
+struct SaidSpeaker : kov::Speaker {
+  void say(const std::string& text) override { said += "<" + text + ">"; }
+  std::string said;
+};
+struct Telling {
+  const char* name;
+  std::function<void(StatusView&)> steps;
+  const char* said;
+  const char* focus;
+};
+struct Announcements : ::testing::TestWithParam<Telling> {};
+TEST_P(Announcements, SayEachNewScreenOnceAndKeepTheFocusOffTheButtons) {
+  StatusView view;
+  auto speaker = std::make_shared<SaidSpeaker>();
+  view.setSpeaker(speaker), view.applyStyle(nullptr), view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  std::string sent;
+  QObject::connect(&view, &StatusView::buttonPressed, [&](const std::string& id, auto) { sent += " " + id; });
+  QObject::connect(&view, &StatusView::cancelRequested, [&] { sent += " cancel"; });
+  GetParam().steps(view);
+  auto* focused = qobject_cast<QPushButton*>(QApplication::focusWidget());
+  EXPECT_EQ(speaker->said + sent, GetParam().said);
+  EXPECT_EQ(focused ? focused->text().toStdString() : QApplication::focusWidget() == &view ? "screen" : "?",
+            GetParam().focus);
+  EXPECT_TRUE(view.isVisible()) << "only the program closes the screen";
+}
+void tab(StatusView&) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); }
+void key(Qt::Key k) { QTest::keyClick(QApplication::focusWidget(), k); }
+INSTANTIATE_TEST_SUITE_P(
+    View, Announcements,
+    ::testing::Values(
+        Telling{"NothingBeforeTheFirstScreen", [](auto&) {}, "", "screen"},
+        Telling{"OnceInReadingOrder", [](auto& v) { signature(v), signature(v), card(v), card(v); },
+                "<SIGNATURE OK?\nButtons: YES, NO><INSERT CARD\n$12.50\nButtons: CANCEL>", "screen"},
+        Telling{"ChangedButtonsAreANewScreen",
+                [](auto& v) { card(v), v.updateStatus({}, {}, "INSERT CARD", "$12.50", {}, {}); },
+                "<INSERT CARD\n$12.50\nButtons: CANCEL><INSERT CARD\n$12.50>", "screen"},
+        Telling{"TabReachesTheFirstButton", [](auto& v) { signature(v), tab(v); }, "<SIGNATURE OK?\nButtons: YES, NO>",
+                "YES"},
+        Telling{"ANewScreenTakesTheFocusBack", [](auto& v) { signature(v), tab(v), card(v); },
+                "<SIGNATURE OK?\nButtons: YES, NO><INSERT CARD\n$12.50\nButtons: CANCEL>", "screen"},
+        Telling{"AnUnchangedPollLeavesIt", [](auto& v) { signature(v), tab(v), signature(v); },
+                "<SIGNATURE OK?\nButtons: YES, NO>", "YES"},
+        Telling{"EnterPressesTheFocusedButton", [](auto& v) { signature(v), tab(v), tab(v), key(Qt::Key_Return); },
+                "<SIGNATURE OK?\nButtons: YES, NO> B2", "screen"},
+        Telling{"SpaceToo", [](auto& v) { signature(v), tab(v), key(Qt::Key_Space); },
+                "<SIGNATURE OK?\nButtons: YES, NO> B1", "screen"},
+        Telling{"EnterOnTheScreenPressesNothing", [](auto& v) { signature(v), key(Qt::Key_Enter); },
+                "<SIGNATURE OK?\nButtons: YES, NO>", "screen"},
+        Telling{"EscapeAsksToCancel", [](auto& v) { card(v), tab(v), key(Qt::Key_Escape); },
+                "<INSERT CARD\n$12.50\nButtons: CANCEL> cancel", "CANCEL"}),
+    byName);
+
+// The default style's texts and the buttons' edge against the minimums for low vision: text 4.5:1,
+// large text (24 px, or 18.66 px bold) 3:1, a control's boundary 3:1. The button's fill as drawn
+// at rest, under the pointer and held.
+struct Pair {
+  const char* name;
+  std::function<QColor(const KOVWindowStyle&)> foreground, background;
+  std::function<double(const KOVWindowStyle&)> minimum;
+};
+struct DefaultContrast : ::testing::TestWithParam<Pair> {};
+TEST_P(DefaultContrast, MeetsTheMinimum) {
+  const KOVWindowStyle& s = *KOVWindowStyle::getDefault();
+  const double ratio = kov::Contrast::ratio(GetParam().foreground(s), GetParam().background(s));
+  EXPECT_GE(ratio, GetParam().minimum(s)) << ratio;
+}
+auto text = [](auto font) { return [font](const KOVWindowStyle& s) { return kov::Contrast::textMinimum(*(s.*font)); }; };
+auto boundary = [](const KOVWindowStyle&) { return 3.0; };
+auto fill = [](int lighter, int darker) {
+  return [=](const KOVWindowStyle& s) { return s.buttonsColor->lighter(lighter).darker(darker); };
+};
+INSTANTIATE_TEST_SUITE_P(
+    Style, DefaultContrast,
+    ::testing::Values(
+        Pair{"LinesOnTheBackground", [](auto& s) { return *s.informationTextColor; },
+             [](auto& s) { return *s.backgroundColor; }, text(&KOVWindowStyle::informationFont)},
+        Pair{"TitleOnTheFill", [](auto& s) { return *s.buttonsTextColor; }, fill(100, 100),
+             text(&KOVWindowStyle::buttonsFont)},
+        Pair{"TitleUnderThePointer", [](auto& s) { return *s.buttonsTextColor; }, fill(110, 100),
+             text(&KOVWindowStyle::buttonsFont)},
+        Pair{"TitleHeld", [](auto& s) { return *s.buttonsTextColor; }, fill(100, 125),
+             text(&KOVWindowStyle::buttonsFont)},
+        Pair{"FocusRingOnTheFill", [](auto& s) { return *s.buttonsTextColor; }, fill(100, 100), boundary},
+        Pair{"ButtonOnTheBackground", fill(110, 100), [](auto& s) { return *s.backgroundColor; }, boundary}),
+    byName);
+
+TEST(Contrast, FollowsTheFormulaAndNamesAHostStylesShortfall) {
+  EXPECT_NEAR(kov::Contrast::ratio(Qt::white, Qt::red), 4.0, 0.005) << "the old default";
+  EXPECT_EQ(std::pair(kov::Contrast::ratio(Qt::black, Qt::white), kov::Contrast::ratio(Qt::white, Qt::white)),
+            std::pair(21.0, 1.0));
+  auto style = KOVWindowStyle::getDefault()->clone();
+  style->buttonsColor = Qt::red;
+  EXPECT_EQ(kov::Contrast::textShortfalls(*style),
+            std::vector<std::string>{"Window style: the button titles have a contrast of 4.00:1, below the 4.5:1 that "
+                                     "text of their size needs to be read with low vision."});
+  style->buttonsFont->setBold(true), style->buttonsFont->setPixelSize(19);  // large text: 3:1
+  EXPECT_TRUE(kov::Contrast::textShortfalls(*style).empty());
+}
+
+// Reduced motion: the indicator is busy without a timer and shows a still segment.
+TEST(ReducedMotion, KeepsTheIndicatorBusyAndStill) {
+  auto style = KOVWindowStyle::getDefault()->clone();
+  style->reduceMotion = true;
+  StatusView view;
+  view.applyStyle(style), view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  KOVHorzActivityIndicator* indicator = view.activityIndicator();
+  QAccessibleInterface* seen = QAccessible::queryAccessibleInterface(indicator);
+  EXPECT_EQ(std::tuple(indicator->IsPlayingAnimation(), indicator->isTimerActive(), seen->role(), seen->text(QAccessible::Name),
+                       bool(seen->state().busy)),
+            std::tuple(true, false, QAccessible::ProgressBar, QString::fromLatin1("Working"), true));
+  const QImage still = indicator->grab().toImage();
+  EXPECT_EQ(still.pixelColor(indicator->width() / 2, 2), QColor(Qt::red));
+  EXPECT_NE(still.pixelColor(2, 2), QColor(Qt::red));
 }
 
 TEST(StatusButton, FillsWithTheStyleColourAndRoundsItsCorners) {

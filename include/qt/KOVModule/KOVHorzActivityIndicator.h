@@ -11,7 +11,9 @@
 /// A thin horizontal activity indicator: two segments sweep from left to right, one after
 /// the other, over a translucent track. A 10 ms timer advances the animation by a fixed
 /// 0.01 s per tick. The timer runs only while the animation is on and the widget is shown;
-/// hiding pauses it, showing resumes it, stopping or destroying ends it.
+/// hiding pauses it, showing resumes it, stopping or destroying ends it. With reduced motion
+/// it does not move: a running indicator shows a still segment over its track. Assistive
+/// technology sees a progress bar named "Working", busy while the animation is on.
 class KOV_QT_EXPORT KOVHorzActivityIndicator : public QWidget {
   Q_OBJECT
 
@@ -31,6 +33,10 @@ class KOV_QT_EXPORT KOVHorzActivityIndicator : public QWidget {
   void startAnimation();
   /// Stops the timer; the segments stay where they are.
   void stopAnimation();
+  /// Without motion (reduced), a running indicator needs no timer and shows a still segment.
+  void setReducedMotion(bool reduced);
+  /// Whether motion is reduced.
+  bool reducedMotion() const { return _reducedMotion; }
   /// One tick: both segments advance, then the indicator is repainted at once.
   void doFrame();
 
@@ -64,4 +70,5 @@ class KOV_QT_EXPORT KOVHorzActivityIndicator : public QWidget {
   std::array<QColor, 2> _segmentColors;
   float _lineWidth = 2.0f;
   bool _isPlaying = false;
+  bool _reducedMotion = false;
 };

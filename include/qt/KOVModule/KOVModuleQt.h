@@ -9,6 +9,7 @@
 #include <KOVModule/KOVLayoutConstraint.h>
 #include <KOVModule/KOVLineAnimation.h>
 #include <KOVModule/KOVQtTransport.h>
+#include <KOVModule/KOVSpeaker.h>
 #include <KOVModule/KOVQuadraticEaseOut.h>
 #include <KOVModule/KOVTransaction.h>
 #include <KOVModule/KOVWindowStyle.h>

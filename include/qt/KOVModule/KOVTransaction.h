@@ -59,6 +59,10 @@ class KOV_QT_EXPORT KOVTransaction {
   /// How the transaction whose result was handed over last ended, beside its record
   /// (WqKOV::lastOutcome): read it in the result handler.
   static KOVTransactionOutcome lastTransactionOutcome();
+  /// Later status screens say each new screen, and the result, aloud through the system's
+  /// speech (Qt TextToSpeech), besides showing them; off by default. Where speech is missing
+  /// the screens stay silent, and the debug log says so once.
+  static void setSpokenScreen(bool spoken);
   /// "iOS 0.3.0-kov".
   static std::string getModuleVersion();
 

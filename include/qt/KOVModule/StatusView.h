@@ -13,18 +13,26 @@
 #include <KOVModule/KOVDeviceInfo.h>
 #include <KOVModule/KOVHorzActivityIndicator.h>
 #include <KOVModule/KOVLayoutConstraint.h>
+#include <KOVModule/KOVSpeaker.h>
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVWindowStyle.h>
 
 namespace Ui {
 class StatusView;
 }
+class KOVScreenAnnouncer;
 
 /// The modal status screen shown while a transaction runs: the terminal's two display
 /// lines, up to two buttons that mirror the terminal's, a logo band and an activity
 /// indicator while the library waits. Built from the form "StatusView", whose layouts size
 /// the lines and buttons by their text; its ten parts are held weakly, and every operation
 /// skips a part that has been deleted. The user cannot close it; only dismiss() does.
+///
+/// For assistive technology it is the dialog "Card payment": its lines are labels, its
+/// buttons push buttons described by the terminal's button id, the indicator a busy progress
+/// bar. Each new screen is announced once and takes the focus back from the buttons, so that
+/// no stray key presses one; Tab reaches them, Space or Enter presses the focused one, and
+/// Escape asks to cancel (cancelRequested) without closing anything.
 class KOV_QT_EXPORT StatusView : public QDialog {
   Q_OBJECT
 
@@ -44,7 +52,8 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   void showInitializing();
   /// Shows one screen of the terminal: the two lines, and each button with its title or
   /// hidden when the title is nullopt. Stops and hides the indicator. The state and the
-  /// receipt do not change what is shown.
+  /// receipt do not change what is shown. A screen that differs from the one before is
+  /// announced, and the focus goes back to the screen.
   void updateStatus(KOVState state, const std::optional<std::string>& receipt, const std::string& firstLine,
                     const std::string& secondLine, const std::optional<std::string>& button1,
                     const std::optional<std::string>& button2);
@@ -63,6 +72,12 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   /// Closes the screen from the program: stops the indicator at once and fades out without
   /// blocking; dismissed() follows from the event loop once the screen is hidden.
   void dismiss();
+
+  /// Tells assistive technology, and the speaker if there is one, this text now, without
+  /// moving the focus (the screens announce themselves; a host adds the result).
+  void announce(const std::string& text);
+  /// Says every announcement aloud through this speaker too (nullptr: silent, the default).
+  void setSpeaker(std::shared_ptr<kov::Speaker> speaker);
 
   /// Replaces the device the screen asks about status bar and tablet (default: a desktop).
   void setDeviceInfo(std::unique_ptr<kov::DeviceInfo> device);
@@ -103,6 +118,8 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   /// The operator pressed a terminal button ("B1" or "B2") showing this title; not emitted
   /// once the screen is being dismissed.
   void buttonPressed(const std::string& buttonId, const std::optional<std::string>& title);
+  /// The operator pressed Escape: the terminal should cancel (its CANCEL, now or when shown).
+  void cancelRequested();
 
  public slots:
   /// Does nothing: the user cannot cancel the screen.
@@ -122,6 +139,7 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   void buttonClicked();
   void pressButton(const char* buttonId, const std::optional<std::string>& title);
   void finishDismiss();
+  void focusScreen();
 
   QPointer<QLabel> _firstLineLabel;
   QPointer<QLabel> _secondLineLabel;
@@ -139,5 +157,8 @@ class KOV_QT_EXPORT StatusView : public QDialog {
   std::optional<std::string> _rightButtonTitle;
   std::shared_ptr<KOVWindowStyle> _currentStyle;
   std::unique_ptr<kov::DeviceInfo> _device;
+  QPointer<KOVScreenAnnouncer> _announcer;
+  std::shared_ptr<kov::Speaker> _speaker;
+  std::optional<std::string> _lastScreen;  // what the last screen announced
   bool _dismissing = false;
 };

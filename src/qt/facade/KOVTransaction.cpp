@@ -13,7 +13,9 @@
 #include <functional>
 #include <utility>
 
+#include "KOVContrast.h"
 #include "KOVFacadeEngine.h"
+#include "TextToSpeechSpeaker.h"
 
 namespace {
 
@@ -27,6 +29,9 @@ struct FacadeSettings {
   double deadline = 0;
   std::shared_ptr<KOVJournal> journal;
   bool acknowledgedDelivery = false;
+  bool spokenScreen = false;
+  std::shared_ptr<kov::Speaker> speaker;  // made on first use, shared by every screen
+  bool speechUnavailable = false;         // said once, then silent
   WqKOV* engine = nullptr;
 };
 
@@ -43,6 +48,33 @@ WqKOV& engine() {
     KOVQtTransport::install(e);
   }
   return e;
+}
+
+void debugLog(const std::string& entry) {
+  if (settings().debugMode && settings().debugLogHandler) {
+    settings().debugLogHandler(KOVTransactionLogEntryInfo, entry);
+  }
+}
+
+// The voice of spoken screens, or nullptr where there is none (reported once per process).
+std::shared_ptr<kov::Speaker> speaker() {
+  FacadeSettings& s = settings();
+  if (!s.spokenScreen || s.speaker || s.speechUnavailable) return s.speaker;
+  std::string why;
+  s.speaker = kov::TextToSpeechSpeaker::create(&why);
+  if (!s.speaker) {
+    s.speechUnavailable = true;
+    debugLog("Spoken screen: " + why + "; the status screen stays silent.");
+  }
+  return s.speaker;
+}
+
+// What a screen reader and the speaker say as the screen goes away: the service's own words for
+// the outcome when it gave them.
+std::string resultAnnouncement(const KOVTransactionResultDetails& r) {
+  if (r.responseText && !r.responseText->empty()) return "Transaction ended: " + *r.responseText;
+  return r.transactionResult == KOVTransactionResultSucceeded ? "Transaction ended"
+                                                               : "Transaction ended without a result";
 }
 
 struct Wiring {
@@ -67,11 +99,15 @@ Wiring present(WqKOV& engine, QWidget* parentVC, KOVTransactionResultHandler res
   }
   vc->setWindowModality(Qt::WindowModal);
   vc->applyStyle(settings().windowStyle);
+  // A host's style is applied as given; the log tells when its text is hard to read.
+  for (const std::string& shortfall : kov::Contrast::textShortfalls(*vc->currentStyle())) debugLog(shortfall);
+  if (settings().spokenScreen) vc->setSpeaker(speaker());
   // The screen knows no engine: its presses are relayed here.
   QObject::connect(vc.data(), &StatusView::buttonPressed, vc.data(),
                    [&engine](const std::string& buttonId, const std::optional<std::string>& title) {
                      engine.sendButtonRequest(buttonId, title);
                    });
+  QObject::connect(vc.data(), &StatusView::cancelRequested, vc.data(), [&engine] { engine.cancelTransaction(); });
   QObject::connect(vc.data(), &StatusView::dismissed, vc.data(), &QObject::deleteLater);
   vc->open();
 
@@ -85,6 +121,7 @@ Wiring present(WqKOV& engine, QWidget* parentVC, KOVTransactionResultHandler res
   };
   KOVTransactionResultHandler result = [vc, resultHandler = std::move(resultHandler)](KOVTransactionResultDetails r) {
     if (vc) {
+      vc->announce(resultAnnouncement(r));
       vc->dismiss();  // starts the fade; the host hears the result at once
     }
     resultHandler(std::move(r));
@@ -96,9 +133,7 @@ bool refuse(const KOVTransactionResultHandler& resultHandler) {
   if (resultHandler) {
     return false;
   }
-  if (settings().debugMode && settings().debugLogHandler) {
-    settings().debugLogHandler(KOVTransactionLogEntryInfo, "KOV transaction refused: no result handler was given.");
-  }
+  debugLog("KOV transaction refused: no result handler was given.");
   return true;
 }
 
@@ -174,6 +209,13 @@ bool KOVTransaction::acknowledge(const std::string& txnRef, std::string* why) {
 
 bool KOVTransaction::forget(const std::string& txnRef, std::string* why) {
   return selectedEngine().forget(txnRef, why);
+}
+
+void KOVTransaction::setSpokenScreen(bool spoken) { settings().spokenScreen = spoken; }
+
+void kov::facade::setSpeaker(std::shared_ptr<kov::Speaker> speaker) {
+  settings().speaker = std::move(speaker);
+  settings().speechUnavailable = false;
 }
 
 bool KOVTransaction::cancelTransaction() { return selectedEngine().cancelTransaction(); }

@@ -1,10 +1,14 @@
 #include <KOVModule/KOVHorzActivityIndicator.h>
 
+#include <utility>
+
 #include <QHideEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPen>
 #include <QShowEvent>
+
+#include "KOVIndicatorAccessible.h"
 
 namespace {
 
@@ -15,6 +19,9 @@ QColor defaultLineColor() {
 }
 
 constexpr float kTrackAlpha = 0.3f;
+// The still segment of reduced motion: the middle third of the track.
+constexpr double kStillSegmentStart = 1.0 / 3.0;
+constexpr double kStillSegmentEnd = 2.0 / 3.0;
 
 }  // namespace
 
@@ -29,6 +36,7 @@ KOVHorzActivityIndicator::KOVHorzActivityIndicator(QWidget* parent)
   connect(&_animationTimer, &QTimer::timeout, this, &KOVHorzActivityIndicator::doFrame);
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  KOVIndicatorAccessible::install();
 }
 
 KOVHorzActivityIndicator::~KOVHorzActivityIndicator() {
@@ -51,15 +59,26 @@ void KOVHorzActivityIndicator::startAnimation() {
   _trackColor = _backgroundColor;
   _segmentColors.fill(_lineColor);
   _animation.reset();
-  _isPlaying = true;
+  const bool was = std::exchange(_isPlaying, true);
   _animationTimer.stop();  // a restart begins a fresh tick period
   updateTimer();
   update();
+  if (!was) KOVIndicatorAccessible::busyChanged(this);
 }
 
 void KOVHorzActivityIndicator::stopAnimation() {
-  _isPlaying = false;
+  const bool was = std::exchange(_isPlaying, false);
   updateTimer();
+  if (was) {
+    update();  // a still segment goes away
+    KOVIndicatorAccessible::busyChanged(this);
+  }
+}
+
+void KOVHorzActivityIndicator::setReducedMotion(bool reduced) {
+  _reducedMotion = reduced;
+  updateTimer();
+  update();
 }
 
 void KOVHorzActivityIndicator::doFrame() {
@@ -75,7 +94,7 @@ QSize KOVHorzActivityIndicator::sizeHint() const {
 
 void KOVHorzActivityIndicator::updateTimer() {
   // Ticks only while wanted and on screen: a hidden or closed indicator costs nothing.
-  const bool run = _isPlaying && isVisible();
+  const bool run = _isPlaying && !_reducedMotion && isVisible();
   if (run && !_animationTimer.isActive()) {
     _animationTimer.start();
   } else if (!run && _animationTimer.isActive()) {
@@ -98,6 +117,15 @@ void KOVHorzActivityIndicator::paintEvent(QPaintEvent* /*event*/) {
   painter.setRenderHint(QPainter::Antialiasing, true);
   if (_trackColor.alpha() > 0) painter.fillRect(rect(), _trackColor);
   const double y = height() * 0.5;
+  if (_reducedMotion) {
+    if (!_isPlaying) return;
+    QPen pen(_segmentColors[0]);
+    pen.setWidthF(static_cast<qreal>(_lineWidth));
+    pen.setCapStyle(Qt::FlatCap);
+    painter.setPen(pen);
+    painter.drawLine(QPointF(width() * kStillSegmentStart, y), QPointF(width() * kStillSegmentEnd, y));
+    return;
+  }
   const std::array<const LineInfo*, 2> lines{&_animation.firstLine(), &_animation.secondLine()};
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const LineInfo& line = *lines[i];

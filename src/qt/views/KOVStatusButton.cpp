@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -45,12 +46,11 @@ void KOVStatusButton::paintEvent(QPaintEvent* event) {
   QPainterPath path;
   path.addRoundedRect(area, _cornerRadius, _cornerRadius);
   painter.fillPath(path, fill);
-  // A focus ring only for keyboard users, so a pointer or touch screen stays clean.
+  // A focus ring only for keyboard users, so a pointer or touch screen stays clean. It has the
+  // title's colour, which stands out from the fill as the title must, and is wide enough to see.
   if (hasFocus() && window()->testAttribute(Qt::WA_KeyboardFocusChange)) {
-    QColor ring = palette().color(QPalette::ButtonText);
-    ring.setAlphaF(0.7f);
-    QPen focusPen(ring);
-    focusPen.setWidthF(1.5);
+    QPen focusPen(palette().color(QPalette::ButtonText));
+    focusPen.setWidthF(2.0);
     painter.setPen(focusPen);
     const qreal inset = 4.0;
     const qreal radius = std::max(0.0, _cornerRadius - inset);
@@ -59,4 +59,15 @@ void KOVStatusButton::paintEvent(QPaintEvent* event) {
   painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
   painter.setFont(font());
   painter.drawText(rect().adjusted(12, 0, -12, 0), Qt::AlignCenter | Qt::TextSingleLine, text());
+}
+
+void KOVStatusButton::keyPressEvent(QKeyEvent* event) {
+  // Enter presses the focused button, as Space does; a dialog would otherwise look for a
+  // default button, which the screen never has.
+  if (!event->isAutoRepeat() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+    event->accept();
+    click();
+    return;
+  }
+  QPushButton::keyPressEvent(event);
 }

@@ -5,7 +5,8 @@
 #include <QPushButton>
 
 /// A status screen button: a flat fill with rounded corners and a centred title, large
-/// enough for a thumb. Without a fill colour it draws as the toolkit's own push button.
+/// enough for a thumb. Without a fill colour it draws as the toolkit's own push button. Space
+/// and Enter press it when it has the focus; a keyboard user sees a ring around it then.
 class KOVStatusButton : public QPushButton {
   Q_OBJECT
   Q_PROPERTY(double cornerRadius READ cornerRadius WRITE setCornerRadius)
@@ -24,6 +25,7 @@ class KOVStatusButton : public QPushButton {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   std::optional<QColor> _fillColor;

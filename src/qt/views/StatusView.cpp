@@ -16,7 +16,9 @@
 #include <KOVModule/KOVHorzActivityIndicator.h>
 #include <KOVModule/KOVLayoutConstraint.h>
 
+#include "KOVScreenAnnouncer.h"
 #include "KOVStatusButton.h"
+#include "ScreenAnnouncement.h"
 #include "StatusViewLayout.h"
 #include "ui_StatusView.h"
 
@@ -58,6 +60,9 @@ StatusView::StatusView(QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   setModal(true);
   setAutoFillBackground(true);
+  // The screen itself holds the focus between its buttons' turns (see focusScreen).
+  setFocusPolicy(Qt::StrongFocus);
+  _announcer = new KOVScreenAnnouncer(this);
   bindOutlets();
   loadLogo();
 }
@@ -85,6 +90,9 @@ void StatusView::bindOutlets() {
 
   if (_leftButton) connect(_leftButton, &QAbstractButton::clicked, this, &StatusView::leftButtonClicked);
   if (_rightButton) connect(_rightButton, &QAbstractButton::clicked, this, &StatusView::rightButtonClicked);
+  // A screen reader names a button by its title; the description says which terminal button it is.
+  if (_leftButton) _leftButton->setAccessibleDescription(QStringLiteral("Terminal button B1"));
+  if (_rightButton) _rightButton->setAccessibleDescription(QStringLiteral("Terminal button B2"));
   for (kov::LayoutConstraint* constraint :
        {_headerHeightConstraint.data(), _activityIndicatorTopConstraint.data(),
         _detailsContainerCenterYConstraint.data()}) {
@@ -132,12 +140,14 @@ void StatusView::applyStyle(std::shared_ptr<KOVWindowStyle> style) {
     // tick repaints the indicator alone instead of the screen beneath it too, with the same
     // pixels. A translucent background would be laid twice, so the screen paints it then.
     _activityIndicator->setAutoFillBackground(palette().window().isOpaque());
+    _activityIndicator->setReducedMotion(s.reduceMotion);
     _activityIndicator->setHidden(true);
   }
   showInitializing();
 }
 
 void StatusView::showInitializing() {
+  _lastScreen.reset();
   if (_firstLineLabel) _firstLineLabel->setText(QStringLiteral("Initializing..."));
   if (_secondLineLabel) _secondLineLabel->setText(QString());
   updateButtonState(_leftButton, std::nullopt);
@@ -147,8 +157,8 @@ void StatusView::showInitializing() {
       _activityIndicatorTopConstraint->setConstant(_currentStyle->showLogo ? 0.0 : kIndicatorTopWithoutLogo);
     }
     if (_activityIndicator) {
+      _activityIndicator->startAnimation();  // busy before it is shown, as assistive technology reads it then
       _activityIndicator->setHidden(false);
-      _activityIndicator->startAnimation();
     }
   }
   applyLayout();
@@ -168,6 +178,27 @@ void StatusView::updateStatus(KOVState /*state*/, const std::optional<std::strin
   updateButtonState(_leftButton, button1);
   updateButtonState(_rightButton, button2);
   applyLayout();
+  const std::string screen = kov::ScreenAnnouncement::text(firstLine, secondLine, button1, button2);
+  if (const auto text = kov::ScreenAnnouncement::next(_lastScreen, screen)) {
+    // A new screen: no button keeps the focus it had on the last one (a scanner's Enter
+    // must not press what now stands there), and the new screen is said once.
+    focusScreen();
+    announce(*text);
+  }
+  _lastScreen = screen;
+}
+
+void StatusView::announce(const std::string& text) {
+  if (_announcer) _announcer->announce(toQString(text));
+  if (_speaker) _speaker->say(text);
+}
+
+void StatusView::setSpeaker(std::shared_ptr<kov::Speaker> speaker) {
+  _speaker = std::move(speaker);
+}
+
+void StatusView::focusScreen() {
+  if (focusWidget() != this) setFocus(Qt::OtherFocusReason);
 }
 
 void StatusView::updateButtonState(QAbstractButton* button, const std::optional<std::string>& title) {
@@ -195,11 +226,12 @@ void StatusView::pressButton(const char* buttonId, const std::optional<std::stri
 }
 
 void StatusView::buttonClicked() {
+  focusScreen();  // before the buttons go, which would hand the focus to whatever comes next
   updateButtonState(_leftButton, std::nullopt);
   updateButtonState(_rightButton, std::nullopt);
   if (_currentStyle && _currentStyle->showActivityIndicator && _activityIndicator) {
-    _activityIndicator->setHidden(false);
     _activityIndicator->startAnimation();
+    _activityIndicator->setHidden(false);
   }
 }
 
@@ -288,7 +320,10 @@ void StatusView::closeEvent(QCloseEvent* event) {
 
 void StatusView::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) {
+    // Never closes the screen: it asks the terminal to cancel, which the transaction's result
+    // then tells.
     event->accept();
+    if (!_dismissing && !event->isAutoRepeat()) emit cancelRequested();
     return;
   }
   QDialog::keyPressEvent(event);
@@ -302,6 +337,9 @@ void StatusView::resizeEvent(QResizeEvent* event) {
 void StatusView::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   layoutPass();
+  // The screen, not a button, has the focus when it appears.
+  QWidget* focused = focusWidget();
+  if (!focused || !focused->isVisibleTo(this)) setFocus(Qt::OtherFocusReason);
 }
 
 void StatusView::setDeviceInfo(std::unique_ptr<kov::DeviceInfo> device) {

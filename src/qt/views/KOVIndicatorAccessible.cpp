@@ -1,0 +1,42 @@
+#include "KOVIndicatorAccessible.h"
+
+#include <KOVModule/KOVHorzActivityIndicator.h>
+
+namespace {
+
+QAccessibleInterface* indicatorFactory(const QString& key, QObject* object) {
+  auto* indicator = qobject_cast<KOVHorzActivityIndicator*>(object);
+  if (key != QLatin1String("KOVHorzActivityIndicator") || !indicator) return nullptr;
+  return new KOVIndicatorAccessible(indicator);  // Qt's registry owns it
+}
+
+}  // namespace
+
+KOVIndicatorAccessible::KOVIndicatorAccessible(KOVHorzActivityIndicator* indicator)
+    : QAccessibleWidget(indicator, QAccessible::ProgressBar) {}
+
+QAccessible::State KOVIndicatorAccessible::state() const {
+  QAccessible::State s = QAccessibleWidget::state();
+  s.busy = static_cast<const KOVHorzActivityIndicator*>(widget())->IsPlayingAnimation();
+  return s;
+}
+
+QString KOVIndicatorAccessible::text(QAccessible::Text t) const {
+  const QString text = QAccessibleWidget::text(t);
+  if (t == QAccessible::Name && text.isEmpty()) return QStringLiteral("Working");
+  return text;
+}
+
+void KOVIndicatorAccessible::install() {
+  // Qt keeps the factory for the process; one registration serves every indicator.
+  static const bool registered = (QAccessible::installFactory(&indicatorFactory), true);
+  (void)registered;
+}
+
+void KOVIndicatorAccessible::busyChanged(KOVHorzActivityIndicator* indicator) {
+  if (!QAccessible::isActive()) return;  // nobody listens: no interface is made
+  QAccessible::State changed;
+  changed.busy = true;
+  QAccessibleStateChangeEvent event(indicator, changed);
+  QAccessible::updateAccessibility(&event);
+}

@@ -1,5 +1,7 @@
 #pragma once
-// The JSON lines kov-cli writes: one object per line, texts as strings or null.
+// The JSON lines kov-cli writes: one object per line, texts as strings or null. kov-bridge
+// sends the same lines as its events and answers, so they keep kov-cli's namespace: a change
+// here is a change of both programs' output.
 #include <KOVModule/KOVJournal.h>
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVTransactionLogEntryType.h>

@@ -90,6 +90,8 @@ export interface KovBridgeEventMap {
   start: CustomEvent<{ txnRef: string }>;
   screen: CustomEvent<{ txnRef: string; screen: KovScreen }>;
   signature: CustomEvent<{ txnRef: string; receipt: string | null }>;
+  /** The event stream dropped and is being reopened: the screen shown may be stale. */
+  reconnecting: CustomEvent<{ txnRef: string }>;
   result: CustomEvent<{ txnRef: string; result: KovResult }>;
 }
 

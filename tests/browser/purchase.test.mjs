@@ -42,13 +42,13 @@ for (const { name, merchantRef, press, screens } of rows) {
     const bridge = await startBridge(t, simulator, { folder: scratch("purchase") });
     const page = await openTill(await launchBrowser(t), bridge);
     const status = page.locator("kov-payment-status");
-    const file = (what) => artefact(`purchase-${merchantRef || "approve"}-${what}`);
+    const file = (what) => artefact(`purchase-${merchantRef.replace("sim:", "") || "approve"}-${what}`);
 
     await page.fill("#merchant-ref", merchantRef);
     await page.click("button[value=purchase]");
     for (const [index, line] of screens.entries()) {
       await status.locator("p").first().filter({ hasText: line }).waitFor();
-      await status.screenshot({ path: file(`${index + 1}-${line.replace(/\W+/g, "-").toLowerCase()}.png`) });
+      await status.screenshot({ path: file(`${index + 1}-${line.replace(/\W+$/, "").replace(/\W+/g, "-").toLowerCase()}.png`) });
       if (line === "SELECT ACCOUNT" && line === press.at) {
         const snapshot = await status.ariaSnapshot();
         writeFileSync(file("account.aria.yml"), snapshot);
@@ -74,3 +74,15 @@ for (const { name, merchantRef, press, screens } of rows) {
     assert.deepEqual(Object.values(counts).map(({ Purchase, UI }) => ({ Purchase, UI })), [{ Purchase: 1, UI: 1 }]);
   });
 }
+
+test("refused record reaches the page as a KovBridgeError", async (t) => {
+  const simulator = await startSimulator(t);
+  const bridge = await startBridge(t, simulator, { folder: scratch("refused") });
+  const page = await openTill(await launchBrowser(t), bridge);
+  const refusal = await page.evaluate(() => document.querySelector("kov-payment-status").bridge
+    .purchase({ txnRef: "T-BAD", amount: "1,00", currency: "AUD" })
+    .catch((error) => ({ name: error.name, status: error.status, error: error.error })));
+  assert.deepEqual(refusal, { name: "KovBridgeError", status: 400,
+    error: 'amount must be a plain decimal number such as "12.50", not "1,00"' });
+  assert.deepEqual((await simulator.stats()).transactions, {});
+});

@@ -51,7 +51,8 @@ function parseEvent(event, status) {
  * through `pending()` and `follow()`.
  *
  * Besides the per-call callbacks, the client is an EventTarget: "start", "screen",
- * "signature" and "result" events carry `{txnRef, ...}` in their detail, so that a
+ * "signature", "reconnecting" (the stream dropped; it is being reopened) and "result"
+ * events carry `{txnRef, ...}` in their detail, so that a
  * `<kov-payment-status>` bound to it shows every payment.
  */
 export class KovBridge extends EventTarget {
@@ -201,6 +202,8 @@ export class KovBridge extends EventTarget {
       } finally {
         signal?.removeEventListener("abort", stop);
       }
+      // Once per drop: the screen shown may be stale until the stream is back.
+      if (failures === 0) this.#emit("reconnecting", { txnRef });
     }
   }
 

@@ -102,7 +102,7 @@ export class KovPaymentStatus extends HTMLElement {
   /** The KovBridge whose payments this element shows, or null. */
   get bridge() { return this.#bridge; }
   set bridge(client) {
-    for (const type of ["start", "screen", "signature", "result"]) {
+    for (const type of ["start", "screen", "signature", "reconnecting", "result"]) {
       this.#bridge?.removeEventListener(type, this.#onBridgeEvent);
       client?.addEventListener(type, this.#onBridgeEvent);
     }
@@ -156,6 +156,10 @@ export class KovPaymentStatus extends HTMLElement {
       this.show(event.detail.screen);
     } else if (event.type === "signature") {
       this.showReceipt(event.detail.receipt);
+    } else if (event.type === "reconnecting") {
+      // The bridge is out of reach: a press would go nowhere until its stream is back.
+      this.#setButtons(null, null);
+      this.#activity.hidden = false;
     } else {
       this.showEnded();
     }

@@ -3,7 +3,7 @@
 import { KovBridge, KovBridgeError, type KovResult, type KovScreen } from "@kovmodule/bridge-client";
 import "@kovmodule/bridge-client/element";
 
-const bridge = new KovBridge("http://127.0.0.1:8480", "token");
+const bridge = new KovBridge("http://127.0.0.1:8787", "token");
 const status = document.createElement("kov-payment-status");
 status.bridge = bridge;
 status.addEventListener("kov-press", (event) => console.log(event.detail.button, event.detail.label));

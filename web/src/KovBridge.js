@@ -60,7 +60,7 @@ export class KovBridge extends EventTarget {
   #token;
 
   /**
-   * @param {string} baseUrl the bridge's address, e.g. "http://127.0.0.1:8480", or
+   * @param {string} baseUrl the bridge's address, e.g. "http://127.0.0.1:8787", or
    *   `location.origin` for a page that the bridge serves itself
    * @param {string} token the bridge's token, from the till's own configuration
    */

@@ -11,7 +11,10 @@
 #      consumers in tests/consumer that it serves with find_package and with pkg-config;
 #   4. runs purchases with the installed kov-cli and each consumer against the installed
 #      kov-simulator on loopback: approved and declined;
-#   5. runs the same purchases with the example till in Python on the installed package.
+#   5. runs the same purchases with the example till in Python on the installed package;
+#   6. installs kovmodule-bridge, checks its system user, service and manual page, and serves a
+#      purchase through kov-bridge, run as that user with a key file and a token file, against
+#      the installed kov-simulator: POST /v1/transactions, then the result from its events.
 # Run as root (debootstrap, chroot and mount need it); it takes several minutes and downloads
 # some hundred megabytes, so it is not part of CI.
 #   packaging/check-on-fresh-debian.sh DEB_DIR   DEB_DIR holds the .deb files dpkg-buildpackage made
@@ -26,13 +29,15 @@ debs="${1:-}"
 build="${BUILD_DIR:-$repo/build-fresh-debian}"
 release=bookworm
 packages=(libkovmodulecore0.3 libkovmodulecurl0.3 libkovmodulejournal0.3 libkovmodulec0.3 libkovmoduleqt0.3
-  libkovmodule-dev libkovmoduleqt-dev kovmodule-tools python3-kovmodule)
+  libkovmodule-dev libkovmoduleqt-dev kovmodule-tools python3-kovmodule kovmodule-bridge)
 # Each package on its own, in this order: what apt is asked to install, the CMake components
-# the system then has (none: the Python package's phase), and the consumers (tests/consumer,
-# by the component they link) built against it. A new component's packages add a line here,
-# or a word to one. Qt comes last, as nothing before it may bring Qt along.
+# the system then has (or, for a package with no CMake component, the name of its own check:
+# @python, @bridge), and the consumers (tests/consumer, by the component they link) built
+# against it. A new component's packages add a line here, or a word to one. Qt comes last, as
+# nothing before it may bring Qt along.
 phases=(
-  "python3-kovmodule kovmodule-tools||"
+  "python3-kovmodule kovmodule-tools|@python|"
+  "kovmodule-bridge|@bridge|"
   "libkovmodule-dev|Core;Curl;Journal;C|Curl;C"
   "libkovmoduleqt-dev|Core;Curl;Journal;C;Qt|Curl;C;Qt"
 )
@@ -130,8 +135,8 @@ cd /tmp/kov
 mkdir -p build logs
 
 apt-get update -qq
-step "apt: a compiler, cmake and pkg-config for the host projects"
-apt-get install -y -qq --no-install-recommends g++ cmake make pkgconf >logs/apt-tools.log \
+step "apt: a compiler, cmake and pkg-config for the host projects, curl for the bridge"
+apt-get install -y -qq --no-install-recommends g++ cmake make pkgconf curl >logs/apt-tools.log \
   || { tail -n 40 logs/apt-tools.log; exit 1; }
 
 expect() {  # expect NAME STATUS COMMAND...
@@ -145,7 +150,11 @@ expect() {  # expect NAME STATUS COMMAND...
 
 simulator=""
 url=""
-trap '[ -z "$simulator" ] || { kill $simulator 2>/dev/null; wait $simulator 2>/dev/null; } || true' EXIT
+bridge=""
+stop() {  # stop PID: ends a program this check started, if it still runs
+  [ -z "$1" ] || { kill "$1" 2>/dev/null; wait "$1" 2>/dev/null; } || true
+}
+trap 'stop "$bridge"; stop "$simulator"' EXIT
 start_simulator() {
   kov-simulator --listen 127.0.0.1:0 --speed 50 >simulator.out 2>simulator.err &
   simulator=$!
@@ -157,6 +166,72 @@ start_simulator() {
   done
   [ -n "$url" ] || { echo "kov-simulator did not print its URL" >&2; exit 1; }
   echo "kov-simulator: $url"
+}
+
+# kovmodule-bridge: its system user and files, then one purchase served through kov-bridge.
+check_bridge() {
+  step "kovmodule-bridge: the system user, the service and the manual page"
+  getent passwd kov-bridge | tee logs/bridge-user.txt
+  [ "$(cut -d: -f7 logs/bridge-user.txt)" = /usr/sbin/nologin ] || { echo "kov-bridge may log in" >&2; exit 1; }
+  unit=/lib/systemd/system/kov-bridge.service
+  grep -qx 'User=kov-bridge' "$unit"
+  # Enabled, and skipped until the till is configured.
+  [ -L /etc/systemd/system/multi-user.target.wants/kov-bridge.service ]
+  grep -qx 'ConditionPathExists=/etc/kov-bridge/key' "$unit"
+  systemd-analyze verify --man=no "$unit"
+  test -s /usr/share/man/man1/kov-bridge.1.gz
+  test -s /usr/share/doc/kovmodule-bridge/examples/kov-bridge.conf
+
+  step "kov-bridge: a purchase served as the kov-bridge user, with a key file and a token file"
+  local dir=/tmp/kov/bridge token events answer base
+  install -d -o kov-bridge -g kov-bridge -m 0700 "$dir"
+  (umask 077 && printf 's3cret\n' >"$dir/key") && chown kov-bridge:kov-bridge "$dir/key"
+  runuser -u kov-bridge -- kov-bridge --endpoint "$url" --listen 127.0.0.1:0 --user merchant --station ST-BRIDGE \
+    --key-file "$dir/key" --token-file "$dir/token" --journal "$dir/journal.db" >bridge.out 2>bridge.err &
+  bridge=$!
+  base=""
+  for _ in $(seq 100); do
+    base="$(sed -n '1s/^kov-bridge listening on //p' bridge.out)"
+    [ -n "$base" ] && break
+    kill -0 "$bridge" 2>/dev/null || { cat bridge.err; exit 1; }
+    sleep 0.1
+  done
+  [ -n "$base" ] || { echo "kov-bridge did not print its URL" >&2; exit 1; }
+  echo "kov-bridge: $base"
+  [ "$(stat -c '%a %U' "$dir/token")" = "600 kov-bridge" ] || { stat "$dir/token"; exit 1; }
+  token="$(kov-bridge --print-token --token-file "$dir/token")"
+  [ -n "$token" ]
+  [ "$(curl -sS -o /dev/null -w '%{http_code}' "$base/healthz")" = 200 ]
+  answer="$(curl -sS -o /dev/null -w '%{http_code}' -H 'Content-Type: application/json' \
+    --data '{"type":"purchase","txnRef":"FRESH-BRIDGE-0","amount":"12.50","currency":"AUD"}' "$base/v1/transactions")"
+  [ "$answer" = 401 ] || { echo "a transaction without the token got $answer" >&2; exit 1; }
+  answer="$(curl -sS -w ' %{http_code}' -H "Authorization: Bearer $token" -H 'Content-Type: application/json' \
+    --data '{"type":"purchase","txnRef":"FRESH-BRIDGE-1","amount":"12.50","currency":"AUD"}' "$base/v1/transactions")"
+  echo "  [POST /v1/transactions] $answer"
+  [[ "$answer" == *'"events":"/v1/transactions/FRESH-BRIDGE-1/events"'*' 202' ]]
+  # The event stream stays open after the result: read it until the result event has come.
+  curl -sS -N --max-time 60 -H "Authorization: Bearer $token" "$base/v1/transactions/FRESH-BRIDGE-1/events" >events.txt &
+  events=$!
+  for _ in $(seq 600); do
+    [ -n "$(sed -n '/^event: result$/{n;/^data: /p}' events.txt)" ] && break
+    kill -0 "$events" 2>/dev/null || break
+    sleep 0.1
+  done
+  stop "$events"
+  grep '^event: ' events.txt | sort | uniq -c
+  sed -n '/^event: result$/{n;s/^data: /  [result] /p}' events.txt | tee result.txt
+  grep -q '"transactionResult":0,.*"responseText":"APPROVED"' result.txt
+  answer="$(curl -sS -o /dev/null -w '%{http_code}' -X POST -H "Authorization: Bearer $token" \
+    "$base/v1/transactions/FRESH-BRIDGE-1/acknowledge")"
+  [[ "$answer" == 20? ]] || { echo "the acknowledgement got $answer" >&2; exit 1; }
+  kill -TERM "$bridge"
+  wait "$bridge" || { echo "kov-bridge exited with status $? on SIGTERM" >&2; exit 1; }
+  bridge=""
+  tail -n 3 bridge.err | sed 's/^/  [kov-bridge stderr] /'
+  if grep -qF -e s3cret -e "$token" bridge.out bridge.err events.txt; then
+    echo "the key or the token is in kov-bridge's output" >&2
+    exit 1
+  fi
 }
 
 phase=0
@@ -179,7 +254,12 @@ for line in "$@"; do
     echo "no Qt package installed"
   fi
 
-  if [ -z "$components" ]; then
+  if [ "$components" = @bridge ]; then
+    [ -n "$simulator" ] || start_simulator
+    check_bridge
+    continue
+  fi
+  if [ "$components" = @python ]; then
     # The Python package: the example till with the installed kovmodule alone, a purchase
     # approved and one declined, each journalled and so recovered by nothing afterwards.
     [ -n "$simulator" ] || start_simulator
@@ -223,7 +303,7 @@ for line in "$@"; do
   done
 
   [ -n "$simulator" ] || start_simulator
-  if [ "$phase" = 2 ]; then  # the tools came with the Python package
+  if [ "$components" = "Core;Curl;Journal;C" ]; then  # once: the tools came with the Python package
     cli=(kov-cli purchase --user merchant --key s3cret --station ST01 --amount 12.50 --currency AUD --endpoint "$url")
     step "kov-cli: a purchase, approved"
     expect kov-cli 0 timeout 60 "${cli[@]}" --txn-ref "FRESH-CLI-1"

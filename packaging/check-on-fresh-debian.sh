@@ -186,7 +186,8 @@ check_bridge() {
   local dir=/tmp/kov/bridge token events answer base
   install -d -o kov-bridge -g kov-bridge -m 0700 "$dir"
   (umask 077 && printf 's3cret\n' >"$dir/key") && chown kov-bridge:kov-bridge "$dir/key"
-  runuser -u kov-bridge -- kov-bridge --endpoint "$url" --listen 127.0.0.1:0 --user merchant --station ST-BRIDGE \
+  # setpriv runs the bridge itself under that user (no session in between), so that $bridge is its id.
+  setpriv --reuid=kov-bridge --regid=kov-bridge --clear-groups -- kov-bridge --endpoint "$url" --listen 127.0.0.1:0 --user merchant --station ST-BRIDGE \
     --key-file "$dir/key" --token-file "$dir/token" --journal "$dir/journal.db" >bridge.out 2>bridge.err &
   bridge=$!
   base=""

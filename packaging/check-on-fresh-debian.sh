@@ -220,7 +220,8 @@ check_bridge() {
   done
   stop "$events"
   grep '^event: ' events.txt | sort | uniq -c
-  sed -n '/^event: result$/{n;s/^data: /  [result] /p}' events.txt | tee result.txt
+  sed -n '/^event: result$/{n;s/^data: //p}' events.txt >result.txt
+  cut -c1-120 result.txt | sed 's/^/  [result] /'
   grep -q '"transactionResult":0,.*"responseText":"APPROVED"' result.txt
   answer="$(curl -sS -o /dev/null -w '%{http_code}' -X POST -H "Authorization: Bearer $token" \
     "$base/v1/transactions/FRESH-BRIDGE-1/acknowledge")"

@@ -432,7 +432,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, FaultTable, testing::ValuesIn(kRows),
 
 // A session kept after the time-out result verifies with the trust of its day: trusting the
 // CA afterwards lets the engine's next transaction through instead of failing as before.
-TEST(TrustedCertificates, ChangingThemDropsASessionKeptAfterATimeOut) {
+TEST(KeptSession, GoesWhenTheTrustedCertificatesChange) {
   LoopbackSimulator sim(20, true);
   const auto loop = std::make_shared<KOVPollLoop>();
   WqKOV engine;

@@ -67,6 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
                  .unframed = {std::string(kSettings.substr(0, 4)), std::string(kSettings.substr(4))}},
         HeadCase{.name = "settings_of_odd_length", .fault = Fault::NotHttp,
                  .unframed = {std::string("\0\0\x05\x04\0\0\0\0\0", 9)}},
+        HeadCase{.name = "other_frame_type", .fault = Fault::NotHttp,
+                 .unframed = {std::string("\0\0\x06\x01\0\0\0\0\0", 9)}},
         HeadCase{.name = "tls_alert", .fault = Fault::NotHttp,
                  .unframed = {std::string("\x15\x03\x01\x00\x02\x02\x46", 7)}},
         HeadCase{.name = "cut_short", .fault = Fault::NotHttp, .unframed = {std::string("\0\0\x06", 3)},

@@ -4,90 +4,32 @@
 #include <KOVModule/KOVCurlTransport.h>
 #include <KOVModule/KOVPollLoop.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "KOVCurlSession.h"
+#include "SessionFixtures.h"
 #include "SimDocuments.h"
-#include "SimServer.h"
 
 namespace {
 
-// The key as the documents below carry it, escaped for XML.
-constexpr const char* kKey = "k3y&<\"s%2F";
-constexpr const char* kEscapedKey = "k3y&amp;&lt;&quot;s%2F";
+using namespace kovtest;
 
-int openFiles() {
-  const std::filesystem::directory_iterator fds("/proc/self/fd");
-  return static_cast<int>(std::distance(std::filesystem::begin(fds), std::filesystem::end(fds)));
-}
-
-// The simulator on 127.0.0.1 at a port the system picks, with a poll time-out of 1 s; with tls,
-// its test CA goes to a folder of its own, removed with it.
-struct Loopback {
-  explicit Loopback(bool tls = false)
-      : server(kovsim::SimConfig{.port = 0, .tls = tls, .certDir = certDir, .scenario = {}, .tmoSeconds = 1,
-                                 .key = kKey, .stations = {}, .offline = {}},
-               nullptr) {
-    std::string error;
-    EXPECT_TRUE(server.start(error)) << "the simulator did not start: " << error;
-  }
-  ~Loopback() { std::filesystem::remove_all(certDir); }
-  // Requests of every type that reached the service for the TxnRef.
-  std::uint64_t received(const std::string& txnRef) {
-    const kovsim::SimStats& stats = server.service().stats();
-    return stats.count(txnRef, "Purchase") + stats.count(txnRef, "Status") + stats.count(txnRef, "UI");
-  }
-
-  const std::string certDir = testing::TempDir() + "kov-curl-ca-" + std::to_string(::getpid());
-  kovsim::SimServer server;
-};
-
-std::string purchase(const std::string& txnRef, const std::string& scenario) {
-  return std::string("<Scr action=\"doScrKOV\" user=\"merchant\" key=\"") + kEscapedKey +
-         "\"><TxnType>Purchase</TxnType><TxnRef>" + txnRef + "</TxnRef><Station>S1</Station><MRef>sim:" + scenario +
-         "</MRef></Scr>";
-}
-
-struct Completion {
-  std::optional<std::string> data;
-  std::optional<KOVURLResponse> response;
-  std::optional<KOVError> error;
-};
-
-// A session on a loop of its own, and its completions in arrival order; these are shared with
-// the handlers, since one may come after its test.
+// A session on a loop of its own, and its completions.
 struct Client {
-  struct Record {
-    std::vector<Completion> calls;
-    bool inside = false;  // set around session calls: no completion may run from inside one
-    bool ranInside = false;
-  };
   std::shared_ptr<KOVPollLoop> loop = std::make_shared<KOVPollLoop>();
   std::unique_ptr<KOVURLSession> session = KOVCurlTransport::sessionFactory(loop)();
   std::shared_ptr<Record> record = std::make_shared<Record>();
 
-  ResponseHandler handler() const {
-    return [record = record](const auto& data, const auto& response, const auto& error) {
-      record->ranInside = record->ranInside || record->inside;
-      record->calls.push_back({data, response, error});
-    };
-  }
+  ResponseHandler handler() const { return recordInto(record); }
   // Runs the loop until done() holds or the deadline passes; it looks every 10 ms, so that
   // what the server's thread does is seen too.
   bool runUntil(const std::function<bool()>& done, int deadlineMs = 10000) const {
@@ -216,15 +158,13 @@ INSTANTIATE_TEST_SUITE_P(
                  .error = NSURLErrorDataLengthExceedsMaximum}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Connections whose writing must wait: a body larger than the socket buffers posted to a
-// server that starts reading late, and a connect to a listener whose queue is full (the
-// connection is made when its SYN is sent again, a second later). Either goes on only when
-// the loop reports write readiness; one that never does leaves curl waiting until the
-// request's time-out, far beyond this test's bound. A time-out shorter than that second ends
-// the connect: as on a network that drops it, nothing of the request can have left.
+// Writing that must wait (LateReader) goes on only when the loop reports write readiness; a
+// loop that never does leaves curl waiting until the request's time-out, far beyond this
+// test's bound. A time-out shorter than the second a full listen queue takes ends the
+// connect: as on a network that drops it, nothing of the request can have left.
 struct WaitingWrite {
   const char* name;
-  bool fullBacklog;  // else the large body
+  bool fullBacklog;  // else a body larger than the socket buffers
   double timeoutSeconds = 60.0;
 };
 
@@ -232,45 +172,16 @@ class WriteReadiness : public testing::TestWithParam<WaitingWrite> {};
 
 TEST_P(WriteReadiness, IsWaitedForAndReported) {
   const WaitingWrite& row = GetParam();
-  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t length = sizeof address;
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
-  ASSERT_EQ(::listen(listener, 0), 0);  // one connection waits in the queue, the next is dropped
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
-  const int blocker = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (row.fullBacklog) ::connect(blocker, reinterpret_cast<sockaddr*>(&address), length);
   const std::string body = row.fullBacklog ? std::string("<Scr/>") : std::string(32 << 20, 'x');
-  std::thread server([listener, full = row.fullBacklog, expected = body.size()] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // a reader that starts late
-    if (full) ::close(::accept(listener, nullptr, nullptr));
-    const int line = ::accept(listener, nullptr, nullptr);
-    if (line < 0) return;  // the client gave up before its connection was made
-    std::string request;
-    std::vector<char> chunk(1 << 16);
-    std::size_t head = std::string::npos;
-    for (ssize_t n; (head == std::string::npos || request.size() < head + 4 + expected) &&
-                    (n = ::read(line, chunk.data(), chunk.size())) > 0;) {
-      request.append(chunk.data(), std::size_t(n));
-      head = request.find("\r\n\r\n");
-    }
-    const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
-    EXPECT_EQ(::write(line, answer.data(), answer.size()), ssize_t(answer.size()));
-    ::close(line);
-  });
+  const LateReader server(row.fullBacklog, body.size());
   Client client;
-  const std::string authority = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-  client.session->post("http://" + authority + "/wqmi3/pos.aspx", body, row.timeoutSeconds, client.handler());
+  client.session->post(server.url(), body, row.timeoutSeconds, client.handler());
   client.waitFor(1);
-  ::shutdown(listener, SHUT_RDWR);  // a server still waiting to accept gives up
-  client.session.reset();           // a stalled transfer ends here, and the server with it
-  server.join();
-  for (const int fd : {listener, blocker}) ::close(fd);
   ASSERT_EQ(client.record->calls.size(), 1u);
   const std::optional<KOVError>& error = client.record->calls[0].error;
   if (row.timeoutSeconds < 1) {
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->description, "no connection to " + authority + " within 1 s");
+    EXPECT_EQ(error->description, "no connection to " + server.authority + " within 1 s");
     EXPECT_FALSE(error->requestSent);
   } else {
     EXPECT_EQ(client.record->calls[0].data, "ok");

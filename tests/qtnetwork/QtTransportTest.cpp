@@ -136,10 +136,13 @@ INSTANTIATE_TEST_SUITE_P(
                    s.loop.watchSocket(fd, KOVSocketRead, noteAndUnwatch(s, "second", {fd}));
                  },
                  {"second 1"}},
+        // Ending the watch of a socket forgotten (hence unknown) changes nothing.
         LoopCase{"forgotten_before_ready",
                  [](Scene& s) {
                    const int fd = s.readablePair().first;
                    s.loop.watchSocket(fd, KOVSocketRead | KOVSocketWrite, noteAndUnwatch(s, "ready", {}));
+                   s.loop.forgetSocket(fd);
+                   s.loop.unwatchSocket(fd);
                    s.loop.forgetSocket(fd);
                  },
                  {}}),

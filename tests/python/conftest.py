@@ -16,17 +16,28 @@ KEY = "py-h0st-k3y"
 _refs = itertools.count(1)
 
 
-@pytest.fixture(scope="session")
-def simulator():
+def _simulator(speed):
     """kov-simulator on a port of the system's choosing; its first line names its URL."""
     process = subprocess.Popen(
-        [os.environ["KOV_SIMULATOR"], "--listen", "127.0.0.1:0", "--speed", "20", "--tmo", "1", "--key", KEY],
+        [os.environ["KOV_SIMULATOR"], "--listen", "127.0.0.1:0", "--speed", speed, "--tmo", "1", "--key", KEY],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     line = process.stdout.readline()
     assert line.startswith("kov-simulator listening on "), line
     yield line.split()[-1]
     process.terminate()
     process.wait(timeout=30)
+
+
+@pytest.fixture(scope="session")
+def simulator():
+    yield from _simulator("20")
+
+
+@pytest.fixture(scope="session")
+def slow_simulator():
+    """For a press that must reach a screen before it moves on, on a loaded machine too: the
+    card screen stays half a second."""
+    yield from _simulator("4")
 
 
 @pytest.fixture

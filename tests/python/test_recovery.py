@@ -101,9 +101,9 @@ def cancelling(client, how):
     ("sim:late-cancel", "interrupt", Result.SUCCEEDED, "00"),
     ("sim:approve", "before it starts", Result.SUCCEEDED, "00"),  # asks nothing of the next one
 ])
-def test_a_cancelled_transaction_ends_with_the_services_result(open_client, simulator, ref, tmp_path, caplog,
+def test_a_cancelled_transaction_ends_with_the_services_result(open_client, slow_simulator, ref, tmp_path, caplog,
                                                                merchant_ref, how, result, response_code):
-    client = open_client(journal=tmp_path / "payments.db")
+    client = open_client(slow_simulator, journal=tmp_path / "payments.db")
     on_screen = cancelling(client, how)
     if how == "before it starts":
         client.cancel()
@@ -119,7 +119,7 @@ def test_a_cancelled_transaction_ends_with_the_services_result(open_client, simu
         got = purchase(client, ref, merchant_ref, on_screen=on_screen)
     assert (got.result, got.response_code, got.txn_ref, got.reason) == (result, response_code, ref, None)
     assert warnings(caplog) == ([asked_to_cancel(client, ref)] if how == "interrupt" else [])
-    counts = received(simulator, ref)
+    counts = received(slow_simulator, ref)
     assert (counts["Purchase"], counts["UI"]) == (1, int(how != "before it starts"))  # the CANCEL press went out
     assert [(p.stage, p.result) for p in client.pending()] == [(Stage.ANSWERED, result)]
 

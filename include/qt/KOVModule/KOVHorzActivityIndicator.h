@@ -16,6 +16,8 @@
 /// technology sees a progress bar named "Working", busy while the animation is on.
 class KOV_QT_EXPORT KOVHorzActivityIndicator : public QWidget {
   Q_OBJECT
+  /// What assistive technology reads as busy: IsPlayingAnimation().
+  Q_PROPERTY(bool busy READ IsPlayingAnimation)
 
  public:
   /// Timer period in milliseconds.

@@ -1,23 +1,23 @@
 #include "KOVIndicatorAccessible.h"
 
-#include <KOVModule/KOVHorzActivityIndicator.h>
+#include <QWidget>
 
 namespace {
 
 QAccessibleInterface* indicatorFactory(const QString& key, QObject* object) {
-  auto* indicator = qobject_cast<KOVHorzActivityIndicator*>(object);
+  auto* indicator = qobject_cast<QWidget*>(object);
   if (key != QLatin1String("KOVHorzActivityIndicator") || !indicator) return nullptr;
   return new KOVIndicatorAccessible(indicator);  // Qt's registry owns it
 }
 
 }  // namespace
 
-KOVIndicatorAccessible::KOVIndicatorAccessible(KOVHorzActivityIndicator* indicator)
+KOVIndicatorAccessible::KOVIndicatorAccessible(QWidget* indicator)
     : QAccessibleWidget(indicator, QAccessible::ProgressBar) {}
 
 QAccessible::State KOVIndicatorAccessible::state() const {
   QAccessible::State s = QAccessibleWidget::state();
-  s.busy = static_cast<const KOVHorzActivityIndicator*>(widget())->IsPlayingAnimation();
+  s.busy = widget()->property("busy").toBool();
   return s;
 }
 
@@ -33,7 +33,7 @@ void KOVIndicatorAccessible::install() {
   (void)registered;
 }
 
-void KOVIndicatorAccessible::busyChanged(KOVHorzActivityIndicator* indicator) {
+void KOVIndicatorAccessible::busyChanged(QWidget* indicator) {
   if (!QAccessible::isActive()) return;  // nobody listens: no interface is made
   QAccessible::State changed;
   changed.busy = true;

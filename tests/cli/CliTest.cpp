@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "CliJson.h"
 #include "CliOptions.h"
+#include "ToolJson.h"
 
 using namespace kovcli;
 
@@ -158,8 +158,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, CliOptionsTable, testing::Values(
     [](const auto& info) { return std::string(info.param.name); });
 
 // The status and signature lines are read back whole by the integration run.
-TEST(CliJson, BytesThatAreNotUtf8CannotBreakALogLine) {
-  EXPECT_EQ(logJson(KOVTransactionLogEntryResponseContent, "a\xFF"), "{\"log\":1,\"entry\":\"a\xEF\xBF\xBD\"}");
+TEST(ToolJson, BytesThatAreNotUtf8CannotBreakALogLine) {
+  EXPECT_EQ(kovtools::logJson(KOVTransactionLogEntryResponseContent, "a\xFF"),
+            "{\"log\":1,\"entry\":\"a\xEF\xBF\xBD\"}");
 }
 
 }  // namespace

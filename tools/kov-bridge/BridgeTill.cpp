@@ -9,7 +9,7 @@
 
 #include "BridgeLog.h"
 #include "BridgeTimedSession.h"
-#include "CliJson.h"
+#include "ToolJson.h"
 
 namespace kovbridge {
 namespace {
@@ -145,7 +145,7 @@ void BridgeTill::run(const std::string& txnRef, std::optional<Fields> fields, st
     if (!_running || _running->txnRef != txnRef) return;
     _running->button1 = button1;
     _running->button2 = button2;
-    _running->screen = kovcli::statusJson(state, receipt, firstLine, secondLine, button1, button2);
+    _running->screen = kovtools::statusJson(state, receipt, firstLine, secondLine, button1, button2);
     emit(txnRef, {"screen", *_running->screen}, false);
   };
   KOVTransactionSignatureReceiptHandler signature = [this, txnRef](const std::optional<std::string>& receipt) {
@@ -160,7 +160,7 @@ void BridgeTill::run(const std::string& txnRef, std::optional<Fields> fields, st
       type = _running->type;
     }
     _running.reset();
-    const std::string line = kovcli::resultJson(details, outcome);
+    const std::string line = kovtools::resultJson(details, outcome);
     _results[txnRef] = Kept{line, fields};
     _metrics.countTransaction(type, details.transactionResult);
     logLine(txnRef + " ended with result " + std::to_string(details.transactionResult) +
@@ -245,7 +245,7 @@ BridgeAnswer BridgeTill::pending() const {
   if (!entries) return BridgeAnswer::error(503, why);
   std::string body = "[";
   for (const KOVJournalEntry& entry : *entries) {
-    body += (body.size() > 1 ? "," : "") + kovcli::pendingJson(entry);
+    body += (body.size() > 1 ? "," : "") + kovtools::pendingJson(entry);
   }
   return {200, body + "]"};
 }

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "CliButtonReader.h"
-#include "CliJson.h"
+#include "ToolJson.h"
 
 namespace kovcli {
 namespace {
@@ -55,7 +55,7 @@ int listPending(const CliOptions& options) {
   }
   errno = 0;
   for (const KOVJournalEntry& entry : entries) {
-    std::fprintf(stdout, "%s\n", pendingJson(entry).c_str());
+    std::fprintf(stdout, "%s\n", kovtools::pendingJson(entry).c_str());
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     // A list cut short would pass for the whole one.
@@ -211,7 +211,9 @@ int runTransaction(const CliOptions& options, const CliRunHooks& hooks) {
 
   KOVTransactionDebugLogHandler logHandler;
   if (options.debug) {
-    logHandler = [](KOVTransactionLogEntryType type, const std::string& entry) { errLine(logJson(type, entry)); };
+    logHandler = [](KOVTransactionLogEntryType type, const std::string& entry) {
+      errLine(kovtools::logJson(type, entry));
+    };
   }
   StatusChangeHandler statusHandler = [&](KOVState state, const std::optional<std::string>& receipt,
                                           const std::string& firstLine, const std::string& secondLine,
@@ -219,14 +221,14 @@ int runTransaction(const CliOptions& options, const CliRunHooks& hooks) {
                                           const std::optional<std::string>& button2) {
     shownButton1 = button1;
     shownButton2 = button2;
-    errLine(statusJson(state, receipt, firstLine, secondLine, button1, button2));
+    errLine(kovtools::statusJson(state, receipt, firstLine, secondLine, button1, button2));
   };
   KOVTransactionResultHandler resultHandler = [&](KOVTransactionResultDetails result) {
     if (hooks.beforeResultLine) hooks.beforeResultLine();
     // The record is the whole point of the run: a line that did not reach stdout must not
     // leave with the exit status of an approval.
     const KOVTransactionOutcome outcome = engine.lastOutcome();
-    const std::string line = resultJson(result, outcome) + "\n";
+    const std::string line = kovtools::resultJson(result, outcome) + "\n";
     errno = 0;
     if (std::fwrite(line.data(), 1, line.size(), stdout) != line.size() || std::fflush(stdout) != 0) {
       errLine("kov-cli: the result could not be written to standard output: " +
@@ -246,7 +248,7 @@ int runTransaction(const CliOptions& options, const CliRunHooks& hooks) {
     reader.stop();
   };
   KOVTransactionSignatureReceiptHandler signatureHandler = [](const std::optional<std::string>& receipt) {
-    errLine(signatureReceiptJson(receipt));
+    errLine(kovtools::signatureReceiptJson(receipt));
   };
 
   if (options.recover) {

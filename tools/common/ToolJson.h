@@ -1,7 +1,7 @@
 #pragma once
-// The JSON lines kov-cli writes: one object per line, texts as strings or null. kov-bridge
-// sends the same lines as its events and answers, so they keep kov-cli's namespace: a change
-// here is a change of both programs' output.
+// The JSON lines of the tools: one object per line, texts as strings or null. kov-cli writes
+// them and kov-bridge sends the same lines as its events and answers, so a change here is a
+// change of both programs' output.
 #include <KOVModule/KOVJournal.h>
 #include <KOVModule/KOVState.h>
 #include <KOVModule/KOVTransactionLogEntryType.h>
@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-namespace kovcli {
+namespace kovtools {
 
 /// The result record with every field under its own name, then "reason" (why it is not the
 /// service's answer about the payment, or null) and "requestSent" (false when the
@@ -30,4 +30,4 @@ std::string signatureReceiptJson(const std::optional<std::string>& receipt);
 /// One debug log entry.
 std::string logJson(KOVTransactionLogEntryType type, const std::string& entry);
 
-}  // namespace kovcli
+}  // namespace kovtools

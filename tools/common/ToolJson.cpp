@@ -1,4 +1,4 @@
-#include "CliJson.h"
+#include "ToolJson.h"
 
 #include <KOVModule/KOVResultJson.h>
 
@@ -7,7 +7,7 @@
 #include <chrono>
 #include <ctime>
 
-namespace kovcli {
+namespace kovtools {
 namespace {
 
 using nlohmann::ordered_json;
@@ -77,4 +77,4 @@ std::string logJson(KOVTransactionLogEntryType type, const std::string& entry) {
   return dump(j);
 }
 
-}  // namespace kovcli
+}  // namespace kovtools

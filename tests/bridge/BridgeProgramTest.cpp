@@ -1,9 +1,10 @@
 // kov-bridge run as a program against kov-simulator, talked to over HTTP as a page would: a
-// purchase with its events, the refusals of the guard and of the till, and a bridge killed in
-// the middle of a payment that recovers it on restart. Neither the key nor the token ever
-// shows in an answer or in the bridge's output.
+// purchase with its events (over https too), the refusals of the guard and of the till, a
+// cancel at the terminal, and a bridge stopped in the middle of a payment that recovers it on
+// restart. Neither the key nor the token ever shows in an answer or in the bridge's output.
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -21,9 +22,10 @@ struct Answer {
   std::string body;
 };
 
-// One request by libcurl; extra headers as "Name: value" (an empty value drops curl's own).
-Answer ask(const std::string& method, const std::string& url, const std::vector<std::string>& headers = {},
-           const std::optional<std::string>& body = std::nullopt) {
+// One request by libcurl; extra headers as "Name: value" (an empty value drops curl's own);
+// over https, trusting the CA file given.
+Answer ask(const std::string& method, const std::string& url, const std::vector<std::string>& headers,
+           const std::optional<std::string>& body, const std::string& caFile) {
   Answer answer;
   CURL* curl = curl_easy_init();
   curl_slist* list = nullptr;
@@ -33,6 +35,7 @@ Answer ask(const std::string& method, const std::string& url, const std::vector<
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, list);
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 60L);
   if (body) curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body->c_str());
+  if (!caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, caFile.c_str());
   const auto append = +[](char* data, std::size_t one, std::size_t n, void* to) {
     static_cast<std::string*>(to)->append(data, one * n);
     return one * n;
@@ -47,46 +50,56 @@ Answer ask(const std::string& method, const std::string& url, const std::vector<
   return answer;
 }
 
-// A simulator, and a bridge on it with a key file, token file and journal of the test's own.
+// The first line of a program that says where it listens: its URL (up to the path), or "".
+std::string listensOn(Program& program, const std::string& name) {
+  std::smatch url;
+  const std::string line = program.waitFor("\n") ? Program::text(program.out) : "";
+  EXPECT_TRUE(std::regex_search(line, url, std::regex("^" + name + " listening on (https?://127\\.0\\.0\\.1:\\d+)")))
+      << line << Program::text(program.err);
+  return url[1];
+}
+
+// A simulator, and a bridge on it with a key file, token file and journal of the test's own;
+// with tls, both serve https with the simulator's test certificate and trust its CA.
 class Bridge {
  public:
-  explicit Bridge(const char* speed = "20")
-      : _sim(KOV_SIMULATOR_PATH, {"--listen", "127.0.0.1:0", "--speed", speed, "--key", kKey}),
-        _simUrl(kovit::listening(_sim)) {
+  explicit Bridge(const char* speed = "20", bool tls = false)
+      : _tls(tls),
+        _sim(KOV_SIMULATOR_PATH, tls ? std::vector<std::string>{"--listen", "127.0.0.1:0", "--speed", speed, "--key",
+                                                                 kKey, "--tls", "--cert-dir", _dir}
+                                     : std::vector<std::string>{"--listen", "127.0.0.1:0", "--speed", speed, "--key", kKey}),
+        _simUrl(listensOn(_sim, "kov-simulator")) {
     std::ofstream(_dir + "key") << kKey << "\n";
     ::chmod((_dir + "key").c_str(), 0600);
     start();
   }
-  ~Bridge() {
-    for (const char* file : {"key", "token", "journal.db", "journal.db-wal", "journal.db-shm"}) {
-      ::unlink((_dir + file).c_str());
-    }
-    ::rmdir(_dir.c_str());
-  }
+  ~Bridge() { std::filesystem::remove_all(_dir); }
 
   void start() {
-    _bridge = std::make_unique<Program>(
-        KOV_BRIDGE_PATH, std::vector<std::string>{"--endpoint", _simUrl + "/wqmi3/pos.aspx", "--listen", "127.0.0.1:0",
-                                                  "--user", "merchant", "--station", "ST-B", "--key-file", _dir + "key",
-                                                  "--token-file", _dir + "token", "--journal", _dir + "journal.db",
-                                                  "--allow-origin", "http://till.example"});
-    std::smatch url;
-    const std::string line = _bridge->waitFor("\n") ? Program::text(_bridge->out) : "";
-    EXPECT_TRUE(std::regex_match(line, url, std::regex("kov-bridge listening on (http://127\\.0\\.0\\.1:\\d+)\n")))
-        << line << Program::text(_bridge->err);
-    _url = url[1];
+    std::vector<std::string> args{"--endpoint", _simUrl + "/wqmi3/pos.aspx", "--listen", "127.0.0.1:0",
+                                  "--user", "merchant", "--station", "ST-B", "--key-file", _dir + "key",
+                                  "--token-file", _dir + "token", "--journal", _dir + "journal.db",
+                                  "--allow-origin", "http://till.example"};
+    if (_tls) {
+      args.insert(args.end(), {"--ca-file", caFile(), "--tls-cert", _dir + "server.pem", "--tls-key",
+                               _dir + "server-key.pem"});
+    }
+    _bridge = std::make_unique<Program>(KOV_BRIDGE_PATH, args);
+    _url = listensOn(*_bridge, "kov-bridge");
     std::ifstream(_dir + "token") >> _token;
   }
-  void kill() {
-    _output += Program::text(_bridge->out) + Program::text(_bridge->err);
-    ::kill(_bridge->pid, SIGKILL);
+  // Ends the bridge with the signal; its exit status, or minus the signal that ended it.
+  std::optional<int> stop(int signal) {
+    ::kill(_bridge->pid, signal);
     _bridge->waitFor();
+    _output += Program::text(_bridge->out) + Program::text(_bridge->err);
+    return _bridge->status;
   }
 
   Answer call(const std::string& method, const std::string& path, std::vector<std::string> headers = {},
               const std::optional<std::string>& body = std::nullopt, bool withToken = true) {
     if (withToken) headers.push_back("Authorization: Bearer " + _token);
-    const Answer answer = ask(method, _url + path, headers, body);
+    const Answer answer = ask(method, _url + path, headers, body, _tls ? caFile() : "");
     _answers += answer.headers + answer.body;
     return answer;
   }
@@ -95,14 +108,15 @@ class Bridge {
                 R"({"type":"purchase","txnRef":")" + txnRef +
                     R"(","amount":"12.50","currency":"AUD","merchantRef":"sim:)" + scenario + "\"}");
   }
-  // Transaction and status requests the service received for txnRef.
+  // Transaction, status and button requests the service received for txnRef.
   std::string received(const std::string& txnRef) const {
     std::smatch counts;
     const std::string all = kovit::fetch(_simUrl + "/_sim/stats").value_or("");
-    if (!std::regex_search(all, counts, std::regex("\"" + txnRef + R"(":\{("Purchase":(\d+),)?"Status":(\d+))"))) {
-      return "0 0";
+    if (!std::regex_search(all, counts,
+                           std::regex("\"" + txnRef + R"(":\{("Purchase":(\d+),)?"Status":(\d+),"UI":(\d+))"))) {
+      return "0 0 0";
     }
-    return (counts[2].matched ? counts[2].str() : "0") + " " + counts[3].str();
+    return (counts[2].matched ? counts[2].str() : "0") + " " + counts[3].str() + " " + counts[4].str();
   }
   // Neither secret in any answer or output line.
   void expectNoSecrets() {
@@ -112,17 +126,22 @@ class Bridge {
     EXPECT_EQ(_token.size(), 64U);
   }
   std::string output() const { return Program::text(_bridge->err); }
-  const std::string& token() const { return _token; }
+  // What the bridges stopped so far wrote.
+  const std::string& stoppedOutput() const { return _output; }
+  const std::string& url() const { return _url; }
 
  private:
-  Program _sim;
-  const std::string _simUrl;
+  std::string caFile() const { return _dir + "ca.pem"; }
+
   const std::string _dir = [] {
     static int made = 0;
     std::string dir = testing::TempDir() + "kov-bridge-" + std::to_string(::getpid()) + "-" + std::to_string(++made) + "/";
     ::mkdir(dir.c_str(), 0700);
     return dir;
   }();
+  const bool _tls;
+  Program _sim;
+  const std::string _simUrl;
   std::unique_ptr<Program> _bridge;
   std::string _url;
   std::string _token;
@@ -250,15 +269,58 @@ INSTANTIATE_TEST_SUITE_P(
                 R"({"error":"no such transaction"})", nullptr, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// Killed at a screen, the bridge recovers the payment at its next start before it takes a new
-// one; the page gets the result from the events, and the service saw the purchase once.
-TEST(BridgeProgram, KilledMidPaymentRecoversItOnRestart) {
+// Over https, with its start line saying so, against a service over https too.
+TEST(BridgeProgram, ServesHttpsWithTheCertificateGiven) {
+  Bridge bridge("20", true);
+  EXPECT_EQ(bridge.url().substr(0, 8), "https://");
+  EXPECT_EQ(bridge.start("T-S", "approve").status, 202);
+  const Answer events = bridge.call("GET", "/v1/transactions/T-S/events");
+  EXPECT_TRUE(std::regex_match(events.body, kApprovedEvents)) << events.body;
+  bridge.expectNoSecrets();
+}
+
+// The page's cancel presses the terminal's CANCEL, and the result follows on the events; a
+// button the screen does not show is not pressed.
+TEST(BridgeProgram, CancelsAtTheTerminal) {
+  Bridge bridge("0.05");
+  EXPECT_EQ(bridge.start("T-X", "approve").status, 202);
+  const Answer press = bridge.call("POST", "/v1/transactions/T-X/press", {}, std::string(R"({"button":"B2"})"));
+  EXPECT_EQ(press.status, 409);
+  EXPECT_EQ(press.body, R"({"error":"the screen shown has no button B2"})");
+  const Answer cancel = bridge.call("POST", "/v1/transactions/T-X/cancel");
+  EXPECT_EQ(cancel.status, 202);
+  EXPECT_EQ(cancel.body, R"({"txnRef":"T-X"})");
+  const Answer events = bridge.call("GET", "/v1/transactions/T-X/events");
+  EXPECT_NE(events.body.find("event: result\ndata: {\"transactionResult\":1,"), std::string::npos) << events.body;
+  EXPECT_NE(events.body.find("CANCELLED"), std::string::npos) << events.body;
+  const std::string received = bridge.received("T-X");
+  EXPECT_EQ(received.substr(received.rfind(' ')), " 1") << "one press, the CANCEL: " << received;
+  bridge.expectNoSecrets();
+}
+
+struct Stop {
+  const char* name;
+  int signal;
+  int status;         // the exit status, or minus the signal that ended the bridge
+  const char* said;   // a line of its output, or nullptr
+};
+
+class StoppedMidPayment : public testing::TestWithParam<Stop> {};
+
+// Stopped at a screen, the bridge recovers the payment at its next start before it takes a
+// new one (it stays in the journal, whether the bridge is killed or ends cleanly); the page
+// gets the result from the events, and the service saw the purchase once.
+TEST_P(StoppedMidPayment, RecoversItOnRestart) {
+  const Stop& row = GetParam();
   Bridge bridge("2");
   EXPECT_EQ(bridge.start("T-C", "approve").status, 202);
   for (int i = 0; i < 500 && bridge.received("T-C").rfind("1 ", 0) != 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  bridge.kill();
+  EXPECT_EQ(bridge.stop(row.signal), row.status) << bridge.stoppedOutput();
+  if (row.said) {
+    EXPECT_NE(bridge.stoppedOutput().find(row.said), std::string::npos) << bridge.stoppedOutput();
+  }
   bridge.start();
   const Answer events = bridge.call("GET", "/v1/transactions/T-C/events");
   EXPECT_EQ(events.status, 200);
@@ -269,5 +331,10 @@ TEST(BridgeProgram, KilledMidPaymentRecoversItOnRestart) {
   EXPECT_EQ(bridge.call("GET", "/v1/pending").body, "[]");
   bridge.expectNoSecrets();
 }
+
+INSTANTIATE_TEST_SUITE_P(Bridge, StoppedMidPayment,
+                         testing::Values(Stop{"Killed", SIGKILL, -SIGKILL, nullptr},
+                                         Stop{"Terminated", SIGTERM, 0, "kov-bridge: stopping\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

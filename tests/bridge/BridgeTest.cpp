@@ -1,17 +1,77 @@
-// kov-bridge's decisions, each a pure function: who may ask (token, Host, CORS), which
-// operation a request names, what a body says, and the metrics' text.
+// kov-bridge's decisions, each a pure function: its settings, who may ask (token, Host,
+// CORS), which operation a request names, what a body says, and the texts of the event
+// stream and the metrics.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <variant>
 
+#include "BridgeConnection.h"
 #include "BridgeGuard.h"
 #include "BridgeMetrics.h"
+#include "BridgeOptions.h"
 #include "BridgeRequest.h"
 #include "BridgeRouter.h"
+#include "BridgeTill.h"
 
 using namespace kovbridge;
 
 namespace {
+
+struct OptionsRow {
+  const char* name;
+  const char* config;  // the --config file's text, or nullptr for no file
+  std::vector<std::string> args;
+  const char* read;    // the settings read, or the refusal's text
+};
+
+std::string described(const std::variant<BridgeOptions, BridgeUsageError>& parsed) {
+  if (const auto* error = std::get_if<BridgeUsageError>(&parsed)) return error->message;
+  const BridgeOptions& o = std::get<BridgeOptions>(parsed);
+  std::string origins;
+  for (const std::string& origin : o.allowOrigins) origins += " " + origin;
+  return o.user.value_or("-") + " " + o.station.value_or("-") + " " + o.endpoint.value_or("-") + " " +
+         o.listen.host + ":" + std::to_string(o.listen.port) + " " + o.keyFile.value_or("-") + " " +
+         o.tlsCert.value_or("-") + " " + o.tlsKey.value_or("-") + origins;
+}
+
+class Options : public testing::TestWithParam<OptionsRow> {};
+
+TEST_P(Options, AreReadFromTheCommandLineOrAFile) {
+  const OptionsRow& row = GetParam();
+  std::vector<std::string> args = row.args;
+  const std::string file = testing::TempDir() + "kov-bridge-" + row.name + ".conf";
+  if (row.config) {
+    std::ofstream(file) << row.config;
+    args.insert(args.begin(), {"--config", file});
+  }
+  EXPECT_EQ(described(parseBridgeOptions(args)), row.read);
+  std::remove(file.c_str());
+}
+
+constexpr const char* kConfig =
+    "endpoint = \"http://127.0.0.1:9/wqmi3/pos.aspx\"\nlisten = \"127.0.0.1:0\"\nuser = \"merchant\"\n"
+    "station = \"ST-9\"\nkey-file = \"/etc/kov/key\"\nallow-origin = [\"http://a.example\", \"http://b.example\"]\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, Options,
+    testing::Values(
+        OptionsRow{"ConfigFile", kConfig, {},
+                   "merchant ST-9 http://127.0.0.1:9/wqmi3/pos.aspx 127.0.0.1:0 /etc/kov/key - - http://a.example "
+                   "http://b.example"},
+        OptionsRow{"CommandLineOverConfigFile", kConfig, {"--station", "ST-1"},
+                   "merchant ST-1 http://127.0.0.1:9/wqmi3/pos.aspx 127.0.0.1:0 /etc/kov/key - - http://a.example "
+                   "http://b.example"},
+        OptionsRow{"BeyondLoopbackWithoutTls", nullptr, {"--user", "u", "--station", "s", "--listen", "192.0.2.7:8443"},
+                   "refusing to listen on 192.0.2.7, which is not a loopback address, without TLS: give --tls-cert and "
+                   "--tls-key"},
+        OptionsRow{"BeyondLoopbackWithTls", nullptr,
+                   {"--user", "u", "--station", "s", "--listen", "[2001:db8::7]:8443", "--tls-cert", "c.pem",
+                    "--tls-key", "k.pem"},
+                   "u s - 2001:db8::7:8443 - c.pem k.pem"},
+        OptionsRow{"CertificateWithoutKey", nullptr, {"--user", "u", "--station", "s", "--tls-cert", "c.pem"},
+                   "--tls-cert and --tls-key go together"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 constexpr const char* kToken = "0123456789abcdef";
 constexpr const char* kPage = "https://till.example";
@@ -200,6 +260,24 @@ TEST(OtherBodies, AreReadStrictly) {
   EXPECT_EQ(recover(R"({"txnRef":"T-9","skipSignature":true})"), "T-9 skip");
   EXPECT_EQ(recover(R"({"station":"ST-2"})"), "unknown field \"station\"");
 }
+
+struct StreamRow {
+  const char* name;
+  std::string text;
+  const char* bytes;
+};
+
+class StreamText : public testing::TestWithParam<StreamRow> {};
+
+TEST_P(StreamText, IsWhatAnEventSourceReads) { EXPECT_EQ(GetParam().text, GetParam().bytes); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, StreamText,
+    testing::Values(StreamRow{"Event", BridgeConnection::eventText({"screen", R"({"state":1})"}),
+                              "event: screen\ndata: {\"state\":1}\n\n"},
+                    // A comment: readers skip it, proxies see traffic.
+                    StreamRow{"KeepAlive", BridgeConnection::keepAliveText(), ": keep-alive\n\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Metrics, AreThePrometheusTextOfTheCounts) {
   BridgeMetrics metrics;

@@ -37,7 +37,6 @@ using PlainStream = beast::tcp_stream;
 using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 
 constexpr std::chrono::seconds kIdle{60};
-constexpr std::chrono::seconds kKeepAlive{15};
 constexpr std::size_t kMaxHeaderBytes = 16 * 1024;
 
 std::string head(const BridgeReply& reply, std::optional<std::size_t> length, bool keepAlive) {
@@ -51,8 +50,6 @@ std::string head(const BridgeReply& reply, std::optional<std::size_t> length, bo
   text += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
   return text + "\r\n";
 }
-
-std::string eventText(const BridgeEvent& event) { return "event: " + event.name + "\ndata: " + event.data + "\n\n"; }
 
 std::optional<std::string> header(const http::request<http::string_body>& request, http::field field) {
   const auto found = request.find(field);
@@ -194,10 +191,10 @@ class Connection final : public BridgeConnection {
   }
 
   void armKeepAlive() {
-    _keepAliveTimer.expires_after(kKeepAlive);
+    _keepAliveTimer.expires_after(kKeepAliveInterval);
     _keepAliveTimer.async_wait([self = self()](error_code error) {
       if (error || self->_closed) return;
-      self->send(": keep-alive\n\n", false);
+      self->send(keepAliveText(), false);
       self->armKeepAlive();
     });
   }
@@ -242,6 +239,12 @@ class Connection final : public BridgeConnection {
 };
 
 }  // namespace
+
+std::string BridgeConnection::eventText(const BridgeEvent& event) {
+  return "event: " + event.name + "\ndata: " + event.data + "\n\n";
+}
+
+std::string BridgeConnection::keepAliveText() { return ": keep-alive\n\n"; }
 
 std::shared_ptr<BridgeConnection> BridgeConnection::start(tcp::socket socket, asio::ssl::context* tls,
                                                           BridgeConnectionContext& context) {

@@ -48,7 +48,8 @@ bool BridgeServer::listen(const std::string& host, int port, std::string& why) {
     return false;
   }
   const tcp::endpoint endpoint(address, static_cast<unsigned short>(port == 0 && _port != 0 ? _port : port));
-  auto acceptor = std::make_unique<tcp::acceptor>(_io);
+  auto listening = std::make_unique<Listening>(Listening{tcp::acceptor(_io), asio::steady_timer(_io)});
+  tcp::acceptor* acceptor = &listening->acceptor;
   acceptor->open(endpoint.protocol(), error);
   if (!error && address.is_v6()) acceptor->set_option(asio::ip::v6_only(true), error);
   if (!error) acceptor->set_option(tcp::acceptor::reuse_address(true), error);
@@ -59,28 +60,35 @@ bool BridgeServer::listen(const std::string& host, int port, std::string& why) {
     return false;
   }
   _port = acceptor->local_endpoint().port();
-  accept(*acceptor);
-  _acceptors.push_back(std::move(acceptor));
+  accept(*listening);
+  _listening.push_back(std::move(listening));
   return true;
 }
 
-void BridgeServer::accept(tcp::acceptor& acceptor) {
-  acceptor.async_accept([this, &acceptor](error_code error, tcp::socket socket) {
-    if (!acceptor.is_open()) return;
-    if (!error) {
-      error_code ignored;
-      socket.set_option(tcp::no_delay(true), ignored);  // an event must not wait for an ACK
-      auto connection = BridgeConnection::start(std::move(socket), _tls ? &*_tls : nullptr, _context);
-      _connections.emplace(connection.get(), connection);
+void BridgeServer::accept(Listening& listening) {
+  listening.acceptor.async_accept([this, &listening](error_code error, tcp::socket socket) {
+    if (!listening.acceptor.is_open()) return;
+    if (error) {
+      // Out of descriptors: accepting again at once would fail again, in a tight loop.
+      listening.retry.expires_after(kAcceptRetry);
+      listening.retry.async_wait([this, &listening](error_code waited) {
+        if (!waited) accept(listening);
+      });
+      return;
     }
-    accept(acceptor);
+    error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);  // an event must not wait for an ACK
+    auto connection = BridgeConnection::start(std::move(socket), _tls ? &*_tls : nullptr, _context);
+    _connections.emplace(connection.get(), connection);
+    accept(listening);
   });
 }
 
 void BridgeServer::stop() {
-  for (const auto& acceptor : _acceptors) {
+  for (const auto& listening : _listening) {
     error_code ignored;
-    acceptor->close(ignored);
+    listening->acceptor.close(ignored);
+    listening->retry.cancel();
   }
   std::vector<std::shared_ptr<BridgeConnection>> live;
   for (const auto& [pointer, connection] : _connections) {

@@ -3,7 +3,9 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
+#include <boost/asio/steady_timer.hpp>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <optional>
@@ -34,13 +36,22 @@ class BridgeServer {
   /// Stops accepting and closes every connection, event streams included.
   void stop();
 
+  /// After a failed accept (out of descriptors), the next one waits this long.
+  static constexpr std::chrono::milliseconds kAcceptRetry{50};
+
  private:
-  void accept(boost::asio::ip::tcp::acceptor& acceptor);
+  // An address listened on, with the timer of its retries.
+  struct Listening {
+    boost::asio::ip::tcp::acceptor acceptor;
+    boost::asio::steady_timer retry;
+  };
+
+  void accept(Listening& listening);
 
   boost::asio::io_context& _io;
   BridgeConnectionContext _context;
   std::optional<boost::asio::ssl::context> _tls;
-  std::vector<std::unique_ptr<boost::asio::ip::tcp::acceptor>> _acceptors;
+  std::vector<std::unique_ptr<Listening>> _listening;
   std::map<BridgeConnection*, std::weak_ptr<BridgeConnection>> _connections;
   int _port = 0;
 };

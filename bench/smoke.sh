@@ -34,6 +34,9 @@ step "tills at once against one simulator (http, https)"
 "$bin/kov_bench_tills" --speed 20 16
 "$bin/kov_bench_tills" --speed 20 --tls 4
 
+step "kov-bridge: a screen to the page, idle CPU, peak memory, a bridge per till"
+"$bin/kov_bench_bridge" --short
+
 step "kov-cli resident memory"
 "$here/rss.sh" "$build" 2000
 

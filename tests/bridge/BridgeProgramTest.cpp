@@ -169,6 +169,10 @@ TEST(BridgeProgram, TakesAPurchaseAndKeepsItsResultUntilAcknowledged) {
   EXPECT_EQ(replayed.body.substr(0, replayed.body.find('\n') + 1), "event: result\n");
   EXPECT_EQ(replayed.body.substr(replayed.body.find("data: ")), events.body.substr(events.body.rfind("data: ")));
   EXPECT_NE(bridge.call("GET", "/v1/pending").body.find(R"("stage":"answered")"), std::string::npos);
+  // Started again before that, the same payment attaches to its result.
+  const Answer again = bridge.start("T-1", "approve");
+  EXPECT_EQ(again.status, 200);
+  EXPECT_EQ(again.body, started.body);
   EXPECT_EQ(bridge.call("POST", "/v1/transactions/T-1/acknowledge").body, R"({"txnRef":"T-1"})");
   EXPECT_EQ(bridge.call("GET", "/v1/pending").body, "[]");
   EXPECT_EQ(bridge.call("GET", "/v1/transactions/T-1/events").status, 404);

@@ -178,6 +178,8 @@ INSTANTIATE_TEST_SUITE_P(
                     RouteRow{"EncodedReference", "POST", "/v1/transactions/A%2FB%20c/press", false, BridgeRoute::Press,
                              "A/B c"},
                     RouteRow{"Cancel", "POST", "/v1/transactions/T-1/cancel", false, BridgeRoute::Cancel, "T-1"},
+                    RouteRow{"EscapesOfEveryDigitRange", "POST", "/v1/transactions/T%2a%39%3A%2F/cancel", false,
+                             BridgeRoute::Cancel, "T*9:/"},
                     RouteRow{"Recover", "POST", "/v1/transactions/T-1/recover", false, BridgeRoute::Recover, "T-1"},
                     RouteRow{"Acknowledge", "POST", "/v1/transactions/T-1/acknowledge", false,
                              BridgeRoute::Acknowledge, "T-1"},

@@ -218,6 +218,9 @@ TEST_P(Refusals, AnswerWithTheirReason) {
   const Refusal& row = GetParam();
   const Answer answer = bridge->call(row.method, row.path, row.headers, row.body, row.withToken);
   EXPECT_EQ(answer.status, row.status);
+  // The request's log line, written before its answer, names the status it got.
+  const std::string log = bridge->output();
+  EXPECT_TRUE(log.ends_with(" -> " + std::to_string(row.status) + "\n")) << log;
   if (row.answer) {
     EXPECT_EQ(answer.body, row.answer);
   }

@@ -22,6 +22,7 @@
 #include <utility>
 
 #include "BridgeDispatcher.h"
+#include "BridgeLog.h"
 #include "BridgeLoopDriver.h"
 
 namespace kovbridge {
@@ -122,6 +123,7 @@ class Connection final : public BridgeConnection {
     if (_closed) return;
     if (error == http::error::body_limit) {
       const BridgeReply reply = BridgeReply::of(413, "{\"error\":\"the body is over 16 KiB\"}");
+      logLine(std::string(_parser->get().method_string()) + " with a body over 16 KiB -> 413");
       send(head(reply, reply.body.size(), false) + reply.body, true);
       return;
     }

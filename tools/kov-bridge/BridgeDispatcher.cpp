@@ -31,6 +31,13 @@ const char* routeName(BridgeRoute route) {
   return "?";
 }
 
+// References are the host's own and not secret, but they are the page's text: encoded, they
+// cannot break the line.
+void logRequest(const std::string& method, BridgeRoute route, const std::string& txnRef, int status) {
+  logLine(method + " " + routeName(route) + (txnRef.empty() ? "" : " " + percentEncode(txnRef)) + " -> " +
+          std::to_string(status));
+}
+
 }  // namespace
 
 BridgeDispatcher::BridgeDispatcher(BridgeTill& till, const BridgeGuard& guard, BridgeMetrics& metrics,
@@ -55,10 +62,8 @@ BridgeReply BridgeDispatcher::dispatch(const BridgeHttpRequest& request) {
     out = answer(request, target);
   }
   out.headers.insert(out.headers.end(), verdict.headers.begin(), verdict.headers.end());
-  // References are the host's own and not secret, but they are the page's text: encoded, they
-  // cannot break the line.
-  logLine(request.method + " " + routeName(target.route) +
-          (target.txnRef.empty() ? "" : " " + percentEncode(target.txnRef)) + " -> " + std::to_string(out.status));
+  // A stream's status is known once it is subscribed (404 for a transaction the till lacks).
+  if (!out.events) logRequest(request.method, target.route, target.txnRef, out.status);
   return out;
 }
 
@@ -111,7 +116,9 @@ BridgeReply BridgeDispatcher::answer(const BridgeHttpRequest& request, const Bri
 }
 
 BridgeSubscription BridgeDispatcher::subscribe(const std::string& txnRef, BridgeEventSink sink) {
-  return _till.subscribe(txnRef, std::move(sink));
+  BridgeSubscription subscription = _till.subscribe(txnRef, std::move(sink));
+  logRequest("GET", BridgeRoute::Events, txnRef, subscription.known ? 200 : 404);
+  return subscription;
 }
 
 void BridgeDispatcher::unsubscribe(uint64_t id) { _till.unsubscribe(id); }

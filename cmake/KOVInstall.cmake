@@ -102,10 +102,11 @@ foreach(component IN LISTS _kov_components)
   string(APPEND KOV_CONFIG_COMPONENTS
     "set(_kov_needs_${component} \"${needs}\")\nset(_kov_package_${component} \"${package}\")\n")
 endforeach()
-# A static Qt component hands Qt TextToSpeech on to the final link when it was built with it.
+# A static Qt component hands Qt TextToSpeech on to the final link when it was built with it;
+# a shared one keeps it to itself, and its hosts need no Qt TextToSpeech to build.
 get_property(_kov_speech GLOBAL PROPERTY KOV_QT_TEXT_TO_SPEECH)
 set(KOV_QT_EXTRA_COMPONENTS "")
-if(_kov_speech)
+if(_kov_speech AND KOV_STATIC)
   set(KOV_QT_EXTRA_COMPONENTS " TextToSpeech")
 endif()
 configure_package_config_file(

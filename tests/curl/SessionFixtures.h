@@ -132,4 +132,17 @@ class LateReader {
   std::thread _server;
 };
 
+// The rows of the write-readiness tables, whichever loop drives the session: a body larger
+// than the socket buffers, a full listen queue, and one whose connect a short time-out ends.
+struct WaitingWrite {
+  const char* name;
+  bool fullBacklog;  // else a body larger than the socket buffers
+  double timeoutSeconds = 60.0;
+};
+
+inline const auto kWaitingWrites =
+    testing::Values(WaitingWrite{.name = "large_body", .fullBacklog = false},
+                    WaitingWrite{.name = "full_backlog", .fullBacklog = true},
+                    WaitingWrite{.name = "full_backlog_timed_out", .fullBacklog = true, .timeoutSeconds = 0.4});
+
 }  // namespace kovtest

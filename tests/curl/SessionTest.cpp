@@ -162,12 +162,6 @@ INSTANTIATE_TEST_SUITE_P(
 // loop that never does leaves curl waiting until the request's time-out, far beyond this
 // test's bound. A time-out shorter than the second a full listen queue takes ends the
 // connect: as on a network that drops it, nothing of the request can have left.
-struct WaitingWrite {
-  const char* name;
-  bool fullBacklog;  // else a body larger than the socket buffers
-  double timeoutSeconds = 60.0;
-};
-
 class WriteReadiness : public testing::TestWithParam<WaitingWrite> {};
 
 TEST_P(WriteReadiness, IsWaitedForAndReported) {
@@ -189,10 +183,7 @@ TEST_P(WriteReadiness, IsWaitedForAndReported) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Waits, WriteReadiness,
-                         testing::Values(WaitingWrite{.name = "large_body", .fullBacklog = false},
-                                         WaitingWrite{.name = "full_backlog", .fullBacklog = true},
-                                         WaitingWrite{.name = "full_backlog_timed_out", .fullBacklog = true,
-                                                      .timeoutSeconds = 0.4}),
+                         kWaitingWrites,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CurlSession, GivesEveryRequestAFiniteTimeOut) {

@@ -159,12 +159,6 @@ struct Client {
 
 // Writing that must wait (LateReader) goes on only when Qt reports the socket writable; a
 // connect a short time-out ends is ended by a Qt timer.
-struct WaitingWrite {
-  const char* name;
-  bool fullBacklog;  // else a body larger than the socket buffers
-  double timeoutSeconds = 60.0;
-};
-
 class QtWriteReadiness : public testing::TestWithParam<WaitingWrite> {};
 
 TEST_P(QtWriteReadiness, IsWaitedForAndReported) {
@@ -182,10 +176,7 @@ TEST_P(QtWriteReadiness, IsWaitedForAndReported) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Waits, QtWriteReadiness,
-                         testing::Values(WaitingWrite{.name = "large_body", .fullBacklog = false},
-                                         WaitingWrite{.name = "full_backlog", .fullBacklog = true},
-                                         WaitingWrite{.name = "full_backlog_timed_out", .fullBacklog = true,
-                                                      .timeoutSeconds = 0.4}),
+                         kWaitingWrites,
                          [](const auto& info) { return std::string(info.param.name); });
 
 enum class Ending { Answered, Cancel, Destroy };

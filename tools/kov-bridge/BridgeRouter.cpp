@@ -14,13 +14,14 @@ int hexValue(char c) {
   return -1;
 }
 
-struct Action {
-  std::string_view name;
+// A path (or a transaction's action, the last part of its path), its route and its method.
+struct Known {
+  std::string_view path;
   BridgeRoute route;
   std::string_view method;
 };
 
-constexpr std::array<Action, 5> kActions{{
+constexpr std::array<Known, 5> kActions{{
     {"events", BridgeRoute::Events, "GET"},
     {"press", BridgeRoute::Press, "POST"},
     {"cancel", BridgeRoute::Cancel, "POST"},
@@ -28,13 +29,7 @@ constexpr std::array<Action, 5> kActions{{
     {"acknowledge", BridgeRoute::Acknowledge, "POST"},
 }};
 
-struct Fixed {
-  std::string_view path;
-  BridgeRoute route;
-  std::string_view method;
-};
-
-constexpr std::array<Fixed, 4> kFixed{{
+constexpr std::array<Known, 4> kFixed{{
     {"/healthz", BridgeRoute::Health, "GET"},
     {"/metrics", BridgeRoute::Metrics, "GET"},
     {"/v1/pending", BridgeRoute::Pending, "GET"},
@@ -85,7 +80,7 @@ std::string percentEncode(std::string_view text) {
 
 BridgeTarget routeOf(std::string_view method, std::string_view target, bool serving) {
   const std::string_view path = target.substr(0, target.find('?'));
-  for (const Fixed& fixed : kFixed) {
+  for (const Known& fixed : kFixed) {
     if (path == fixed.path) return checked(fixed.route, fixed.method, method);
   }
   constexpr std::string_view kTransactions = "/v1/transactions/";
@@ -96,8 +91,8 @@ BridgeTarget routeOf(std::string_view method, std::string_view target, bool serv
     if (slash == std::string_view::npos || slash == 0 || !percentDecode(rest.substr(0, slash), txnRef)) {
       return {};
     }
-    for (const Action& action : kActions) {
-      if (rest.substr(slash + 1) == action.name) {
+    for (const Known& action : kActions) {
+      if (rest.substr(slash + 1) == action.path) {
         BridgeTarget routed = checked(action.route, action.method, method);
         routed.txnRef = std::move(txnRef);
         return routed;

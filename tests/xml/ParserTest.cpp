@@ -39,17 +39,6 @@ std::string declared(const std::string& encoding, const std::string& text) {
   return "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?><Scr><DL1 t=\"" + text + "\">" + text + "</DL1></Scr>";
 }
 
-// Exponential entity expansion needs a document type declaration, which is refused.
-std::string laughs() {
-  std::string doc = "<!DOCTYPE lolz [<!ENTITY lol \"lol\"><!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;\">";
-  for (int i = 2; i <= 9; ++i) {
-    doc += "<!ENTITY lol" + std::to_string(i) + " \"";
-    for (int j = 0; j < 10; ++j) doc += "&lol" + std::to_string(i - 1) + ";";
-    doc += "\">";
-  }
-  return doc + "]><Scr><DL1>&lol9;</DL1></Scr>";
-}
-
 const std::string kLong = [] {
   std::string text(3 * 1024 * 1024, 'r');
   for (std::size_t i = 0; i < text.size(); i += 1000) text[i] = 'q';
@@ -82,14 +71,11 @@ INSTANTIATE_TEST_SUITE_P(
                   .keys = {{"Scr/R", "ab"}}},
         ParseCase{.name = "BrokenKeepsWhatWasRead", .ok = false, .body = "<Scr><DL1>ENTER PIN</DL1><DL2>par",
                   .keys = {{"Scr/DL1", "ENTER PIN"}, {"Scr/DL2", "par"}}},
-        ParseCase{.name = "HtmlPage", .ok = false, .body = "<html><body>502 Bad Gateway</body>",
-                  .keys = {{"html/body", "502 Bad Gateway"}}},
-        ParseCase{.name = "PlainText", .ok = false, .body = "plain text", .keys = {}},
         ParseCase{.name = "Empty", .ok = false, .body = "", .keys = {}},
         ParseCase{.name = "MismatchedTags", .ok = false, .body = "<A></B>", .keys = {}},
-        ParseCase{.name = "EntityExpansion", .ok = false, .body = laughs(), .keys = {}},
         ParseCase{.name = "ExternalEntity", .ok = false,
                   .body = "<!DOCTYPE Scr [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><Scr>&x;</Scr>", .keys = {}},
+        // Any document type declaration is refused, and with it every entity expansion.
         ParseCase{.name = "AnyDoctype", .ok = false, .body = "<!DOCTYPE Scr><Scr><DL1>a</DL1></Scr>", .keys = {}},
         ParseCase{.name = "UndefinedEntity", .ok = false, .body = "<Scr><DL1>&undefined;</DL1></Scr>", .keys = {}},
         ParseCase{.name = "NestingAtTheLimit", .ok = true, .body = nested(kov::xml::kMaxDepth, "x"),
@@ -98,11 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
                   .body = "<Scr><DL1>ok</DL1>" + nested(100000, ""), .keys = {{"Scr/DL1", "ok"}}},
         ParseCase{.name = "LongTextInManyPieces", .ok = true, .body = "<Scr><Rcpt>" + kLong + "</Rcpt></Scr>",
                   .keys = {{"Scr/Rcpt", kLong}}},
-        // Single-byte sets through ICU: the euro sign and curly quotes lie outside ISO-8859-1.
+        // A single-byte set through ICU: the euro sign and curly quotes lie outside ISO-8859-1.
         ParseCase{.name = "Windows1252", .ok = true, .body = declared("windows-1252", "\x80 5 \x93ok\x94"),
                   .keys = line("\xE2\x82\xAC 5 \xE2\x80\x9Cok\xE2\x80\x9D")},
-        ParseCase{.name = "Iso8859_15", .ok = true, .body = declared("ISO-8859-15", "\xA4 \xBD"),
-                  .keys = line("\xE2\x82\xAC \xC5\x93")},
         // Unknown names and sets whose characters take several bytes stop at the declaration.
         ParseCase{.name = "UnknownSet", .ok = false, .body = declared("x-no-such-set", "A"), .keys = {}},
         ParseCase{.name = "MultiByteSet", .ok = false, .body = declared("Shift_JIS", "A"), .keys = {}},

@@ -136,10 +136,8 @@ const std::string kResultLine =
     R"("receipt":"KOV SIMULATOR\r\n","receiptLineWidth":24,"response":{"Scr/Complete":"1","Scr/Result/AP":"1"},)"
     R"("cardNumber2":null,"qelBillingId":"DB000001"})";
 
-TEST(ResultJson, ReadsBackWhatItWroteAndNothingElse) {
-  const std::optional<KOVTransactionResultDetails> record = kov::ResultJson::fromJson(kResultLine);
-  ASSERT_TRUE(record);
-  EXPECT_EQ(kov::ResultJson::toJson(*record), kResultLine) << "a null text and the answer read back as written";
+// What it wrote reads back as written (a kept result below, and the record tests' lines).
+TEST(ResultJson, ReadsNothingElse) {
   for (const char* other : {"", "not json", "{}", "[]", R"({"transactionResult":-1})",
                             R"({"transactionResult":0,"receiptLineWidth":0,"response":[]})"}) {
     EXPECT_FALSE(kov::ResultJson::fromJson(other)) << other;

@@ -16,10 +16,10 @@ KEY = "py-h0st-k3y"
 _refs = itertools.count(1)
 
 
-def _simulator(speed):
+def _simulator(speed, *more):
     """kov-simulator on a port of the system's choosing; its first line names its URL."""
     process = subprocess.Popen(
-        [os.environ["KOV_SIMULATOR"], "--listen", "127.0.0.1:0", "--speed", speed, "--tmo", "1", "--key", KEY],
+        [os.environ["KOV_SIMULATOR"], "--listen", "127.0.0.1:0", "--speed", speed, "--tmo", "1", "--key", KEY, *more],
         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     line = process.stdout.readline()
     assert line.startswith("kov-simulator listening on "), line
@@ -38,6 +38,12 @@ def slow_simulator():
     """For a press that must reach a screen before it moves on, on a loaded machine too: the
     card screen stays half a second."""
     yield from _simulator("4")
+
+
+@pytest.fixture
+def tls_simulator(tmp_path):
+    """Over TLS, its test CA in tmp_path/ca.pem."""
+    yield from _simulator("20", "--tls", "--cert-dir", str(tmp_path))
 
 
 @pytest.fixture

@@ -1,8 +1,10 @@
 """Every copy of a record's field list agrees with the one it comes from: the result record's
-texts (the library's list, src/core/KOVResultText.h) with kov_result and the Python records, and
-a pending transaction as C, Python and kov-cli show it. A field added to one and not the
-others fails here."""
+texts (the library's list, src/core/KOVResultText.h) with the Python records (kov_result's are
+the C interface's own test), a pending transaction as C, Python and kov-cli show it, and the
+typing stub of the C extension with the extension. A field added to one and not the others
+fails here; one the stub lacks would reach a type checker as Any, without a word."""
 
+import ast
 import dataclasses
 import json
 import os
@@ -14,9 +16,10 @@ import pytest
 from conftest import purchase
 
 from kovmodule import PendingTransaction, ResultDetails, _till
-from kovmodule._kov import ffi
+from kovmodule._kov import ffi, lib
 
 _LIST = pathlib.Path(__file__).parents[2] / "src" / "core" / "KOVResultText.h"
+_STUB = pathlib.Path(__file__).parents[2] / "python" / "kovmodule" / "_kov.pyi"
 
 
 def result_texts():
@@ -30,20 +33,15 @@ def snake(name):
     return re.sub(r"(?<=[a-z0-9])([A-Z])", r"_\1", name).lower()
 
 
-def c_members(struct, kind):
-    return {name for name, member in ffi.typeof(struct).fields if member.type.cname == kind}
-
-
 # The outcome's texts, which are not the record's.
 _OUTCOME = {"txn_ref", "reason"}
 
 
 @pytest.mark.parametrize("copy, names", [
-    ("the texts of kov_result", lambda: c_members("kov_result", "char *") - _OUTCOME),
     ("the texts of ResultDetails",
      lambda: {f.name for f in dataclasses.fields(ResultDetails) if f.type == "str | None"} - _OUTCOME),
     ("the answer keys of the Python package", lambda: {f"{name}={key}" for name, key in _till._ANSWER_KEYS.items()}),
-], ids=["kov_result", "ResultDetails", "answer_keys"])
+], ids=["ResultDetails", "answer_keys"])
 def test_the_result_texts_are_the_librarys(copy, names):
     listed = result_texts()
     assert len(listed) == 16  # the list was read
@@ -74,3 +72,18 @@ def test_a_pending_transaction_reads_alike_in_c_python_and_kov_cli(open_client, 
         "user": pending.user, "merchant_ref": pending.merchant_ref,
         "started_at": pending.started_at.strftime("%Y-%m-%dT%H:%M:%SZ"), "result": int(pending.result),
         "request_sent": pending.request_sent}
+
+
+def declared(name):
+    """The names the stub's class declares: its annotated members and its methods."""
+    stub = ast.parse(_STUB.read_text(encoding="utf-8"))
+    body = next(node.body for node in stub.body if isinstance(node, ast.ClassDef) and node.name == name)
+    return sorted(node.target.id if isinstance(node, ast.AnnAssign) else node.name
+                  for node in body if isinstance(node, (ast.AnnAssign, ast.FunctionDef)))
+
+
+@pytest.mark.parametrize("name", ["_Lib", "kov_transaction", "kov_screen", "kov_result", "kov_callbacks",
+                                  "kov_pending_entry", "kov_pending_transaction"])
+def test_the_stub_knows_every_member_of_the_extension(name):
+    real = dir(lib) if name == "_Lib" else [member for member, _ in ffi.typeof(name).fields]
+    assert declared(name) == sorted(real)

@@ -139,7 +139,8 @@ const std::string kResultLine =
 // What it wrote reads back as written (a kept result below, and the record tests' lines).
 TEST(ResultJson, ReadsNothingElse) {
   for (const char* other : {"", "not json", "{}", "[]", R"({"transactionResult":-1})",
-                            R"({"transactionResult":0,"receiptLineWidth":0,"response":[]})"}) {
+                            R"({"transactionResult":0,"receiptLineWidth":0,"response":[]})",
+                            R"({"transactionResult":0,"receiptLineWidth":0,"response":null,"authCode":1})"}) {
     EXPECT_FALSE(kov::ResultJson::fromJson(other)) << other;
   }
 }

@@ -26,7 +26,7 @@ namespace kovit {
 // descriptor, closed when it is kClosed); killed if it outlives its test.
 struct Program {
   static constexpr int kClosed = -2;
-  Program(const char* path, std::vector<std::string> args, std::vector<std::string> env = {}, int stdoutTo = -1) {
+  Program(const char* path, std::vector<std::string> args, int stdoutTo = -1) {
     int pipe[2] = {-1, -1};
     EXPECT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
     input = pipe[1];
@@ -41,11 +41,7 @@ struct Program {
     std::vector<char*> argv;
     for (std::string& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (char** e = environ; *e; ++e) envp.push_back(*e);
-    for (std::string& entry : env) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    EXPECT_EQ(::posix_spawn(&pid, path, &actions, nullptr, argv.data(), envp.data()), 0);
+    EXPECT_EQ(::posix_spawn(&pid, path, &actions, nullptr, argv.data(), environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipe[0]);
   }

@@ -1,8 +1,7 @@
 // kov-cli against kov-simulator, both run as programs on loopback: the options, exit statuses
 // and output texts that scripts and a host's CI depend on.
-#include <gmock/gmock.h>
-
 #include <algorithm>
+#include <cstring>
 
 #include "Programs.h"
 
@@ -13,12 +12,15 @@ using kovit::listening;
 using kovit::Program;
 
 // A purchase with more options: its exit status, a pattern of the whole stdout, a text in stderr
-// and a pattern of the simulator's counts afterwards. The key comes from a key file.
+// and a pattern of the simulator's counts afterwards. The key comes from a key file. Its stdout
+// may be a full device ("full"), a pipe whose reader has left ("gone", as in "kov-cli ... |
+// true"), or closed ("closed").
 struct Row {
   const char* name;
   std::vector<std::string> more;
   int status;
   std::string out, err, counts;
+  std::string stdoutTo = "";
 };
 
 // A simulator, and a key file of the test's own.
@@ -30,18 +32,13 @@ class KovCliFixture : public testing::Test {
     ::close(fd);
   }
   ~KovCliFixture() override { ::unlink(keyFile.c_str()); }
-  // A purchase with the options given, and the fixture's for the others (its key file unless
-  // --key is given: one source of the key).
+  // A purchase with the options given, and the fixture's for the others.
   std::vector<std::string> purchase(std::vector<std::string> more) const {
     std::vector<std::string> args{"purchase"};
     for (const auto& [name, value] : {std::pair{"--key-file", keyFile}, {"--user", "merchant"}, {"--station", "ST"},
                                       {"--txn-ref", "IT-1"}, {"--amount", "12.50"}, {"--currency", "AUD"},
                                       {"--endpoint", url + "/wqmi3/pos.aspx"}}) {
-      const std::string given = name == std::string("--key-file") ? "--key" : name;
-      if (std::find(more.begin(), more.end(), name) == more.end() &&
-          std::find(more.begin(), more.end(), given) == more.end()) {
-        args.insert(args.end(), {name, value});
-      }
+      if (std::find(more.begin(), more.end(), name) == more.end()) args.insert(args.end(), {name, value});
     }
     args.insert(args.end(), more.begin(), more.end());
     return args;
@@ -56,9 +53,18 @@ class KovCliFixture : public testing::Test {
 class KovCli : public KovCliFixture, public testing::WithParamInterface<Row> {};
 
 TEST_P(KovCli, RunsOneTransaction) {
-  const auto& [name, more, status, out, err, counts] = GetParam();
-  Program cli(KOV_CLI_PATH, purchase(more));
+  const auto& [name, more, status, out, err, counts, stdoutTo] = GetParam();
+  int to = stdoutTo == "full" ? ::open("/dev/full", O_WRONLY | O_CLOEXEC) : -1;
+  if (stdoutTo == "closed") to = Program::kClosed;
+  if (stdoutTo == "gone") {
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    ::close(pipe[0]);
+    to = pipe[1];
+  }
+  Program cli(KOV_CLI_PATH, purchase(more), to);
   EXPECT_EQ(cli.waitFor() ? cli.status : std::nullopt, status);
+  if (to >= 0) ::close(to);
   // A pattern ending in "..." is a text the output starts with (a long text would take the
   // regex engine's stack).
   const std::string text = Program::text(cli.out);
@@ -88,8 +94,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, KovCli, testing::Values(
         .err = "\n{\"state\":1,\"firstLine\":\"PRESENT/INSERT CARD\",\"secondLine\":\"PURCHASE       AUD 12.50\","
                "\"button1\":\"CANCEL\",\"button2\":null,\"receipt\":null}\n",
         .counts = kOneConnection},
-    Row{.name = "Declined", .more = {"--merchant-ref", "sim:decline"}, .status = 1,
-        .out = R"(\{"transactionResult":1,.*"reCo":"51",.*\}\n)", .err = "", .counts = kOneConnection},
     // Why, without --debug: nothing left, so nothing can have been charged. Nine failures,
     // retried at once.
     Row{.name = "NothingLeft",
@@ -116,93 +120,59 @@ INSTANTIATE_TEST_SUITE_P(Rows, KovCli, testing::Values(
           "--journal /nonexistent/journal.db: No such file or directory"),
     Row{.name = "Help", .more = {"--help"}, .status = 0,
         .out = "usage: kov-cli <purchase|auth|complete|refund|void|recover> [options]\n...", .err = "",
-        .counts = R"(\{"connections":1,.*)"}),
+        .counts = R"(\{"connections":1,.*)"},
+    // A result that cannot reach stdout never leaves with an approval's exit status; without
+    // stdout nothing is sent at all.
+    Row{.name = "StdoutFull", .more = {}, .status = 3, .out = "",
+        .err = "}\nkov-cli: the result could not be written to standard output: No space left on device\n",
+        .counts = kOneConnection, .stdoutTo = "full"},
+    Row{.name = "StdoutGone", .more = {}, .status = 3, .out = "",
+        .err = "}\nkov-cli: the result could not be written to standard output: Broken pipe\n",
+        .counts = kOneConnection, .stdoutTo = "gone"},
+    Row{.name = "StdoutClosed", .more = {}, .status = 3, .out = "",
+        .err = "kov-cli: standard output is closed: the result would be lost, so nothing is sent\n",
+        .counts = kNothingSent, .stdoutTo = "closed"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-// A result that cannot reach stdout never leaves with an approval's exit status: how stdout
-// is, and the end of stderr. Without stdout nothing is sent at all.
-using StdoutRow = std::tuple<const char*, const char*, const char*>;  // how, the end of stderr, counts
-
-class KovCliStdout : public KovCliFixture, public testing::WithParamInterface<StdoutRow> {};
-
-TEST_P(KovCliStdout, ResultThatCannotBeWrittenExitsThree) {
-  const auto& [how, err, counts] = GetParam();
-  int to = Program::kClosed;
-  if (std::string(how) == "full") {
-    to = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
-  } else if (std::string(how) == "gone") {  // a pipe whose reader has left, as in "kov-cli ... | true"
-    int pipe[2];
-    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
-    ::close(pipe[0]);
-    to = pipe[1];
-  }
-  Program cli(KOV_CLI_PATH, purchase({}), {}, to);
-  EXPECT_EQ(cli.waitFor() ? cli.status : std::nullopt, 3);
-  if (to >= 0) ::close(to);
-  EXPECT_THAT(Program::text(cli.err), testing::EndsWith(err));
-  EXPECT_TRUE(std::regex_match(stats(), std::regex(counts))) << stats();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Ways, KovCliStdout,
-    testing::Values(
-        StdoutRow{"full", "}\nkov-cli: the result could not be written to standard output: No space left on device\n",
-                  kOneConnection},
-        StdoutRow{"gone", "}\nkov-cli: the result could not be written to standard output: Broken pipe\n",
-                  kOneConnection},
-        StdoutRow{"closed", "kov-cli: standard output is closed: the result would be lost, so nothing is sent\n",
-                  kNothingSent}),
-    [](const auto& info) { return std::string(std::get<0>(info.param)); });
-
-// A host gone at the signature step; its transaction recovered, and NO pressed from stdin.
-TEST_F(KovCli, RecoveredTransactionTakesTheOperatorsPress) {
-  {
-    Program gone(KOV_CLI_PATH, purchase({"--merchant-ref", "sim:signature"}));
-    EXPECT_TRUE(gone.waitFor("{\"signatureReceipt\":\"KOV SIMULATOR           \\r\\nSTATION ST"));
-  }
-  Program cli(KOV_CLI_PATH, {"recover", "--user", "merchant", "--station", "ST", "--txn-ref", "IT-1", "--endpoint",
-                             url + "/wqmi3/pos.aspx"},
-              {"KOV_KEY=s3cret"});
-  ASSERT_TRUE(cli.waitFor("\"button2\":\"NO\"")) << Program::text(cli.err);
-  EXPECT_EQ(::write(cli.input, "B9\n B2 \r\n", 9), 9);
-  EXPECT_TRUE(cli.waitFor("\"reCo\":\"S2\""));
-  EXPECT_EQ(cli.waitFor() ? cli.status : std::nullopt, 1);
-}
-
-// A cancel line or the first Ctrl-C presses the terminal's CANCEL; the result is what the
-// service then says, an approval that came too late included.
-struct CancelRow {
-  const char* how;  // "line" or "sigint"
+// The operator's presses: a cancel line or the first Ctrl-C presses the terminal's CANCEL, a
+// button's name on a line (an unknown one ignored) that button; the result is what the service
+// then says, an approval that came too late included.
+struct PressRow {
+  const char* name;
   const char* scenario;
+  const char* shown;  // what the screen shows when the operator acts
+  const char* input;  // what the operator types; nullptr: Ctrl-C
   int status;
   const char* reCo;
 };
 
-class KovCliCancel : public KovCliFixture, public testing::WithParamInterface<CancelRow> {};
+class KovCliPress : public KovCliFixture, public testing::WithParamInterface<PressRow> {};
 
-TEST_P(KovCliCancel, PressesTheTerminalsCancelAndReportsTheServicesResult) {
-  const auto& [how, scenario, status, reCo] = GetParam();
+TEST_P(KovCliPress, ReachesTheTerminalAndReportsTheServicesResult) {
+  const auto& [name, scenario, shown, input, status, reCo] = GetParam();
   Program cli(KOV_CLI_PATH, purchase({"--merchant-ref", scenario}));
-  ASSERT_TRUE(cli.waitFor("{\"state\":1,")) << Program::text(cli.err);
-  if (std::string(how) == "line") {
-    EXPECT_EQ(::write(cli.input, "cancel\n", 7), 7);
+  ASSERT_TRUE(cli.waitFor(shown)) << Program::text(cli.err);
+  if (input) {
+    EXPECT_EQ(::write(cli.input, input, std::strlen(input)), ssize_t(std::strlen(input)));
   } else {
     ::kill(cli.pid, SIGINT);
   }
   EXPECT_EQ(cli.waitFor() ? cli.status : std::nullopt, status);
   EXPECT_NE(Program::text(cli.out).find(std::string("\"reCo\":\"") + reCo + "\""), std::string::npos)
       << Program::text(cli.out);
-  EXPECT_EQ(Program::text(cli.err).find("cancel asked at the terminal") != std::string::npos,
-            std::string(how) == "sigint");
+  EXPECT_EQ(Program::text(cli.err).find("cancel asked at the terminal") != std::string::npos, !input);
   EXPECT_TRUE(std::regex_search(stats(), std::regex(R"("UI":[1-9])"))) << stats();
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Ways, KovCliCancel,
-    testing::Values(CancelRow{.how = "line", .scenario = "sim:approve", .status = 1, .reCo = "TC"},
-                    CancelRow{.how = "sigint", .scenario = "sim:approve", .status = 1, .reCo = "TC"},
-                    CancelRow{.how = "line", .scenario = "sim:late-cancel", .status = 0, .reCo = "00"}),
-    [](const auto& info) { return std::string(info.param.how) + (info.param.status == 0 ? "TooLate" : ""); });
+    Ways, KovCliPress,
+    testing::Values(
+        PressRow{"CancelLine", "sim:approve", "{\"state\":1,", "cancel\n", 1, "TC"},
+        PressRow{"CtrlC", "sim:approve", "{\"state\":1,", nullptr, 1, "TC"},
+        PressRow{"CancelLineTooLate", "sim:late-cancel", "{\"state\":1,", "cancel\n", 0, "00"},
+        PressRow{"SignatureRefused", "sim:signature",
+                 "{\"signatureReceipt\":\"KOV SIMULATOR           \\r\\nSTATION ST", "B9\n B2 \r\n", 1, "S2"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // forget, the operator's way out: it names what it removed, and refuses what is not there.
 TEST_F(KovCliFixture, ForgetRemovesAnEntryAndSaysWhatItWas) {

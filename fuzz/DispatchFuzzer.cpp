@@ -94,13 +94,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const auto records = splitRecords(std::string_view(reinterpret_cast<const char*>(bytes), size));
   const auto setup = records[0].empty() ? 0u : static_cast<unsigned char>(records[0][0]);
   Run run;
-  auto details = std::make_shared<KOVTransactionDetails>();
-  details->userName = (setup & 0x10) ? std::nullopt : std::optional<std::string>("merchant");
+  // The tests' purchase of 12.50 AUD by "merchant" at ST01, T-1, with a key to look for.
+  auto details = kovtest::sampleDetails();
+  if (setup & 0x10) details->userName.reset();
   details->key = kKey;
-  details->stationId = "ST01";
-  details->amount = KOVDecimal::parse("12.50");
-  details->currencyCode = "AUD";
-  details->txnRef = "T-1";
   details->skipSignatureVerification = (setup & 0x08) != 0;
   const auto type = static_cast<KOVTransactionType>((setup & 0x07) % 5);
 

@@ -1,6 +1,7 @@
 #pragma once
 // What a curl session is tested against, whichever loop drives it: kov-simulator's server in
-// this process, a bare server that reads late, the documents posted and the completions kept.
+// this process, a bare server that reads late, the documents posted and the completions kept;
+// and the rows of the cases every loop runs (SessionCases.cpp).
 #include <KOVModule/KOVURLSession.h>
 
 #include <arpa/inet.h>
@@ -12,6 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -74,12 +76,25 @@ struct Record {
   bool ranInside = false;
 };
 
-inline ResponseHandler recordInto(const std::shared_ptr<Record>& record) {
-  return [record](const auto& data, const auto& response, const auto& error) {
-    record->ranInside = record->ranInside || record->inside;
-    record->calls.push_back({data, response, error});
-  };
-}
+// A session on the loop of the test binary, and its completions.
+struct Client {
+  std::unique_ptr<KOVURLSession> session;
+  // Runs the session's loop until done() holds or the deadline passes; true if it held.
+  std::function<bool(const std::function<bool()>& done, int deadlineMs)> runFor;
+  std::shared_ptr<Record> record = std::make_shared<Record>();
+
+  ResponseHandler handler() const {
+    return [record = record](const auto& data, const auto& response, const auto& error) {
+      record->ranInside = record->ranInside || record->inside;
+      record->calls.push_back({data, response, error});
+    };
+  }
+  bool runUntil(const std::function<bool()>& done) const { return runFor(done, 10000); }
+  bool waitFor(std::size_t n) const { return runUntil([this, n] { return record->calls.size() >= n; }); }
+};
+
+// Defined by each test binary, for the loop it drives its sessions with.
+Client makeClient();
 
 // A server on 127.0.0.1 that starts reading 300 ms late, reads one request with a body of
 // bodySize bytes and answers "ok". With fullBacklog its listen queue is full until then: a
@@ -144,5 +159,23 @@ inline const auto kWaitingWrites =
     testing::Values(WaitingWrite{.name = "large_body", .fullBacklog = false},
                     WaitingWrite{.name = "full_backlog", .fullBacklog = true},
                     WaitingWrite{.name = "full_backlog_timed_out", .fullBacklog = true, .timeoutSeconds = 0.4});
+class WriteReadiness : public testing::TestWithParam<WaitingWrite> {};
+
+// Requests ended by the session's user, on the wire (held by the service) or before leaving.
+enum class Ending { Cancel, Invalidate, Destroy };
+struct EndedCase {
+  const char* name;
+  Ending ending;
+  bool held;  // the service holds the requests (else they end right after posting)
+};
+
+inline const auto kEndings = testing::Values(EndedCase{"cancel_on_the_wire", Ending::Cancel, true},
+                                             EndedCase{"invalidate_on_the_wire", Ending::Invalidate, true},
+                                             EndedCase{"destroy_on_the_wire", Ending::Destroy, true},
+                                             EndedCase{"cancel_before_leaving", Ending::Cancel, false},
+                                             EndedCase{"invalidate_before_leaving", Ending::Invalidate, false});
+class EndedRequests : public testing::TestWithParam<EndedCase> {};
+
+inline const auto byName = [](const auto& info) { return std::string(info.param.name); };
 
 }  // namespace kovtest

@@ -1,6 +1,6 @@
 // The curl session on the library's own loop: what reaches the wire, how answers and failures
-// come back and what they say, how ended requests complete, writes that must wait, the URLs it
-// refuses and the certificates it trusts. kov-simulator's server runs in this process.
+// come back and what they say, the URLs it refuses and the certificates it trusts (with the
+// cases of SessionCases.cpp). kov-simulator's server runs in this process.
 #include <KOVModule/KOVCurlTransport.h>
 #include <KOVModule/KOVPollLoop.h>
 
@@ -19,20 +19,11 @@
 #include "SessionFixtures.h"
 #include "SimDocuments.h"
 
-namespace {
-
-using namespace kovtest;
-
-// A session on a loop of its own, and its completions.
-struct Client {
-  std::shared_ptr<KOVPollLoop> loop = std::make_shared<KOVPollLoop>();
-  std::unique_ptr<KOVURLSession> session = KOVCurlTransport::sessionFactory(loop)();
-  std::shared_ptr<Record> record = std::make_shared<Record>();
-
-  ResponseHandler handler() const { return recordInto(record); }
-  // Runs the loop until done() holds or the deadline passes; it looks every 10 ms, so that
-  // what the server's thread does is seen too.
-  bool runUntil(const std::function<bool()>& done, int deadlineMs = 10000) const {
+// A session on a loop of its own; the loop looks at done() every 10 ms, so that what the
+// server's thread does is seen too.
+kovtest::Client kovtest::makeClient() {
+  auto loop = std::make_shared<KOVPollLoop>();
+  auto runFor = [loop](const std::function<bool()>& done, int deadlineMs) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
     while (!done() && std::chrono::steady_clock::now() < until) {
       bool tick = false;
@@ -41,71 +32,16 @@ struct Client {
       loop->cancelTimer(timer);
     }
     return done();
-  }
-  bool waitFor(std::size_t n) const { return runUntil([this, n] { return record->calls.size() >= n; }); }
-};
-
-enum class Ending { Cancel, Invalidate, Destroy };
-
-struct EndedCase {
-  const char* name;
-  Ending ending;
-  bool held;  // the service holds the requests (else they end right after posting)
-};
-
-class EndedRequests : public testing::TestWithParam<EndedCase> {};
-
-TEST_P(EndedRequests, CompleteOnceEachAsCancelledLaterAndLeaveNoLineOpen) {
-  const auto [name, ending, onTheWire] = GetParam();
-  Loopback sim;
-  Client client;
-  const int filesBefore = openFiles();
-  // Every request of a "stall-first" transaction is held by the service for half a minute.
-  const std::string ref = std::string("HELD-") + name;
-  const std::string held = purchase(ref, "stall-first");
-  std::vector<KOVRequestId> ids;
-  client.record->inside = true;
-  for (int i = 0; i < 3; ++i) ids.push_back(client.session->post(sim.server.url(), held, 60.0, client.handler()));
-  client.record->inside = false;
-  ASSERT_TRUE(client.runUntil([&] { return !onTheWire || sim.received(ref) == 3; }));
-  client.record->inside = true;
-  if (ending == Ending::Cancel) for (const KOVRequestId id : ids) client.session->cancel(id);
-  if (ending == Ending::Invalidate) client.session->invalidateAndCancel();
-  if (ending == Ending::Destroy) client.session.reset();
-  // A second cancel, or one of an id never handed out, changes nothing; an invalidated
-  // session posts nothing, but still answers once, later.
-  if (client.session) client.session->cancel(ids[0]);
-  if (client.session) client.session->cancel(ids.back() + 1000);
-  if (ending == Ending::Invalidate) client.session->post(sim.server.url(), held, 60.0, client.handler());
-  client.record->inside = false;
-  EXPECT_TRUE(client.record->calls.empty());
-  const std::size_t expected = ending == Ending::Invalidate ? 4 : 3;
-  ASSERT_TRUE(client.waitFor(expected));
-  // The client's ends of the lines are closed; the service still holds its own.
-  EXPECT_TRUE(client.runUntil([&] { return openFiles() <= filesBefore + (onTheWire ? 3 : 0); })) << openFiles();
-  const auto& calls = client.record->calls;
-  EXPECT_EQ(calls.size(), expected);
-  for (std::size_t i = 0; i < calls.size(); ++i) {
-    ASSERT_TRUE(calls[i].error);
-    EXPECT_EQ(calls[i].error->code, NSURLErrorCancelled);
-    // Only a request that went out can have reached the service; the invalidated session's
-    // post, last, never left.
-    const bool closed = ending == Ending::Invalidate && i == 3;
-    EXPECT_EQ(calls[i].error->description, closed ? "the session has been closed" : "the request was cancelled");
-    EXPECT_EQ(calls[i].error->requestSent, onTheWire && !closed);
-    EXPECT_FALSE(calls[i].data);
-  }
-  EXPECT_FALSE(client.record->ranInside);
-  EXPECT_EQ(sim.received(ref), onTheWire ? 3u : 0u);
+  };
+  return {KOVCurlTransport::sessionFactory(loop)(), runFor};
 }
 
-INSTANTIATE_TEST_SUITE_P(Endings, EndedRequests,
-                         testing::Values(EndedCase{"cancel_on_the_wire", Ending::Cancel, true},
-                                         EndedCase{"invalidate_on_the_wire", Ending::Invalidate, true},
-                                         EndedCase{"destroy_on_the_wire", Ending::Destroy, true},
-                                         EndedCase{"cancel_before_leaving", Ending::Cancel, false},
-                                         EndedCase{"invalidate_before_leaving", Ending::Invalidate, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+namespace {
+
+using namespace kovtest;
+
+INSTANTIATE_TEST_SUITE_P(OwnLoop, EndedRequests, kEndings, byName);
+INSTANTIATE_TEST_SUITE_P(OwnLoop, WriteReadiness, kWaitingWrites, byName);
 
 struct WireCase {
   const char* name;
@@ -121,7 +57,7 @@ TEST_P(OnTheWire, ThePostIsExactlyTheDocumentAndTheAnswerIsDataOrAnError) {
   const WireCase& wire = GetParam();
   Loopback sim;
   const std::string url = sim.server.url();
-  Client client;
+  const Client client = makeClient();
   const std::string document = purchase("Z\xC3\xBCrich \xE2\x82\xAC", wire.scenario);
   // A proxy the environment names is not used for this machine.
   ::setenv("http_proxy", "http://127.0.0.1:9", 1);
@@ -156,35 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Without a length and never finished: only a check made while receiving ends it.
         WireCase{.name = "over_cap_unfinished", .scenario = "oversize-open-first",
                  .error = NSURLErrorDataLengthExceedsMaximum}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-// Writing that must wait (LateReader) goes on only when the loop reports write readiness; a
-// loop that never does leaves curl waiting until the request's time-out, far beyond this
-// test's bound. A time-out shorter than the second a full listen queue takes ends the
-// connect: as on a network that drops it, nothing of the request can have left.
-class WriteReadiness : public testing::TestWithParam<WaitingWrite> {};
-
-TEST_P(WriteReadiness, IsWaitedForAndReported) {
-  const WaitingWrite& row = GetParam();
-  const std::string body = row.fullBacklog ? std::string("<Scr/>") : std::string(32 << 20, 'x');
-  const LateReader server(row.fullBacklog, body.size());
-  Client client;
-  client.session->post(server.url(), body, row.timeoutSeconds, client.handler());
-  client.waitFor(1);
-  ASSERT_EQ(client.record->calls.size(), 1u);
-  const std::optional<KOVError>& error = client.record->calls[0].error;
-  if (row.timeoutSeconds < 1) {
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->description, "no connection to " + server.authority + " within 1 s");
-    EXPECT_FALSE(error->requestSent);
-  } else {
-    EXPECT_EQ(client.record->calls[0].data, "ok");
-  }
-}
-
-INSTANTIATE_TEST_SUITE_P(Waits, WriteReadiness,
-                         kWaitingWrites,
-                         [](const auto& info) { return std::string(info.param.name); });
+    byName);
 
 TEST(CurlSession, GivesEveryRequestAFiniteTimeOut) {
   const std::pair<double, long> table[] = {{30.0, 30000},
@@ -231,7 +139,7 @@ TEST(TrustedCertificates, WhatHoldsNoCertificateIsRefusedWithItsReasonAndAddsNot
       "-----BEGIN CERTIFICATE-----\nnot base64!\n-----END CERTIFICATE-----\n"));
   // With the test CA added (twice), a handshake succeeds: the refusals left nothing behind.
   for (int i = 0; i < 2; ++i) ASSERT_TRUE(KOVCurlTransport::addTrustedCertificates(files.caCertificate));
-  Client client;
+  const Client client = makeClient();
   client.session->post(sim.server.url(), "<Scr/>", 5.0, client.handler());
   ASSERT_TRUE(client.waitFor(1));
   EXPECT_FALSE(client.record->calls[0].error) << client.record->calls[0].error->description;

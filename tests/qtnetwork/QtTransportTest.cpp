@@ -1,6 +1,6 @@
 // The curl transport on Qt's event loop: the loop under the session (socket notifiers, timers,
-// work posted from any thread) and what a session asks of it: writes that must wait, answers
-// read on a line kept for the next request, requests ended before their answer.
+// work posted from any thread), and a session on it running the cases of ../curl/SessionCases.cpp:
+// writes that must wait, requests ended before their answer.
 #include <KOVModule/KOVEventLoop.h>
 #include <KOVModule/KOVQtTransport.h>
 
@@ -26,7 +26,7 @@ namespace {
 using namespace kovtest;
 
 // Runs Qt's event loop until done() holds or the deadline passes.
-bool runUntil(const std::function<bool()>& done, int deadlineMs = 10000) {
+bool runUntil(const std::function<bool()>& done, int deadlineMs) {
   QElapsedTimer clock;
   clock.start();
   while (!done() && clock.elapsed() < deadlineMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -146,95 +146,16 @@ INSTANTIATE_TEST_SUITE_P(
                    s.loop.forgetSocket(fd);
                  },
                  {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    byName);
 
-// A session on Qt's loop, and its completions.
-struct Client {
-  std::unique_ptr<KOVURLSession> session = KOVQtTransport::sessionFactory()();
-  std::shared_ptr<Record> record = std::make_shared<Record>();
-
-  ResponseHandler handler() const { return recordInto(record); }
-  bool waitFor(std::size_t n) const { return runUntil([this, n] { return record->calls.size() >= n; }); }
-};
-
-// Writing that must wait (LateReader) goes on only when Qt reports the socket writable; a
-// connect a short time-out ends is ended by a Qt timer.
-class QtWriteReadiness : public testing::TestWithParam<WaitingWrite> {};
-
-TEST_P(QtWriteReadiness, IsWaitedForAndReported) {
-  const WaitingWrite& row = GetParam();
-  const std::string body = row.fullBacklog ? std::string("<Scr/>") : std::string(32 << 20, 'x');
-  const LateReader server(row.fullBacklog, body.size());
-  Client client;
-  client.session->post(server.url(), body, row.timeoutSeconds, client.handler());
-  client.waitFor(1);
-  ASSERT_EQ(client.record->calls.size(), 1u);
-  const Completion& done = client.record->calls[0];
-  EXPECT_EQ(done.error ? done.error->description : "", row.timeoutSeconds < 1 ? "no connection to " + server.authority +
-                                                                                    " within 1 s" : "");
-  EXPECT_EQ(done.data, row.timeoutSeconds < 1 ? std::nullopt : std::optional<std::string>("ok"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Waits, QtWriteReadiness,
-                         kWaitingWrites,
-                         [](const auto& info) { return std::string(info.param.name); });
-
-enum class Ending { Answered, Cancel, Destroy };
-
-struct RequestsCase {
-  const char* name;
-  Ending ending;
-};
-
-class QtRequests : public testing::TestWithParam<RequestsCase> {};
-
-// Answered: two purchases in turn, the second on the line the first left open. Otherwise three
-// held by the service and ended on the wire: each completes once, as cancelled, later, from
-// Qt's loop (when destroyed, the session's own loop goes with it), and its line is closed.
-TEST_P(QtRequests, CompleteOnceEachFromTheLoopAndLeaveNoLineOpen) {
-  const auto [name, ending] = GetParam();
-  Loopback sim;
-  Client client;
-  const int filesBefore = openFiles();
-  const std::string ref = std::string("QT-") + name;
-  const std::size_t count = ending == Ending::Answered ? 2 : 3;
-  const std::string document = purchase(ref, ending == Ending::Answered ? "approve" : "stall-first");
-  std::vector<KOVRequestId> ids;
-  for (std::size_t i = 0; i < count; ++i) {
-    client.record->inside = true;
-    ids.push_back(client.session->post(sim.server.url(), document, 60.0, client.handler()));
-    client.record->inside = false;
-    if (ending == Ending::Answered) {
-      ASSERT_TRUE(client.waitFor(i + 1));
-    }
-  }
-  ASSERT_TRUE(runUntil([&] { return sim.received(ref) == count; }));
-  client.record->inside = true;
-  if (ending == Ending::Cancel) for (const KOVRequestId id : ids) client.session->cancel(id);
-  if (ending == Ending::Destroy) client.session.reset();
-  client.record->inside = false;
-  ASSERT_TRUE(client.waitFor(count));
-  // The client's ends of held lines are closed; the service still holds its own.
-  if (ending != Ending::Answered) {
-    EXPECT_TRUE(runUntil([&] { return openFiles() <= filesBefore + 3; })) << openFiles();
-  }
-  const auto& calls = client.record->calls;
-  EXPECT_EQ(calls.size(), count);
-  for (const Completion& done : calls) {
-    EXPECT_EQ(done.error ? done.error->description : "",
-              ending == Ending::Answered ? "" : "the request was cancelled");
-    EXPECT_EQ(done.response ? done.response->statusCode : 0, ending == Ending::Answered ? 200 : 0);
-  }
-  EXPECT_FALSE(client.record->ranInside);
-}
-
-INSTANTIATE_TEST_SUITE_P(Endings, QtRequests,
-                         testing::Values(RequestsCase{"answered_in_turn", Ending::Answered},
-                                         RequestsCase{"cancel_on_the_wire", Ending::Cancel},
-                                         RequestsCase{"destroy_on_the_wire", Ending::Destroy}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Qt, EndedRequests, kEndings, byName);
+INSTANTIATE_TEST_SUITE_P(Qt, WriteReadiness, kWaitingWrites, byName);
 
 }  // namespace
+
+// A session on Qt's loop: its socket notifiers and timers, and a connect a short time-out ends is
+// ended by a Qt timer; completions come from Qt's loop even when the session has gone.
+kovtest::Client kovtest::makeClient() { return {KOVQtTransport::sessionFactory()(), runUntil}; }
 
 // The tests run on the thread of a QCoreApplication, as hosts of the Qt layer do.
 int main(int argc, char** argv) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include <QAccessible>
 #include <QApplication>
@@ -13,7 +14,6 @@
 #include <KOVModule/StatusView.h>
 
 #include "KOVContrast.h"
-#include "KOVStatusButton.h"
 
 namespace {
 
@@ -41,24 +41,10 @@ std::string shown(const StatusView& v, const std::string& sent) {
          b(v.leftButton()) + "|" + b(v.rightButton()) + "|" + (ind->isHidden() ? "hidden" : "shown") +
          (ind->IsPlayingAnimation() ? "+running" : "") + sent;
 }
-// How it looks: band and logo width|window|lines|buttons|indicator.
-std::string look(const StatusView& v) {
-  auto* b = qobject_cast<KOVStatusButton*>(v.rightButton());
-  auto name = [](const QColor& c) { return c.name(QColor::HexArgb).toStdString(); };
-  auto px = [](const QWidget* w) { return " " + std::to_string(w->font().pixelSize()) + "px"; };
-  return (v.headerView()->isHidden() ? "no band " : "band ") +
-         std::to_string(int(v.wqLogoImage()->pixmap().deviceIndependentSize().width())) + "|" +
-         name(v.palette().window().color()) + "|" + name(v.firstLineLabel()->palette().windowText().color()) +
-         px(v.secondLineLabel()) + "|" + name(b->fillColor().value_or(Qt::blue)) + " " +
-         name(b->palette().buttonText().color()) + px(b) + " r" + std::to_string(int(b->cornerRadius())) + "|" +
-         name(v.activityIndicator()->lineColor()) + " track " + name(v.activityIndicator()->trackColor());
-}
-
 struct Steps {
   const char* name;
   std::function<void(StatusView&)> steps;
   const char* shown;
-  const char* look = nullptr;  // checked where given
 };
 struct States : ::testing::TestWithParam<Steps> {};
 auto byName = [](const auto& info) { return std::string(info.param.name); };
@@ -70,17 +56,10 @@ TEST_P(States, ShowExactlyWhatTheyWereGivenAndAPressSendsItsButtonAndLastTitle) 
                    [&](const std::string& id, const std::optional<std::string>& t) { sent += " " + id + "=" + *t; });
   GetParam().steps(view);
   EXPECT_EQ(shown(view, sent), GetParam().shown);
-  if (GetParam().look) { EXPECT_EQ(look(view), GetParam().look); }
 }
 INSTANTIATE_TEST_SUITE_P(
     View, States,
     ::testing::Values(
-        Steps{"InitializingInTheDefaultLook", [](auto& v) { v.applyStyle(nullptr); },
-              "Initializing...||-|-|shown+running",
-              "band 120|#ffffffff|#ff000000 19px|#ffcc0000 #ffffffff 17px r0|#ffff0000 track #4dff0000"},
-        Steps{"NoLogoRoundCorners", [](auto& v) { v.applyStyle(restyled(false, true, 8)); },
-              "Initializing...||-|-|shown+running",
-              "no band 120|#ffffffff|#ff000000 19px|#ffcc0000 #ffffffff 17px r8|#ffff0000 track #4dff0000"},
         Steps{"EmptyTitleShows", [](auto& v) { v.updateStatus({}, {}, "ERR", "Café €", {}, ""); },
               "ERR|Café €|-|[]|shown"},
         Steps{"PressWaits", [](auto& v) { v.applyStyle(nullptr), card(v), v.leftButton()->click(); },
@@ -132,7 +111,6 @@ INSTANTIATE_TEST_SUITE_P(View, Layouts,
                          ::testing::Values(Layout{"Phone", true, false, {0, 0, 375, 44}, 1, 94, 94},
                                            Layout{"Landscape", true, false, {0, 0, 44, 812}, 1, 94, 94},
                                            Layout{"Tablet", true, true, {0, 0, 1024, 20}, 1, 50, 50, 1000},
-                                           Layout{"Desktop", false, false, {}, 1, 50, 50},
                                            Layout{"NoLogo", true, false, {0, 0, 375, 44}, 2, 94, 0},
                                            Layout{"BeforeAnyStyle", true, false, {0, 0, 375, 44}, 0, 94, 0}),
                          byName);
@@ -254,7 +232,6 @@ TEST_P(Announcements, SayEachNewScreenOnceAndKeepTheFocusOffTheButtons) {
   EXPECT_EQ(speaker->said + sent, GetParam().said);
   EXPECT_EQ(focused ? focused->text().toStdString() : QApplication::focusWidget() == &view ? "screen" : "?",
             GetParam().focus);
-  EXPECT_TRUE(view.isVisible()) << "only the program closes the screen";
 }
 void tab(StatusView&) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); }
 void key(Qt::Key k) { QTest::keyClick(QApplication::focusWidget(), k); }
@@ -262,13 +239,9 @@ INSTANTIATE_TEST_SUITE_P(
     View, Announcements,
     ::testing::Values(
         Telling{"NothingBeforeTheFirstScreen", [](auto&) {}, "", "screen"},
-        Telling{"OnceInReadingOrder", [](auto& v) { signature(v), signature(v), card(v), card(v); },
-                "<SIGNATURE OK?\nButtons: YES, NO><INSERT CARD\n$12.50\nButtons: CANCEL>", "screen"},
         Telling{"ChangedButtonsAreANewScreen",
                 [](auto& v) { card(v), v.updateStatus({}, {}, "INSERT CARD", "$12.50", {}, {}); },
                 "<INSERT CARD\n$12.50\nButtons: CANCEL><INSERT CARD\n$12.50>", "screen"},
-        Telling{"TabReachesTheFirstButton", [](auto& v) { signature(v), tab(v); }, "<SIGNATURE OK?\nButtons: YES, NO>",
-                "YES"},
         Telling{"ANewScreenTakesTheFocusBack", [](auto& v) { signature(v), tab(v), card(v); },
                 "<SIGNATURE OK?\nButtons: YES, NO><INSERT CARD\n$12.50\nButtons: CANCEL>", "screen"},
         Telling{"AnUnchangedPollLeavesIt", [](auto& v) { signature(v), tab(v), signature(v); },
@@ -285,37 +258,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The default style's texts and the buttons' edge against the minimums for low vision: text 4.5:1,
 // large text (24 px, or 18.66 px bold) 3:1, a control's boundary 3:1. The button's fill as drawn
-// at rest, under the pointer and held.
-struct Pair {
-  const char* name;
-  std::function<QColor(const KOVWindowStyle&)> foreground, background;
-  std::function<double(const KOVWindowStyle&)> minimum;
-};
-struct DefaultContrast : ::testing::TestWithParam<Pair> {};
-TEST_P(DefaultContrast, MeetsTheMinimum) {
+// at rest, under the pointer and held (a focus ring in the title's colour has the title's contrast).
+TEST(DefaultStyle, MeetsTheContrastMinimums) {
   const KOVWindowStyle& s = *KOVWindowStyle::getDefault();
-  const double ratio = kov::Contrast::ratio(GetParam().foreground(s), GetParam().background(s));
-  EXPECT_GE(ratio, GetParam().minimum(s)) << ratio;
+  const QColor fill = *s.buttonsColor, hovered = fill.lighter(110), held = fill.darker(125);
+  const double lines = kov::Contrast::textMinimum(*s.informationFont);
+  const double title = kov::Contrast::textMinimum(*s.buttonsFont);
+  const std::tuple<const char*, QColor, QColor, double> pairs[] = {
+      {"lines on the background", *s.informationTextColor, *s.backgroundColor, lines},
+      {"title on the fill", *s.buttonsTextColor, fill, title},
+      {"title under the pointer", *s.buttonsTextColor, hovered, title},
+      {"title held", *s.buttonsTextColor, held, title},
+      {"button on the background", hovered, *s.backgroundColor, 3.0}};
+  for (const auto& [what, foreground, background, minimum] : pairs) {
+    EXPECT_GE(kov::Contrast::ratio(foreground, background), minimum) << what;
+  }
 }
-auto text = [](auto font) { return [font](const KOVWindowStyle& s) { return kov::Contrast::textMinimum(*(s.*font)); }; };
-auto boundary = [](const KOVWindowStyle&) { return 3.0; };
-auto fill = [](int lighter, int darker) {
-  return [=](const KOVWindowStyle& s) { return s.buttonsColor->lighter(lighter).darker(darker); };
-};
-INSTANTIATE_TEST_SUITE_P(
-    Style, DefaultContrast,
-    ::testing::Values(
-        Pair{"LinesOnTheBackground", [](auto& s) { return *s.informationTextColor; },
-             [](auto& s) { return *s.backgroundColor; }, text(&KOVWindowStyle::informationFont)},
-        Pair{"TitleOnTheFill", [](auto& s) { return *s.buttonsTextColor; }, fill(100, 100),
-             text(&KOVWindowStyle::buttonsFont)},
-        Pair{"TitleUnderThePointer", [](auto& s) { return *s.buttonsTextColor; }, fill(110, 100),
-             text(&KOVWindowStyle::buttonsFont)},
-        Pair{"TitleHeld", [](auto& s) { return *s.buttonsTextColor; }, fill(100, 125),
-             text(&KOVWindowStyle::buttonsFont)},
-        Pair{"FocusRingOnTheFill", [](auto& s) { return *s.buttonsTextColor; }, fill(100, 100), boundary},
-        Pair{"ButtonOnTheBackground", fill(110, 100), [](auto& s) { return *s.backgroundColor; }, boundary}),
-    byName);
 
 TEST(Contrast, FollowsTheFormulaAndNamesAHostStylesShortfall) {
   EXPECT_NEAR(kov::Contrast::ratio(Qt::white, Qt::red), 4.0, 0.005) << "the old default";
@@ -347,12 +305,16 @@ TEST(ReducedMotion, KeepsTheIndicatorBusyAndStill) {
   EXPECT_NE(still.pixelColor(2, 2), QColor(Qt::red));
 }
 
+// A host style's fill and corner radius reach the buttons, which round their corners by it.
 TEST(StatusButton, FillsWithTheStyleColourAndRoundsItsCorners) {
-  KOVStatusButton button;
-  button.resize(160, 52), button.setFillColor(QColor(0, 128, 0));
-  const QImage square = button.grab().toImage();
-  button.setCornerRadius(8);
-  const QImage rounded = button.grab().toImage();
+  auto style = restyled(true, true);
+  style->buttonsColor = QColor(0, 128, 0);
+  StatusView view;
+  view.applyStyle(style), card(view), view.leftButton()->resize(160, 52);
+  const QImage square = view.leftButton()->grab().toImage();
+  style->buttonsCornerRadius = 8;
+  view.applyStyle(style), card(view);
+  const QImage rounded = view.leftButton()->grab().toImage();
   EXPECT_TRUE(square.pixelColor(0, 0) == QColor(0, 128, 0) && rounded.pixelColor(8, 8) == QColor(0, 128, 0));
   EXPECT_NE(rounded.pixelColor(0, 0), QColor(0, 128, 0));
 }

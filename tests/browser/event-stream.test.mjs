@@ -6,8 +6,6 @@ import { EventStreamParser } from "../../web/index.js";
 
 // Each row: the stream in the pieces it arrives in, and the events read from it.
 const rows = [
-  { name: "screen and result", pieces: ['event: screen\ndata: {"state":1}\n\nevent: result\ndata: {}\n\n'],
-    events: [{ type: "screen", data: '{"state":1}' }, { type: "result", data: "{}" }] },
   { name: "keep-alive comment between events", pieces: [": keep-alive\n\nevent: screen\ndata: 1\n\n"],
     events: [{ type: "screen", data: "1" }] },
   { name: "line split across pieces", pieces: ["event: scr", "een\nda", "ta: {\"a\"", ":1}\n", "\n"],
@@ -19,7 +17,6 @@ const rows = [
   { name: "no space after the colon", pieces: ["event:signature\ndata:x\n\n"],
     events: [{ type: "signature", data: "x" }] },
   { name: "event without data dropped", pieces: ["event: screen\n\n"], events: [] },
-  { name: "unfinished event kept back", pieces: ["event: result\ndata: {}\n"], events: [] },
 ];
 
 for (const { name, pieces, events } of rows) {

@@ -131,14 +131,9 @@ export async function openTill(browser, bridge) {
   return page;
 }
 
-/** The terminal's two lines as the page's status element shows them. */
-export function screenLines(page) {
-  return page.locator("kov-payment-status").locator("p");
-}
-
-/** The result record that the till booked (for a reference), once it acknowledged it. */
-export async function bookedResult(page, txnRef) {
-  const entry = page.locator(`#sales li${txnRef ? `[data-txn-ref="${txnRef}"]` : ""}[data-acknowledged]`).last();
+/** The result record of the page's nth sale (from 0), once the till booked and acknowledged it. */
+export async function bookedResult(page, nth = 0) {
+  const entry = page.locator("#sales li[data-acknowledged]").nth(nth);
   await entry.waitFor();
   return JSON.parse(await entry.getAttribute("data-result"));
 }

@@ -23,6 +23,7 @@ for (const { name, reload } of rows) {
     await page.fill("#merchant-ref", "sim:signature");
     await page.click("button[value=purchase]");
     await status.locator("p", { hasText: "SIGNATURE OK?" }).waitFor();
+    assert.match(await status.locator("pre").innerText(), /SIGN: _+/);
     await stop(first.child, "SIGKILL");
     // The page sees its stream drop: nothing to press until the bridge is back.
     await status.getByRole("button", { name: "YES" }).waitFor({ state: "hidden" });

@@ -36,8 +36,6 @@ TEST_P(SimScenarioNames, ReadBackAndMeetTheirRequests) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, SimScenarioNames, testing::Values(
-    NameRow{"decline", {SimTerminal::Decline}, "........"},
-    NameRow{"late-cancel", {SimTerminal::LateCancel}, "........"},
     NameRow{"stall", {SimTerminal::Approve, SimFault::Stall}, ".xxxxxxx"},
     NameRow{"reset-body-first", {SimTerminal::Approve, SimFault::ResetBody, true}, "xxxxxxxx"},
     NameRow{"close-2", {SimTerminal::Approve, SimFault::Close, false, 2}, ".xx.xx.x"},
@@ -102,11 +100,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, SimTransactionPress, testing::Values(
     PressRow{SimTerminal::Approve, 1999ms, "B1", "pressed CANCELLED TC  ACCOUNT CHQ"},
     PressRow{SimTerminal::Approve, 2000ms, "B2", "pressed ACCEPTED 00 411111******1111 ACCOUNT SAV"},
     PressRow{SimTerminal::Approve, 3500ms, "B1", "pressed CANCELLED TC 411111******1111 ACCOUNT CHQ"},
-    PressRow{SimTerminal::Approve, 5000ms, "B1", "ignored ACCEPTED 00 411111******1111 ACCOUNT CHQ"},
-    PressRow{SimTerminal::LateCancel, 0ms, "B1", "ignored ACCEPTED 00 411111******1111 ACCOUNT CHQ"},
-    PressRow{SimTerminal::LateCancel, 2000ms, "B2", "pressed ACCEPTED 00 411111******1111 ACCOUNT SAV"},
-    PressRow{SimTerminal::LateCancel, 3500ms, "B1", "ignored ACCEPTED 00 411111******1111 ACCOUNT CHQ"},
-    PressRow{SimTerminal::Signature, 1h, "B2", "pressed DECLINED S2 411111******1111 ACCOUNT CHQ"}),
+    PressRow{SimTerminal::Approve, 5000ms, "B1", "ignored ACCEPTED 00 411111******1111 ACCOUNT CHQ"}),
     [](const auto& info) {
       return testName(scenarioName({std::get<0>(info.param)}) + "_" + std::to_string(std::get<1>(info.param).count()) +
                       "ms_" + std::get<2>(info.param));

@@ -51,7 +51,6 @@ TEST(SimService, StartsATransactionOnceAndRefusesWhatItCannotServe) {
   EXPECT_EQ(answer(service, request("Purchase", "T1", "ST2")).summary, "repeated, screen \"PRESENT/INSERT CARD\"");
   for (const auto& [body, expected] : std::vector<std::pair<std::string, std::string>>{
            {request("Purchase", "T2"), refused("pc", "TERMINAL BUSY")},
-           {request("Purchase", "T2", "ST2", "", "nope"), refused("p8", "INVALID USER OR KEY")},
            {request("Status", "T1", "ST1", "", ""), refused("p8", "INVALID USER OR KEY")},
            {request("Sale", "T2", "ST2"), refused("p7", "INVALID TRANSACTION TYPE")},
            {request("Purchase", "T2", "ST9"), refused("p9", "INVALID STATION")},

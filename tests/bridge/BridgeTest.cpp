@@ -2,6 +2,10 @@
 // CORS), which operation a request names, what a body says, and the text of the metrics.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <variant>
 
@@ -10,6 +14,7 @@
 #include "BridgeOptions.h"
 #include "BridgeRequest.h"
 #include "BridgeRouter.h"
+#include "BridgeSecrets.h"
 #include "BridgeTill.h"
 
 using namespace kovbridge;
@@ -279,5 +284,59 @@ TEST(Metrics, AreThePrometheusTextOfTheCounts) {
             "# TYPE kov_pending_transactions gauge\n"
             "kov_pending_transactions 2\n");
 }
+
+// The page's token file: made when missing (mode 0600, the same token read back after), refused
+// when others may read it, and given to the folder's owner when root makes it in another user's
+// folder (an installer's --print-token), so that the service can read it.
+struct TokenRow {
+  const char* name;
+  int existingMode;  // a file already there with this mode, or 0 for none
+  uid_t folderOwner;
+  const char* refusal;  // the refusal with PATH for the file's path, or nullptr
+};
+
+void PrintTo(const TokenRow& row, std::ostream* out) { *out << row.name; }
+
+class TokenFile : public testing::TestWithParam<TokenRow> {};
+
+TEST_P(TokenFile, IsMadeOnceOnlyItsOwnersAndTheFoldersOwners) {
+  const TokenRow& row = GetParam();
+  if (row.folderOwner != 0 && ::geteuid() != 0) GTEST_SKIP() << "only root makes a file for another user";
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("kov-token-" + std::to_string(::getpid()) + "-" + row.name);
+  std::filesystem::create_directory(folder);
+  const std::string path = (folder / "token").string();
+  if (row.folderOwner != ::geteuid()) {
+    ASSERT_EQ(::chown(folder.c_str(), row.folderOwner, row.folderOwner), 0);
+  }
+  if (row.existingMode) {
+    std::ofstream(path) << "a-token\n";
+    ::chmod(path.c_str(), static_cast<mode_t>(row.existingMode));
+  }
+  const auto first = loadToken(path);
+  if (row.refusal) {
+    std::string expected = row.refusal;
+    expected.replace(expected.find("PATH"), 4, path);
+    EXPECT_EQ(std::get<BridgeSecretError>(first).message, expected);
+  } else {
+    const std::string token = std::get<std::string>(first);
+    EXPECT_EQ(token.size(), row.existingMode ? 7U : 64U);
+    EXPECT_EQ(std::get<std::string>(loadToken(path)), token);
+    struct stat status{};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600U);
+    EXPECT_EQ(status.st_uid, row.existingMode ? ::geteuid() : row.folderOwner);
+  }
+  std::filesystem::remove_all(folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Secrets, TokenFile,
+    testing::Values(TokenRow{"MadeWhenMissing", 0, ::geteuid(), nullptr},
+                    TokenRow{"KeptWhenThere", 0600, ::geteuid(), nullptr},
+                    TokenRow{"RefusedWhenOthersMayReadIt", 0640, ::geteuid(),
+                             "--token-file PATH may be read or written by others (mode 0640): chmod 600 it"},
+                    TokenRow{"GivenToTheFoldersOwnerWhenRootMakesIt", 0, 65534, nullptr}),
+    [](const testing::TestParamInfo<TokenRow>& info) { return std::string(info.param.name); });
 
 }  // namespace

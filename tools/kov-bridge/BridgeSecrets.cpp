@@ -48,6 +48,18 @@ std::variant<std::string, BridgeSecretError> readFile(const std::string& path, c
   return firstLine(fd, what);
 }
 
+// A token made by root (an installer's --print-token before the service's first start) in a
+// folder of another user's, the service's state folder, is that user's: the bridge, run as it,
+// could not read a file of root's mode 0600. Anywhere else the file stays its maker's.
+bool ownedAsItsFolder(int fd, const std::string& path) {
+  if (::geteuid() != 0) return true;
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  struct stat status{};
+  if (::stat(folder.c_str(), &status) != 0) return false;
+  return status.st_uid == 0 || ::fchown(fd, status.st_uid, status.st_gid) == 0;
+}
+
 bool makeFolder(const std::string& path) {
   // Its parents as a user's own would be; the last one the bridge's alone.
   for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
@@ -84,7 +96,8 @@ std::variant<std::string, BridgeSecretError> loadToken(const std::string& path) 
     const int created = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (created < 0) return BridgeSecretError{what + ": cannot create: " + systemError()};
     const std::string line = token + "\n";
-    const bool written = ::write(created, line.data(), line.size()) == static_cast<ssize_t>(line.size()) &&
+    const bool written = ownedAsItsFolder(created, path) &&
+                         ::write(created, line.data(), line.size()) == static_cast<ssize_t>(line.size()) &&
                          ::fsync(created) == 0;
     ::close(created);
     if (!written) {

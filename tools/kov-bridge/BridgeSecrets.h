@@ -16,8 +16,9 @@ struct BridgeSecretError {
 std::variant<std::string, BridgeSecretError> readKey(const std::optional<std::string>& keyFile);
 
 /// The token of path; a missing file is created first with 32 random bytes of the system's,
-/// in hex (mode 0600, never over a file that appeared meanwhile). A file that its group or
-/// others may read or write is refused.
+/// in hex (mode 0600, never over a file that appeared meanwhile; made by root in a folder of
+/// another user's, it is that user's). A file that its group or others may read or write is
+/// refused.
 std::variant<std::string, BridgeSecretError> loadToken(const std::string& path);
 
 /// $STATE_DIRECTORY (its first folder), else ${XDG_STATE_HOME:-$HOME/.local/state}/kov-bridge,

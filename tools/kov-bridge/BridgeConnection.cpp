@@ -24,6 +24,7 @@
 #include "BridgeDispatcher.h"
 #include "BridgeLog.h"
 #include "BridgeLoopDriver.h"
+#include "ServerStreams.h"
 
 namespace kovbridge {
 namespace {
@@ -34,16 +35,15 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using boost::system::error_code;
 
-using PlainStream = beast::tcp_stream;
-using TlsStream = beast::ssl_stream<beast::tcp_stream>;
+using kovtools::openStream;
+using kovtools::PlainStream;
+using kovtools::TlsStream;
 
 constexpr std::chrono::seconds kIdle{60};
 constexpr std::size_t kMaxHeaderBytes = 16 * 1024;
 
 std::string head(const BridgeReply& reply, std::optional<std::size_t> length, bool keepAlive) {
-  const auto status = static_cast<unsigned>(reply.status);
-  std::string text = "HTTP/1.1 " + std::to_string(status) + " " +
-                     std::string(http::obsolete_reason(http::int_to_status(status))) + "\r\n";
+  std::string text = kovtools::statusLine(static_cast<unsigned>(reply.status));
   if (!reply.contentType.empty()) text += "Content-Type: " + reply.contentType + "\r\n";
   if (length) text += "Content-Length: " + std::to_string(*length) + "\r\n";
   for (const auto& [name, value] : reply.headers) text += name + ": " + value + "\r\n";
@@ -56,15 +56,6 @@ std::optional<std::string> header(const http::request<http::string_body>& reques
   const auto found = request.find(field);
   if (found == request.end()) return std::nullopt;
   return std::string(found->value());
-}
-
-template <class Stream>
-Stream openStream(tcp::socket socket, asio::ssl::context* tls) {
-  if constexpr (std::is_same_v<Stream, TlsStream>) {
-    return Stream(beast::tcp_stream(std::move(socket)), *tls);
-  } else {
-    return Stream(std::move(socket));
-  }
 }
 
 template <class Stream>

@@ -21,6 +21,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "ServerStreams.h"
 #include "SimDocuments.h"
 
 namespace kovsim {
@@ -32,8 +33,9 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using boost::system::error_code;
 
-using PlainStream = beast::tcp_stream;
-using TlsStream = beast::ssl_stream<beast::tcp_stream>;
+using kovtools::openStream;
+using kovtools::PlainStream;
+using kovtools::TlsStream;
 
 constexpr std::size_t kKeepAliveMaxCount = 100000;
 constexpr std::chrono::seconds kKeepAlive{30};
@@ -61,9 +63,7 @@ enum class Framing { Length, Chunked, ToClose };
 
 // The answer's head; more: header lines a fault adds at its end.
 std::string head(const SimReply& reply, Framing framing, std::size_t length, bool close, const std::string& more = "") {
-  const auto status = static_cast<unsigned>(reply.status);
-  std::string text = "HTTP/1.1 " + std::to_string(status) + " " +
-                     std::string(http::obsolete_reason(http::int_to_status(status))) + "\r\n";
+  std::string text = kovtools::statusLine(static_cast<unsigned>(reply.status));
   if (!reply.contentType.empty()) {
     text += "Content-Type: " + reply.contentType + "\r\n";
   }
@@ -92,15 +92,6 @@ std::string chunk(std::string_view data) {
 
 bool expectsContinue(const http::request<http::string_body>& request) {
   return beast::iequals(request[http::field::expect], "100-continue");
-}
-
-template <class Stream>
-Stream openStream(tcp::socket socket, asio::ssl::context* tls) {
-  if constexpr (std::is_same_v<Stream, TlsStream>) {
-    return Stream(beast::tcp_stream(std::move(socket)), *tls);
-  } else {
-    return Stream(std::move(socket));
-  }
 }
 
 template <class Stream>

@@ -13,7 +13,8 @@
 #      kov-simulator on loopback: approved and declined;
 #   5. runs the same purchases with the example till in Python on the installed package;
 #   6. installs kovmodule-bridge, checks its system user, service and manual page, and serves a
-#      purchase through kov-bridge, run as that user with a key file and a token file, against
+#      purchase through kov-bridge, run as that user with a key file and a token file (made
+#      by root's --print-token before the start, as an installer does), against
 #      the installed kov-simulator: POST /v1/transactions, then the result from its events.
 # Run as root (debootstrap, chroot and mount need it); it takes several minutes and downloads
 # some hundred megabytes, so it is not part of CI.
@@ -186,6 +187,10 @@ check_bridge() {
   local dir=/tmp/kov/bridge token events answer base
   install -d -o kov-bridge -g kov-bridge -m 0700 "$dir"
   (umask 077 && printf 's3cret\n' >"$dir/key") && chown kov-bridge:kov-bridge "$dir/key"
+  # As an installer does before the first start: root shows the token, which makes the file;
+  # it must be the service user's, or the bridge could not read it.
+  token="$(kov-bridge --print-token --token-file "$dir/token")"
+  [ -n "$token" ]
   # setpriv runs the bridge itself under that user (no session in between), so that $bridge is its id.
   setpriv --reuid=kov-bridge --regid=kov-bridge --clear-groups -- kov-bridge --endpoint "$url" --listen 127.0.0.1:0 --user merchant --station ST-BRIDGE \
     --key-file "$dir/key" --token-file "$dir/token" --journal "$dir/journal.db" >bridge.out 2>bridge.err &
@@ -200,8 +205,7 @@ check_bridge() {
   [ -n "$base" ] || { echo "kov-bridge did not print its URL" >&2; exit 1; }
   echo "kov-bridge: $base"
   [ "$(stat -c '%a %U' "$dir/token")" = "600 kov-bridge" ] || { stat "$dir/token"; exit 1; }
-  token="$(kov-bridge --print-token --token-file "$dir/token")"
-  [ -n "$token" ]
+  [ "$(kov-bridge --print-token --token-file "$dir/token")" = "$token" ]
   [ "$(curl -sS -o /dev/null -w '%{http_code}' "$base/healthz")" = 200 ]
   answer="$(curl -sS -o /dev/null -w '%{http_code}' -H 'Content-Type: application/json' \
     --data '{"type":"purchase","txnRef":"FRESH-BRIDGE-0","amount":"12.50","currency":"AUD"}' "$base/v1/transactions")"

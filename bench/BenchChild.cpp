@@ -32,21 +32,24 @@ long long overThreads(pid_t pid, Read read) {
 
 }  // namespace
 
-BenchChild::BenchChild(std::vector<std::string> args) {
+BenchChild::BenchChild(std::vector<std::string> args, Stderr err) {
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return;
-  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  int errPipe[2] = {-1, -1};
+  if (err == Stderr::Piped && ::pipe2(errPipe, O_CLOEXEC) == 0) ::fcntl(errPipe[0], F_SETPIPE_SZ, 1 << 20);
+  _stderr = errPipe[0];
+  const int errTo = err == Stderr::Piped ? errPipe[1] : ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   std::vector<char*> argv;
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, null, 2);
+  posix_spawn_file_actions_adddup2(&actions, errTo, 2);
   if (::posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) _pid = -1;
   posix_spawn_file_actions_destroy(&actions);
   ::close(out[1]);
-  ::close(null);
+  ::close(errTo);
   char c = 0;
   while (_pid > 0 && ::read(out[0], &c, 1) == 1 && c != '\n') _firstLine += c;
   // Nothing else it prints is read: both programs write their one line and then log to stderr.

@@ -1,6 +1,7 @@
 #pragma once
-// A program the bridge benchmark starts (kov-simulator, kov-bridge): spawned with its
-// stdout's first line read (where it listens), its stderr dropped, ended with SIGTERM.
+// A program a benchmark starts (kov-simulator, kov-bridge): spawned with its stdout's first
+// line read (where it listens), its stderr dropped or kept for the caller to read, ended with
+// SIGTERM.
 #include <sys/types.h>
 
 #include <string>
@@ -10,8 +11,10 @@ namespace kovbench {
 
 class BenchChild {
  public:
+  enum class Stderr { Dropped, Piped };
   /// Starts args[0] with the rest as its arguments and waits for its first line on stdout.
-  explicit BenchChild(std::vector<std::string> args);
+  /// A piped stderr has room for a burst of log lines, so the program never waits for its reader.
+  explicit BenchChild(std::vector<std::string> args, Stderr err = Stderr::Dropped);
   ~BenchChild();
   BenchChild(const BenchChild&) = delete;
   BenchChild& operator=(const BenchChild&) = delete;
@@ -19,6 +22,8 @@ class BenchChild {
   /// The first line it printed, without its newline (empty when it printed none).
   const std::string& firstLine() const { return _firstLine; }
   pid_t pid() const { return _pid; }
+  /// The read end of a piped stderr, the caller's to read and close (-1 when dropped).
+  int stderrFd() const { return _stderr; }
   /// Time on a CPU so far, all its threads, in nanoseconds (from /proc/PID/task/*/schedstat).
   long long cpuNanoseconds() const;
   /// Context switches so far, all its threads: how often it woke up.
@@ -30,6 +35,7 @@ class BenchChild {
 
  private:
   pid_t _pid = -1;
+  int _stderr = -1;
   std::string _firstLine;
 };
 

@@ -37,6 +37,8 @@
 #include <thread>
 #include <vector>
 
+#include "BenchChild.h"
+
 extern char** environ;
 
 namespace {
@@ -62,35 +64,14 @@ double cpuSeconds(const rusage& usage) {
 // comes, and the time each purchase's line arrived is kept by TxnRef.
 class Simulator {
  public:
-  Simulator(const Options& options, const std::string& certDir) {
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return;
-    // Room for a burst of log lines, so the simulator never waits for this reader.
-    ::fcntl(err[0], F_SETPIPE_SZ, 1 << 20);
-    std::vector<std::string> args{options.simulator, "--listen", "127.0.0.1:0", "--speed", options.speed};
-    if (options.tls) args.insert(args.end(), {"--tls", "--cert-dir", certDir});
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    const bool spawned = ::posix_spawn(&_pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ::close(err[1]);
-    std::string first;
-    char c = 0;
-    while (spawned && first.find('\n') == std::string::npos && ::read(out[0], &c, 1) == 1) first += c;
-    ::close(out[0]);
+  Simulator(const Options& options, const std::string& certDir)
+      : _child(arguments(options, certDir), kovbench::BenchChild::Stderr::Piped) {
     const std::string prefix = "kov-simulator listening on ";
-    if (first.rfind(prefix, 0) == 0) url = first.substr(prefix.size(), first.size() - prefix.size() - 1);
-    if (!spawned) _pid = -1;
-    _reader = std::thread([this, fd = err[0]] { readLog(fd); });
+    if (_child.firstLine().rfind(prefix, 0) == 0) url = _child.firstLine().substr(prefix.size());
+    if (_child.stderrFd() >= 0) _reader = std::thread([this, fd = _child.stderrFd()] { readLog(fd); });
   }
   ~Simulator() {
-    if (_pid > 0 && ::kill(_pid, SIGTERM) == 0) ::waitpid(_pid, nullptr, 0);
+    _child.stop();
     if (_reader.joinable()) _reader.join();  // the log ends with the program
   }
 
@@ -101,18 +82,24 @@ class Simulator {
     return found == _purchases.end() ? std::nullopt : std::optional(found->second);
   }
   double cpu() const {
-    std::FILE* stat = std::fopen(("/proc/" + std::to_string(_pid) + "/stat").c_str(), "r");
+    std::FILE* stat = std::fopen(("/proc/" + std::to_string(pid()) + "/stat").c_str(), "r");
     unsigned long user = 0, system = 0;
     const bool read = stat && std::fscanf(stat, "%*d %*s %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &user,
                                           &system) == 2;
     if (stat) std::fclose(stat);
     return read ? double(user + system) / double(::sysconf(_SC_CLK_TCK)) : 0.0;
   }
-  pid_t pid() const { return _pid; }
+  pid_t pid() const { return _child.pid(); }
 
   std::string url;
 
  private:
+  static std::vector<std::string> arguments(const Options& options, const std::string& certDir) {
+    std::vector<std::string> args{options.simulator, "--listen", "127.0.0.1:0", "--speed", options.speed};
+    if (options.tls) args.insert(args.end(), {"--tls", "--cert-dir", certDir});
+    return args;
+  }
+
   void readLog(int fd) {
     static const std::string marker = "POST Purchase TxnRef=";
     std::string pending;
@@ -134,7 +121,7 @@ class Simulator {
     ::close(fd);
   }
 
-  pid_t _pid = -1;
+  kovbench::BenchChild _child;
   std::thread _reader;
   std::mutex _lock;
   std::map<std::string, Clock::time_point> _purchases;
